@@ -1,0 +1,156 @@
+#include "bin_reader/bin_reader.h"
+
+#include <brotli/decode.h>
+
+#include <algorithm>
+#include <cstring>
+
+#include "main/fatal.h"
+
+namespace quillbox {
+namespace {
+
+constexpr uint64_t U32_LIMIT = uint64_t{1} << 32;
+constexpr size_t INPUT_CHUNK = 4096;
+
+uint32_t read_u32be(const uint8_t* p) {
+    return (uint32_t{p[0]} << 24) | (uint32_t{p[1]} << 16) | (uint32_t{p[2]} << 8) | uint32_t{p[3]};
+}
+
+Error bounds_error(std::string text) { return Error{"", std::move(text), 0, false}; }
+
+Error out_of_range(const char* what, uint64_t entry, uint64_t end, uint64_t length) {
+    return bounds_error(std::string(what) + " of the entry at offset " + std::to_string(entry) +
+                        ": end offset " + std::to_string(end) + " is out of range for the payload's length " +
+                        std::to_string(length));
+}
+
+Error wrapped(const char* what, uint64_t entry, uint64_t start, uint64_t end) {
+    return bounds_error(std::string(what) + " of the entry at offset " + std::to_string(entry) + ": " + what +
+                        " start " + std::to_string(start) + " lies after the wrapped " + what + " end " +
+                        std::to_string(end % U32_LIMIT));
+}
+
+std::string_view as_text(Bytes bytes) {
+    return std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+}
+
+void grow(ByteBuffer& buffer, size_t wanted) {
+    void* p = std::realloc(buffer.bytes.get(), wanted);
+    if (p == nullptr) fatal_out_of_memory(wanted);
+    (void)buffer.bytes.release();  // realloc took ownership of the old block
+    buffer.bytes.reset(static_cast<uint8_t*>(p));
+    buffer.capacity = wanted;
+}
+
+}  // namespace
+
+Outcome<BinReader> parse_payload(Bytes payload) {
+    // Offsets are 32-bit in the format; sums are formed in 64 bits so that a
+    // wrap is detected rather than taken as a small offset.
+    const uint64_t length = payload.size();
+    if (length >= U32_LIMIT) return failed<BinReader>(bounds_error("payload of " + std::to_string(length) + " bytes exceeds 32-bit offsets"));
+    if (length < BIN_MAGIC.size()) {
+        return failed<BinReader>(bounds_error("opening magic: end offset 8 is out of range for the payload's length " + std::to_string(length)));
+    }
+    if (as_text(payload.first(8)) != BIN_MAGIC) return failed<BinReader>(bounds_error("bin file is not valid!"));
+
+    Outcome<BinReader> out;
+    uint64_t p = 8;
+    for (;;) {
+        if (p + 8 > length) return failed<BinReader>(out_of_range("window", p, p + 8, length));
+        if (as_text(payload.subspan(p, 8)) == BIN_MAGIC) break;
+
+        const uint64_t n = read_u32be(payload.data() + p);
+        const uint64_t name_end = p + 4 + n;
+        if (name_end >= U32_LIMIT) return failed<BinReader>(wrapped("name", p, p + 4, name_end));
+        if (name_end > length) return failed<BinReader>(out_of_range("name", p, name_end, length));
+
+        BinEntry entry;
+        entry.name = utf8_lossy(payload.subspan(p + 4, n));
+
+        if (name_end + 4 > length) {
+            return failed<BinReader>(bounds_error("data length of the entry at offset " + std::to_string(p) +
+                                                  ": index " + std::to_string(length) +
+                                                  " is out of bounds for length " + std::to_string(length)));
+        }
+        const uint64_t m = read_u32be(payload.data() + name_end);
+        const uint64_t data_start = name_end + 4;
+        const uint64_t data_end = data_start + m;
+        if (data_start >= U32_LIMIT || data_end >= U32_LIMIT) {
+            return failed<BinReader>(wrapped("data", p, data_start, data_end));
+        }
+        if (data_end > length) return failed<BinReader>(out_of_range("data", p, data_end, length));
+        if (data_end + DIGEST_SIZE > length) {
+            return failed<BinReader>(out_of_range("digest", p, data_end + DIGEST_SIZE, length));
+        }
+        entry.data = payload.subspan(data_start, m);
+        entry.md5 = payload.subspan(data_end, DIGEST_SIZE);
+        out.value.files.push_back(std::move(entry));
+        p = data_end + DIGEST_SIZE;
+    }
+    out.value.exe = utf8_lossy(payload.subspan(p + 8));
+    return out;
+}
+
+BinReader BinReader::read(Bytes payload) {
+    Outcome<BinReader> parsed = parse_payload(payload);
+    if (!parsed.ok()) fatal_stop(parsed.error->text);
+    return std::move(parsed.value);
+}
+
+Outcome<ByteBuffer> decompress_stream(Bytes data) {
+    struct DecoderFree {
+        void operator()(BrotliDecoderState* s) const { BrotliDecoderDestroyInstance(s); }
+    };
+    std::unique_ptr<BrotliDecoderState, DecoderFree> decoder(BrotliDecoderCreateInstance(nullptr, nullptr, nullptr));
+    if (!decoder) fatal_out_of_memory(sizeof(void*) * 1024);
+
+    Outcome<ByteBuffer> out;
+    ByteBuffer& buffer = out.value;
+    // A stream is at most a few bytes longer than its content, so one and a half
+    // times its size stays under twice the content; doubling keeps it there.
+    grow(buffer, std::max<size_t>(data.size() + data.size() / 2, 4096));
+
+    size_t consumed = 0;
+    for (;;) {
+        size_t chunk = std::min(INPUT_CHUNK, data.size() - consumed);
+        const uint8_t* next_in = data.data() + consumed;
+        size_t avail_in = chunk;
+        uint8_t* next_out = buffer.bytes.get() + buffer.size;
+        size_t avail_out = buffer.capacity - buffer.size;
+        BrotliDecoderResult result =
+            BrotliDecoderDecompressStream(decoder.get(), &avail_in, &next_in, &avail_out, &next_out, nullptr);
+        consumed += chunk - avail_in;
+        buffer.size = buffer.capacity - avail_out;
+
+        switch (result) {
+            case BROTLI_DECODER_RESULT_SUCCESS:
+                return out;
+            case BROTLI_DECODER_RESULT_NEEDS_MORE_OUTPUT:
+                grow(buffer, buffer.capacity * 2);
+                break;
+            case BROTLI_DECODER_RESULT_NEEDS_MORE_INPUT:
+                if (consumed == data.size()) {
+                    return failed<ByteBuffer>(Error{"invalid data", "brotli stream ends before its last block", 0, false});
+                }
+                break;
+            case BROTLI_DECODER_RESULT_ERROR:
+            default: {
+                BrotliDecoderErrorCode code = BrotliDecoderGetErrorCode(decoder.get());
+                return failed<ByteBuffer>(Error{"invalid data",
+                                                std::string("brotli decoder error ") + std::to_string(code) + " (" +
+                                                    BrotliDecoderErrorString(code) + ")",
+                                                0, false});
+            }
+        }
+    }
+}
+
+ByteBuffer BinEntry::decompress() const {
+    Outcome<ByteBuffer> decoded = decompress_stream(data);
+    if (!decoded.ok()) fatal_stop("entry \"" + name + "\": " + describe(*decoded.error));
+    return std::move(decoded.value);
+}
+
+}  // namespace quillbox

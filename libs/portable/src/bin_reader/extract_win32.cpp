@@ -1,0 +1,197 @@
+#include <shlobj.h>
+#include <knownfolders.h>
+
+#include "bin_reader/digest.h"
+#include "bin_reader/extract.h"
+#include "bin_reader/path.h"
+#include "main/console.h"
+#include "main/fatal.h"
+#include "main/win32.h"
+
+namespace quillbox {
+namespace {
+
+constexpr DWORD SHARE_ALL = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+constexpr int REMOVE_ATTEMPTS = 10;
+
+std::u16string fs_path(std::u16string_view path) { return file_system_path(path, full_path_name); }
+
+// Follows links, as the existence test must: a dangling link counts as absent.
+bool path_exists(const std::u16string& path) {
+    DWORD attributes = GetFileAttributesW(wide(path));
+    if (attributes == INVALID_FILE_ATTRIBUTES) return false;
+    if (!(attributes & FILE_ATTRIBUTE_REPARSE_POINT)) return true;
+    UniqueHandle target(CreateFileW(wide(path), 0, SHARE_ALL, nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    return target.valid();
+}
+
+bool is_folder(const std::u16string& path) {
+    DWORD attributes = GetFileAttributesW(wide(path));
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+// Creates `path` and every missing folder above it; an existing folder is success.
+bool create_folders(const std::u16string& path) {
+    if (path.empty()) return true;
+    std::u16string target = fs_path(path);
+    if (CreateDirectoryW(wide(target), nullptr)) return true;
+    DWORD error = GetLastError();
+    if (error == ERROR_PATH_NOT_FOUND) {
+        std::optional<std::u16string> parent = holding_folder(path);
+        if (!parent || !create_folders(*parent)) return false;
+        if (CreateDirectoryW(wide(target), nullptr)) return true;
+    }
+    return is_folder(target);
+}
+
+Outcome<ByteBuffer> read_whole_file(const std::u16string& path) {
+    UniqueHandle file(CreateFileW(wide(fs_path(path)), GENERIC_READ, SHARE_ALL, nullptr, OPEN_EXISTING,
+                                  FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file.valid()) return failed<ByteBuffer>(last_error());
+    LARGE_INTEGER size{};
+    Outcome<ByteBuffer> out;
+    ByteBuffer& buffer = out.value;
+    // The size is a hint only: the file may change while it is read.
+    size_t capacity = GetFileSizeEx(file.handle, &size) ? static_cast<size_t>(size.QuadPart) + 1 : 8192;
+    for (;;) {
+        if (buffer.size == buffer.capacity) {
+            size_t wanted = buffer.capacity == 0 ? capacity : buffer.capacity * 2;
+            void* p = std::realloc(buffer.bytes.get(), wanted);
+            if (p == nullptr) fatal_out_of_memory(wanted);
+            (void)buffer.bytes.release();
+            buffer.bytes.reset(static_cast<uint8_t*>(p));
+            buffer.capacity = wanted;
+        }
+        DWORD got = 0;
+        DWORD room = static_cast<DWORD>(std::min<size_t>(buffer.capacity - buffer.size, 1u << 30));
+        if (!ReadFile(file.handle, buffer.bytes.get() + buffer.size, room, &got, nullptr)) {
+            return failed<ByteBuffer>(last_error());
+        }
+        if (got == 0) return out;
+        buffer.size += got;
+    }
+}
+
+// Create-always and write everything; every failure is ignored by design, and a
+// short file is repaired by the digest test of the next run.
+void write_whole_file(const std::u16string& path, Bytes content) {
+    UniqueHandle file(CreateFileW(wide(fs_path(path)), GENERIC_WRITE, SHARE_ALL, nullptr, CREATE_ALWAYS,
+                                  FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file.valid()) return;
+    while (!content.empty()) {
+        DWORD written = 0;
+        DWORD chunk = static_cast<DWORD>(std::min<size_t>(content.size(), 1u << 30));
+        if (!WriteFile(file.handle, content.data(), chunk, &written, nullptr) || written == 0) return;
+        content = content.subspan(written);
+    }
+}
+
+bool worth_retrying(DWORD error) {
+    return error == ERROR_SHARING_VIOLATION || error == ERROR_DELETE_PENDING || error == ERROR_DIR_NOT_EMPTY;
+}
+
+// Deletes one file, link or empty folder, retrying while it is in use or
+// pending deletion; a read-only file loses the attribute so it can go.
+bool delete_item(const std::u16string& path, bool folder) {
+    for (int attempt = 0; attempt < REMOVE_ATTEMPTS; ++attempt) {
+        if (folder ? RemoveDirectoryW(wide(path)) : DeleteFileW(wide(path))) return true;
+        DWORD error = GetLastError();
+        DWORD attributes = GetFileAttributesW(wide(path));
+        if (error == ERROR_ACCESS_DENIED && attributes != INVALID_FILE_ATTRIBUTES &&
+            (attributes & FILE_ATTRIBUTE_READONLY)) {
+            SetFileAttributesW(wide(path), attributes & ~FILE_ATTRIBUTE_READONLY);
+            continue;
+        }
+        if (!worth_retrying(error)) return false;
+        SwitchToThread();
+    }
+    return false;
+}
+
+// Bottom-up removal of a folder tree. Links (symbolic links, junctions) are
+// deleted as links and never entered. Stops at the first item that will not go.
+bool remove_tree(const std::u16string& folder) {
+    struct FindOwner {
+        HANDLE handle = INVALID_HANDLE_VALUE;
+        ~FindOwner() {
+            if (handle != INVALID_HANDLE_VALUE) FindClose(handle);
+        }
+    } find;
+    WIN32_FIND_DATAW item{};
+    std::u16string pattern = folder + u"\\*";
+    find.handle = FindFirstFileExW(wide(pattern), FindExInfoBasic, &item, FindExSearchNameMatch, nullptr, 0);
+    if (find.handle != INVALID_HANDLE_VALUE) {
+        do {
+            std::u16string_view name = u16(item.cFileName);
+            if (name == u"." || name == u"..") continue;
+            std::u16string child = folder + u"\\" + std::u16string(name);
+            bool is_folder = item.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY;
+            bool is_link = item.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT;
+            bool removed = is_folder && !is_link ? remove_tree(child) : delete_item(child, is_folder);
+            if (!removed) return false;
+        } while (FindNextFileW(find.handle, &item));
+    }
+    return delete_item(folder, true);
+}
+
+void remove_app_dir(const std::u16string& app_dir) {
+    std::u16string root = file_system_path(app_dir, full_path_name);
+    DWORD attributes = GetFileAttributesW(wide(root));
+    if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY)) return;
+    if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) {
+        delete_item(root, true);  // a linked folder goes as a link
+        return;
+    }
+    remove_tree(root);
+}
+
+}  // namespace
+
+std::optional<std::u16string> find_app_dir() {
+    struct CoTaskMemOwner {
+        wchar_t* text = nullptr;
+        ~CoTaskMemOwner() { CoTaskMemFree(text); }
+    } folder;
+    HRESULT result = SHGetKnownFolderPath(FOLDERID_LocalAppData, 0, nullptr, &folder.text);
+    if (result != S_OK || folder.text == nullptr) return std::nullopt;
+    return path_join(u16(folder.text), APP_DIR_NAME);
+}
+
+void unpack_entry(std::u16string_view app_dir, const BinEntry& entry) {
+    const std::u16string target = path_join(app_dir, utf8_to_utf16(entry.name));
+
+    if (std::optional<std::u16string> holder = holding_folder(target)) {
+        if (!path_exists(fs_path(*holder))) create_folders(*holder);
+    }
+
+    if (path_exists(fs_path(target))) {
+        Outcome<ByteBuffer> present = read_whole_file(target);
+        if (!present.ok()) {
+            fatal_stop("failed to read \"" + utf16_to_utf8_lossy(target) + "\": " + describe(*present.error));
+        }
+        std::string on_disk = md5_hex(present.value.view());
+        std::string stored = digest_text(entry.md5);
+        if (stored == on_disk) {
+            print_line(Stream::out, "skip " + entry.name);
+            return;
+        }
+        print_line(Stream::out, "writing " + utf16_to_utf8_lossy(target));
+        print_line(Stream::out, stored + " -> " + on_disk);
+    }
+
+    ByteBuffer content = entry.decompress();
+    write_whole_file(target, content.view());
+}
+
+std::optional<std::u16string> unpack_all(const BinReader& reader, bool install_mode) {
+    std::optional<std::u16string> app_dir = find_app_dir();
+    if (!app_dir) {
+        print_line(Stream::err, "not found data local dir");
+        return std::nullopt;
+    }
+    if (install_mode) remove_app_dir(*app_dir);
+    for (const BinEntry& entry : reader.files) unpack_entry(*app_dir, entry);
+    return path_join(*app_dir, utf8_to_utf16(reader.exe));
+}
+
+}  // namespace quillbox

@@ -1,0 +1,122 @@
+#include "main/command_line.h"
+
+#include "main/text.h"
+
+namespace quillbox {
+namespace {
+
+constexpr char16_t QUOTE = u'"';
+constexpr char16_t BACKSLASH = u'\\';
+
+bool is_blank(char16_t c) { return c == u' ' || c == u'\t'; }
+
+size_t skip_blanks(std::u16string_view text, size_t i) {
+    while (i < text.size() && is_blank(text[i])) ++i;
+    return i;
+}
+
+}  // namespace
+
+std::vector<std::u16string> split_command_line(std::u16string_view text,
+                                               std::u16string (*module_path)()) {
+    std::vector<std::u16string> words;
+    if (text.empty()) {
+        words.push_back(module_path());
+        return words;
+    }
+
+    // The program name: quotes toggle and vanish, backslashes are plain.
+    std::u16string word;
+    bool quoted = false;
+    size_t i = 0;
+    for (; i < text.size(); ++i) {
+        char16_t c = text[i];
+        if (c == QUOTE) {
+            quoted = !quoted;
+        } else if (is_blank(c) && !quoted) {
+            break;
+        } else {
+            word += c;
+        }
+    }
+    words.push_back(std::move(word));
+    i = skip_blanks(text, i);
+
+    word.clear();
+    quoted = false;
+    while (i < text.size()) {
+        char16_t c = text[i++];
+        if (is_blank(c) && !quoted) {
+            words.push_back(std::move(word));
+            word.clear();
+            i = skip_blanks(text, i);
+        } else if (c == BACKSLASH) {
+            size_t run = 1;
+            while (i < text.size() && text[i] == BACKSLASH) {
+                ++run;
+                ++i;
+            }
+            if (i < text.size() && text[i] == QUOTE) {
+                word.append(run / 2, BACKSLASH);
+                if (run % 2 == 1) {  // an escaped, literal quote
+                    word += QUOTE;
+                    ++i;
+                }
+            } else {
+                word.append(run, BACKSLASH);
+            }
+        } else if (c == QUOTE && quoted) {
+            if (i == text.size()) break;  // ends inside quotes: the word still counts
+            if (text[i] == QUOTE) {
+                word += QUOTE;
+                ++i;
+            } else {
+                quoted = false;
+            }
+        } else if (c == QUOTE) {
+            quoted = true;
+        } else {
+            word += c;
+        }
+    }
+    if (!word.empty() || quoted) words.push_back(std::move(word));
+    return words;
+}
+
+std::optional<Error> quote_arg(std::u16string& out, std::u16string_view arg) {
+    if (arg.find(u'\0') != std::u16string_view::npos) {
+        return invalid_input("nul byte found in provided data");
+    }
+    const bool quote = arg.empty() || arg.find_first_of(u" \t") != std::u16string_view::npos;
+    if (quote) out += QUOTE;
+    size_t backslashes = 0;
+    for (char16_t c : arg) {
+        if (c == BACKSLASH) {
+            ++backslashes;
+        } else {
+            if (c == QUOTE) out.append(backslashes + 1, BACKSLASH);  // 2n+1 before a quote
+            backslashes = 0;
+        }
+        out += c;
+    }
+    if (quote) {
+        out.append(backslashes, BACKSLASH);  // a trailing run is doubled before the closing quote
+        out += QUOTE;
+    }
+    return std::nullopt;
+}
+
+Outcome<std::u16string> build_command_line(std::u16string_view launch_path,
+                                           const std::vector<std::string>& args) {
+    Outcome<std::u16string> line;
+    line.value += QUOTE;
+    line.value += launch_path;
+    line.value += QUOTE;
+    for (const std::string& arg : args) {
+        line.value += u' ';
+        if (auto error = quote_arg(line.value, utf8_to_utf16(arg))) return failed<std::u16string>(*error);
+    }
+    return line;
+}
+
+}  // namespace quillbox

@@ -1,0 +1,76 @@
+#include <string>
+
+#include "main/console.h"
+#include "main/fatal.h"
+#include "main/text.h"
+#include "main/win32.h"
+
+namespace quillbox {
+namespace {
+
+HANDLE stream_handle(Stream stream) {
+    return GetStdHandle(stream == Stream::out ? STD_OUTPUT_HANDLE : STD_ERROR_HANDLE);
+}
+
+bool is_console(HANDLE h) {
+    DWORD mode = 0;
+    return GetConsoleMode(h, &mode) != 0;
+}
+
+// Writes everything, continuing after partial writes; returns 0 or the error code.
+DWORD write_all(HANDLE h, std::string_view bytes) {
+    while (!bytes.empty()) {
+        DWORD written = 0;
+        DWORD chunk = static_cast<DWORD>(std::min<size_t>(bytes.size(), 1u << 30));
+        if (!WriteFile(h, bytes.data(), chunk, &written, nullptr)) return GetLastError();
+        if (written == 0) return ERROR_WRITE_FAULT;
+        bytes.remove_prefix(written);
+    }
+    return 0;
+}
+
+DWORD write_console(HANDLE h, std::u16string_view text) {
+    while (!text.empty()) {
+        DWORD written = 0;
+        DWORD chunk = static_cast<DWORD>(std::min<size_t>(text.size(), 8192));
+        if (!WriteConsoleW(h, text.data(), chunk, &written, nullptr)) return GetLastError();
+        if (written == 0) return ERROR_WRITE_FAULT;
+        text.remove_prefix(written);
+    }
+    return 0;
+}
+
+}  // namespace
+
+void print_line(Stream stream, std::string_view utf8_line) {
+    HANDLE h = stream_handle(stream);
+    if (h == nullptr || h == INVALID_HANDLE_VALUE) return;  // started without this stream
+    std::string line(utf8_line);
+    line += '\n';
+    DWORD error = is_console(h) ? write_console(h, utf8_to_utf16(line)) : write_all(h, line);
+    // A handle value that names nothing counts as an absent stream.
+    if (error == 0 || error == ERROR_INVALID_HANDLE) return;
+    fatal_stop(std::string("failed printing to ") + (stream == Stream::out ? "stdout" : "stderr") + ": " +
+               describe(win32_error(error)));
+}
+
+void write_stderr_raw(std::string_view utf8_text) {
+    HANDLE h = stream_handle(Stream::err);
+    if (h == nullptr || h == INVALID_HANDLE_VALUE) return;
+    if (!is_console(h)) {
+        write_all(h, utf8_text);
+        return;
+    }
+    // Converted piecewise on a stack buffer: this runs when memory may be gone.
+    wchar_t wide_text[1024];
+    while (!utf8_text.empty()) {
+        size_t take = std::min<size_t>(utf8_text.size(), 1024);
+        while (take < utf8_text.size() && take > 0 && (static_cast<uint8_t>(utf8_text[take]) & 0xC0) == 0x80) --take;
+        if (take == 0) take = std::min<size_t>(utf8_text.size(), 1024);
+        int n = MultiByteToWideChar(CP_UTF8, 0, utf8_text.data(), static_cast<int>(take), wide_text, 1024);
+        if (n > 0) write_console(h, std::u16string_view(reinterpret_cast<const char16_t*>(wide_text), n));
+        utf8_text.remove_prefix(take);
+    }
+}
+
+}  // namespace quillbox

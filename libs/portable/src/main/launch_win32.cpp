@@ -1,0 +1,138 @@
+#include <array>
+
+#include "bin_reader/path.h"
+#include "main/command_line.h"
+#include "main/console.h"
+#include "main/environment.h"
+#include "main/fatal.h"
+#include "main/launch.h"
+#include "main/text.h"
+#include "main/win32.h"
+
+namespace quillbox {
+namespace {
+
+bool ends_with_exe(std::u16string_view path) {
+    if (path.size() < 4) return false;
+    std::u16string_view tail = path.substr(path.size() - 4);
+    return tail[0] == u'.' && (tail[1] | 0x20) == u'e' && (tail[2] | 0x20) == u'x' && (tail[3] | 0x20) == u'e';
+}
+
+// The application name handed to CreateProcessW. The launch path always holds a
+// folder, so no search path is ever consulted.
+Outcome<std::u16string> resolve_program(const std::u16string& launch_path) {
+    bool verbatim = launch_path.rfind(u"\\\\?\\", 0) == 0;
+    char16_t last = launch_path.empty() ? u'\0' : launch_path.back();
+    if (launch_path.empty() || last == u'\\' || (!verbatim && last == u'/')) {
+        return failed<std::u16string>(invalid_input("program path has no file name"));
+    }
+    Outcome<std::u16string> program;
+    if (ends_with_exe(launch_path)) {
+        program.value = user_path(launch_path, full_path_name);
+        return program;
+    }
+    std::u16string with_exe = user_path(launch_path + u".exe", full_path_name);
+    program.value = GetFileAttributesW(wide(with_exe)) != INVALID_FILE_ATTRIBUTES
+                        ? with_exe
+                        : user_path(launch_path, full_path_name);
+    return program;
+}
+
+int compare_names(std::u16string_view a, std::u16string_view b) {
+    int result = CompareStringOrdinal(reinterpret_cast<const wchar_t*>(a.data()), static_cast<int>(a.size()),
+                                      reinterpret_cast<const wchar_t*>(b.data()), static_cast<int>(b.size()), TRUE);
+    if (result == 0) {
+        Error error = last_error();
+        fatal_stop("comparing environment keys failed: " + error.text + " (os error " + std::to_string(error.os_code) + ")");
+    }
+    return result - CSTR_EQUAL;
+}
+
+std::vector<EnvEntry> inherited_environment() {
+    struct EnvironmentOwner {
+        wchar_t* block = nullptr;
+        ~EnvironmentOwner() {
+            if (block != nullptr) FreeEnvironmentStringsW(block);
+        }
+    } environment;
+    environment.block = GetEnvironmentStringsW();
+    if (environment.block == nullptr) {
+        Error error = last_error();
+        fatal_stop("failure getting env string from OS: " + error.text + " (os error " + std::to_string(error.os_code) + ")");
+    }
+    return parse_environment_block(reinterpret_cast<const char16_t*>(environment.block));
+}
+
+// Inheritable copies of the launcher's standard handles; empty slots where it
+// has none. The copies close when this goes out of scope, whatever happened.
+struct StdHandleCopies {
+    std::array<UniqueHandle, 3> slots;
+
+    bool any() const { return slots[0].valid() || slots[1].valid() || slots[2].valid(); }
+};
+
+std::optional<Error> copy_std_handles(StdHandleCopies& copies) {
+    const DWORD ids[3] = {STD_INPUT_HANDLE, STD_OUTPUT_HANDLE, STD_ERROR_HANDLE};
+    for (int i = 0; i < 3; ++i) {
+        HANDLE own = GetStdHandle(ids[i]);
+        if (own == nullptr || own == INVALID_HANDLE_VALUE) continue;
+        HANDLE copy = nullptr;
+        if (!DuplicateHandle(GetCurrentProcess(), own, GetCurrentProcess(), &copy, 0, TRUE, DUPLICATE_SAME_ACCESS)) {
+            return last_error();
+        }
+        copies.slots[i] = UniqueHandle(copy);
+    }
+    return std::nullopt;
+}
+
+std::optional<Error> start_and_wait(const std::u16string& launch_path, const std::vector<std::string>& launch_args,
+                                    std::u16string_view app_file_name) {
+    Outcome<std::u16string> program = resolve_program(launch_path);
+    if (!program.ok()) return program.error;
+    Outcome<std::u16string> command_line = build_command_line(launch_path, launch_args);
+    if (!command_line.ok()) return command_line.error;
+    Outcome<std::u16string> environment =
+        build_environment_block(inherited_environment(), app_file_name, compare_names);
+    if (!environment.ok()) return environment.error;
+
+    PROCESS_INFORMATION process{};
+    {
+        StdHandleCopies copies;
+        if (auto error = copy_std_handles(copies)) return error;
+        STARTUPINFOW startup{};
+        startup.cb = sizeof startup;
+        if (copies.any()) {
+            startup.dwFlags = STARTF_USESTDHANDLES;
+            startup.hStdInput = copies.slots[0].valid() ? copies.slots[0].handle : nullptr;
+            startup.hStdOutput = copies.slots[1].valid() ? copies.slots[1].handle : nullptr;
+            startup.hStdError = copies.slots[2].valid() ? copies.slots[2].handle : nullptr;
+        }
+        if (!CreateProcessW(wide(program.value), wide(command_line.value), nullptr, nullptr, TRUE,
+                            CREATE_UNICODE_ENVIRONMENT, environment.value.data(), nullptr, &startup, &process)) {
+            return last_error();
+        }
+    }
+    // Declared thread first so that the process handle is closed first.
+    UniqueHandle thread(process.hThread);
+    UniqueHandle child(process.hProcess);
+    if (WaitForSingleObject(child.handle, INFINITE) != WAIT_OBJECT_0) return last_error();
+    DWORD exit_code = 0;
+    if (!GetExitCodeProcess(child.handle, &exit_code)) return last_error();
+    return std::nullopt;  // the application's own status does not concern the launcher
+}
+
+}  // namespace
+
+void launch_app(const std::u16string& launch_path, const std::vector<std::string>& launch_args) {
+    print_line(Stream::out, "executing " + utf16_to_utf8_lossy(launch_path));
+    Outcome<std::u16string> own = own_module_path();
+    if (!own.ok()) fatal_stop("cannot get the launcher's own path: " + describe(*own.error));
+    const std::u16string& own_path = own.value;
+    std::optional<std::u16string> app_file_name = file_name(own_path);
+    if (!app_file_name) fatal_stop("the launcher's own path has no file name: " + utf16_to_utf8_lossy(own_path));
+    if (std::optional<Error> error = start_and_wait(launch_path, launch_args, *app_file_name)) {
+        fatal_stop("failed to execute " + quoted_name(utf16_to_utf8_lossy(*app_file_name)) + ": " + describe(*error));
+    }
+}
+
+}  // namespace quillbox

@@ -1,0 +1,29 @@
+// Text conversions. Inside the launcher text is UTF-8 (std::string); the
+// platform speaks UTF-16, spelled char16_t here so that the same code means the
+// same thing on Linux, where wchar_t is 32 bits wide.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+
+namespace quillbox {
+
+using Bytes = std::span<const uint8_t>;
+
+// UTF-8 with each maximal ill-formed subsequence replaced by U+FFFD.
+std::string utf8_lossy(Bytes bytes);
+std::string utf8_lossy(std::string_view bytes);
+
+// UTF-16 to UTF-8; nothing when the text holds an unpaired surrogate.
+std::optional<std::string> utf16_to_utf8(std::u16string_view text);
+
+// UTF-16 to UTF-8 with each unpaired surrogate shown as U+FFFD.
+std::string utf16_to_utf8_lossy(std::u16string_view text);
+
+// Valid UTF-8 (as produced by the functions above) to UTF-16.
+std::u16string utf8_to_utf16(std::string_view text);
+
+}  // namespace quillbox

@@ -1,0 +1,59 @@
+#include "main/win32.h"
+
+#include "main/text.h"
+
+namespace quillbox {
+
+std::string system_message(DWORD code) {
+    struct LocalFreeOwner {
+        wchar_t* text = nullptr;
+        ~LocalFreeOwner() { LocalFree(text); }
+    } buffer;
+    DWORD length = FormatMessageW(
+        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, code, 0,
+        reinterpret_cast<wchar_t*>(&buffer.text), 0, nullptr);
+    if (length == 0 || buffer.text == nullptr) return "unknown error " + std::to_string(code);
+    std::u16string_view text(reinterpret_cast<const char16_t*>(buffer.text), length);
+    while (!text.empty() && (text.back() == u' ' || text.back() == u'\r' || text.back() == u'\n' || text.back() == u'\t')) {
+        text.remove_suffix(1);
+    }
+    return utf16_to_utf8_lossy(text);
+}
+
+Error win32_error(DWORD code) { return os_error(code, system_message(code)); }
+
+Error last_error() { return win32_error(GetLastError()); }
+
+std::optional<std::u16string> full_path_name(std::u16string_view path) {
+    std::u16string input(path);
+    std::u16string out(MAX_PATH, u'\0');
+    for (;;) {
+        DWORD n = GetFullPathNameW(wide(input), static_cast<DWORD>(out.size()), wide(out), nullptr);
+        if (n == 0) return std::nullopt;
+        if (n < out.size()) {
+            out.resize(n);
+            return out;
+        }
+        out.resize(n);  // n includes the NUL when the buffer was too small
+    }
+}
+
+}  // namespace quillbox
+
+namespace quillbox {
+
+Outcome<std::u16string> own_module_path() {
+    Outcome<std::u16string> path;
+    path.value.resize(MAX_PATH);
+    for (;;) {
+        DWORD n = GetModuleFileNameW(nullptr, wide(path.value), static_cast<DWORD>(path.value.size()));
+        if (n == 0) return failed<std::u16string>(last_error());
+        if (n < path.value.size()) {
+            path.value.resize(n);
+            return path;
+        }
+        path.value.resize(path.value.size() * 2);  // truncated: again with more room
+    }
+}
+
+}  // namespace quillbox

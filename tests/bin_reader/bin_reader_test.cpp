@@ -1,0 +1,144 @@
+#include "bin_reader/bin_reader.h"
+
+#include <brotli/encode.h>
+#include <gtest/gtest.h>
+
+#include <random>
+
+#include "bin_reader/payload_builder.h"
+
+namespace quillbox {
+namespace {
+
+using testing::PayloadBuilder;
+
+const std::string DIGEST(32, 'a');
+
+std::string text_of(Bytes b) { return std::string(reinterpret_cast<const char*>(b.data()), b.size()); }
+
+TEST(ParsePayload, AcceptsWellFormedPayloads) {
+    struct Case {
+        const char* what;
+        PayloadBuilder payload;
+        std::vector<std::string> names;
+        std::vector<std::string> data;
+        std::string exe;
+    };
+    const Case cases[] = {
+        {"no entries", PayloadBuilder().magic().magic().raw(".\\quillbox.exe"), {}, {}, ".\\quillbox.exe"},
+        {"empty launch path", PayloadBuilder().magic().magic(), {}, {}, ""},
+        {"two entries", PayloadBuilder().magic().entry(".\\a.exe", "xyz", DIGEST).entry(".\\b.dll", "", DIGEST).magic().raw("a"),
+         {".\\a.exe", ".\\b.dll"}, {"xyz", ""}, "a"},
+        {"empty name", PayloadBuilder().magic().entry("", "d", DIGEST).magic(), {""}, {"d"}, ""},
+        {"ill-formed name keeps later offsets", PayloadBuilder().magic().entry("a\xFFz", "dd", DIGEST).magic().raw("e"),
+         {"a\xEF\xBF\xBDz"}, {"dd"}, "e"},
+        {"duplicate names kept in order", PayloadBuilder().magic().entry("n", "1", DIGEST).entry("n", "2", DIGEST).magic(),
+         {"n", "n"}, {"1", "2"}, ""},
+        {"entry-shaped bytes after the end marker belong to exe",
+         PayloadBuilder().magic().magic().entry("n", "1", DIGEST), {}, {}, std::string("\0\0\0\1n\0\0\0\1" "1", 10) + DIGEST},
+        {"ill-formed launch path", PayloadBuilder().magic().magic().raw("\xC3"), {}, {}, "\xEF\xBF\xBD"},
+    };
+    for (const Case& c : cases) {
+        auto parsed = parse_payload(c.payload.view());
+        ASSERT_TRUE(parsed.ok()) << c.what << ": " << parsed.error->text;
+        ASSERT_EQ(parsed.value.files.size(), c.names.size()) << c.what;
+        for (size_t i = 0; i < c.names.size(); ++i) {
+            EXPECT_EQ(parsed.value.files[i].name, c.names[i]) << c.what;
+            EXPECT_EQ(text_of(parsed.value.files[i].data), c.data[i]) << c.what;
+            EXPECT_EQ(text_of(parsed.value.files[i].md5), DIGEST) << c.what;
+        }
+        EXPECT_EQ(parsed.value.exe, c.exe) << c.what;
+    }
+}
+
+TEST(ParsePayload, ReportsTheFailedBoundWithOffsetAndLength) {
+    struct Case {
+        const char* what;
+        PayloadBuilder payload;
+        std::string report;  // the whole report text
+    };
+    const Case cases[] = {
+        {"wrong magic", PayloadBuilder().raw("Quillbox").magic(), "bin file is not valid!"},
+        {"magic differs in one byte", PayloadBuilder().raw("quillboy").magic(), "bin file is not valid!"},
+        {"shorter than the magic", PayloadBuilder().raw("quill"),
+         "opening magic: end offset 8 is out of range for the payload's length 5"},
+        {"no end marker", PayloadBuilder().magic(),
+         "window of the entry at offset 8: end offset 16 is out of range for the payload's length 8"},
+        {"digest ends exactly at the end", PayloadBuilder().magic().entry("n", "d", DIGEST),
+         "window of the entry at offset 50: end offset 58 is out of range for the payload's length 50"},
+        {"name past the end", PayloadBuilder().magic().u32(100).raw("abcd"),
+         "name of the entry at offset 8: end offset 112 is out of range for the payload's length 16"},
+        {"name end wraps", PayloadBuilder().magic().u32(0xFFFFFFFF).raw("abcd"),
+         "name of the entry at offset 8: name start 12 lies after the wrapped name end 11"},
+        {"data length cut short", PayloadBuilder().magic().u32(1).raw("n").raw(std::string_view("\0\0\0", 3)),
+         "data length of the entry at offset 8: index 16 is out of bounds for length 16"},
+        {"data past the end", PayloadBuilder().magic().u32(1).raw("n").u32(1000).raw("xy"),
+         "data of the entry at offset 8: end offset 1017 is out of range for the payload's length 19"},
+        {"data end wraps", PayloadBuilder().magic().u32(1).raw("n").u32(0xFFFFFFF0).raw("xyzw"),
+         "data of the entry at offset 8: data start 17 lies after the wrapped data end 1"},
+        {"digest cut short", PayloadBuilder().magic().u32(1).raw("n").u32(2).raw("xy").raw(std::string(31, 'a')),
+         "digest of the entry at offset 8: end offset 51 is out of range for the payload's length 50"},
+    };
+    for (const Case& c : cases) {
+        auto parsed = parse_payload(c.payload.view());
+        ASSERT_FALSE(parsed.ok()) << c.what;
+        EXPECT_EQ(parsed.error->text, c.report) << c.what;
+    }
+}
+
+TEST(ParsePayloadDeathTest, ReadStopsOnADamagedPayload) {
+    PayloadBuilder bad = PayloadBuilder().raw("QUILLBOX").magic();
+    EXPECT_DEATH(BinReader::read(bad.view()), "bin file is not valid!");
+}
+
+std::string compress(std::string_view content, int quality = 11, int window = 22) {
+    std::string out(BrotliEncoderMaxCompressedSize(content.size()) + 16, '\0');
+    size_t size = out.size();
+    EXPECT_TRUE(BrotliEncoderCompress(quality, window, BROTLI_MODE_GENERIC, content.size(),
+                                      reinterpret_cast<const uint8_t*>(content.data()), &size,
+                                      reinterpret_cast<uint8_t*>(out.data())));
+    out.resize(size);
+    return out;
+}
+
+Bytes view_of(const std::string& s) { return Bytes(reinterpret_cast<const uint8_t*>(s.data()), s.size()); }
+
+TEST(DecompressStream, GivesBackTheContentWithinTwiceItsSize) {
+    std::mt19937 random(7);
+    std::string noise(3 << 20, '\0');
+    for (char& c : noise) c = static_cast<char>(random());
+    std::string text;
+    while (text.size() < (9 << 20)) text += "quillbox portable launcher line " + std::to_string(text.size()) + "\n";
+    const std::string contents[] = {"", "x", std::string(4096, 'a'), std::string(4097, 'b'), noise, text};
+    for (const std::string& content : contents) {
+        std::string stream = compress(content, content.size() > 1000000 ? 5 : 11);
+        auto out = decompress_stream(view_of(stream));
+        ASSERT_TRUE(out.ok()) << out.error->text;
+        ASSERT_EQ(out.value.size, content.size());
+        EXPECT_EQ(text_of(out.value.view()), content);
+        if (content.size() > 65536) {
+            EXPECT_LE(out.value.capacity, 2 * content.size());
+        }
+    }
+}
+
+TEST(DecompressStream, ReportsBrokenStreams) {
+    std::string good = compress(std::string(100000, 'z') + "tail");
+    std::string truncated = good.substr(0, good.size() / 2);
+    std::string flipped = good;
+    flipped[good.size() / 2] = static_cast<char>(flipped[good.size() / 2] ^ 0x5A);
+    const std::string broken[] = {"", truncated, std::string("\xFF\xFF\xFF\xFF", 4), flipped};
+    for (const std::string& stream : broken) {
+        auto out = decompress_stream(view_of(stream));
+        EXPECT_FALSE(out.ok()) << stream.size();
+    }
+}
+
+TEST(DecompressStreamDeathTest, EntryDecompressStopsWithTheDecoderError) {
+    static const std::string bad = "\xFF\xFF\xFF\xFF";
+    BinEntry entry{".\\x.exe", view_of(bad), view_of(DIGEST)};
+    EXPECT_DEATH(entry.decompress(), "entry \"\\.\\\\x\\.exe\": invalid data: brotli decoder error");
+}
+
+}  // namespace
+}  // namespace quillbox

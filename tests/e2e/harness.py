@@ -1,0 +1,177 @@
+"""The end-to-end harness: links the real launcher around payloads of the
+tests' own, runs it under Wine in the project's prefix and reads back what it
+did (its output, its exit status, the per-user folder and the probe's record).
+
+Configuration comes from the environment that CTest sets:
+  QUILLBOX_TARGET_BUILD  the MinGW build folder (launcher-link.txt, test programs)
+  QUILLBOX_MINGW_CXX     the MinGW g++ that links launchers
+  QUILLBOX_WINE          the Wine loader for that build's architecture
+  QUILLBOX_PACKER        the host packer
+  WINEPREFIX             the prefix, created by scripts/wine-env.sh
+"""
+import hashlib
+import json
+import os
+import pathlib
+import shutil
+import struct
+import subprocess
+import tempfile
+import unittest
+
+import brotli
+
+TARGET = pathlib.Path(os.environ.get("QUILLBOX_TARGET_BUILD", "."))
+MINGW_CXX = os.environ.get("QUILLBOX_MINGW_CXX", "i686-w64-mingw32-g++")
+WINE = os.environ.get("QUILLBOX_WINE", "wine")
+PACKER = os.environ.get("QUILLBOX_PACKER", "quillbox-pack")
+PREFIX = pathlib.Path(os.environ.get("WINEPREFIX", str(pathlib.Path.home() / ".wine")))
+PROGRAMS = TARGET / "test-programs"
+WORK = pathlib.Path(os.environ.get("QUILLBOX_E2E_WORK", str(TARGET / "e2e-work")))
+FAST_FAIL_STATUS = 0xC0000409 & 0xFF  # what the Linux side sees of STATUS_STACK_BUFFER_OVERRUN
+
+USER = os.environ.get("USER") or "root"
+LOCAL_APPDATA_WIN = "C:\\users\\%s\\AppData\\Local" % USER
+APP_DIR_WIN = LOCAL_APPDATA_WIN + "\\quillbox"
+APP_DIR = PREFIX / "drive_c" / "users" / USER / "AppData" / "Local" / "quillbox"
+MAGIC = b"quillbox"
+
+
+def wine_environment(extra=None):
+    env = dict(os.environ)
+    env.update({"WINEDEBUG": "-all", "WINEPREFIX": str(PREFIX), "WINEDLLOVERRIDES": "mscoree,mshtml="})
+    for name in list(env):
+        if name.startswith("QUILLBOX_PROBE"):
+            del env[name]
+    env.update(extra or {})
+    return env
+
+
+def to_windows(path):
+    """The Windows path of a file under the prefix's drive C, or under Z: for the rest."""
+    path = pathlib.Path(path).resolve()
+    drive_c = (PREFIX / "drive_c").resolve()
+    if drive_c in path.parents or path == drive_c:
+        return "C:\\" + str(path.relative_to(drive_c)).replace("/", "\\")
+    return "Z:" + str(path).replace("/", "\\")
+
+
+def payload(entries, exe=".\\quillbox.exe"):
+    """Builds a payload from (name, content) pairs, or (name, content, stream, digest)
+    for entries whose stream or digest a test wants to damage."""
+    out = bytearray(MAGIC)
+    for entry in entries:
+        name, content = entry[0], entry[1]
+        stream = entry[2] if len(entry) > 2 and entry[2] is not None else brotli.compress(content, quality=5, lgwin=22)
+        digest = entry[3] if len(entry) > 3 else hashlib.md5(content).hexdigest().encode()
+        name_bytes = name.encode() if isinstance(name, str) else name
+        out += struct.pack(">I", len(name_bytes)) + name_bytes + struct.pack(">I", len(stream)) + stream + digest
+    out += MAGIC
+    out += exe.encode() if isinstance(exe, str) else exe
+    return bytes(out)
+
+
+def probe_bytes():
+    return (PROGRAMS / "probe.exe").read_bytes()
+
+
+_linked = {}
+
+
+def launcher(payload_bytes, name="quillbox.exe"):
+    """The launcher linked around `payload_bytes`, placed in a folder of its own under
+    the prefix's drive C with the file name `name`."""
+    key = hashlib.sha256(payload_bytes).hexdigest()[:16]
+    built = _linked.get(key)
+    if built is None:
+        folder = WORK / "link" / key
+        folder.mkdir(parents=True, exist_ok=True)
+        (folder / "payload.bin").write_bytes(payload_bytes)
+        (folder / "payload.S").write_text(
+            (TARGET / "libs" / "portable" / "payload.S").read_text().replace(
+                str(pathlib.Path(__file__).resolve().parents[2] / "libs" / "portable" / "payload.bin"),
+                str(folder / "payload.bin")))
+        link = (TARGET / "launcher-link.txt").read_text().split("\n")
+        inputs = [line for line in link if line and not line.startswith("-")]
+        options = [line for line in link if line.startswith("-")]
+        built = folder / "launcher.exe"
+        subprocess.run([MINGW_CXX, "-o", str(built), str(folder / "payload.S")] + inputs + options, check=True)
+        _linked[key] = built
+    place = PREFIX / "drive_c" / "e2e" / key
+    place.mkdir(parents=True, exist_ok=True)
+    exe = place / name
+    if not exe.exists():
+        shutil.copyfile(built, exe)
+    return exe
+
+
+class Run:
+    def __init__(self, status, stdout, stderr):
+        self.status, self.stdout, self.stderr = status, stdout, stderr
+
+    def __repr__(self):
+        return "status %d\nstdout:\n%s\nstderr:\n%s" % (self.status, self.stdout, self.stderr)
+
+
+def run(exe, args=(), env=None, cwd=None, command_line=None, no_std_handles=False, timeout=60):
+    """Runs `exe` under Wine. With `command_line`, the exact Windows command line is
+    handed to CreateProcessW by start.exe, so no Unix-side quoting comes between."""
+    if command_line is not None or no_std_handles:
+        line = command_line if command_line is not None else '"%s"' % to_windows(exe)
+        line_file = PREFIX / "drive_c" / "e2e" / "command_line.txt"
+        line_file.parent.mkdir(parents=True, exist_ok=True)
+        line_file.write_bytes(line.encode("utf-16-le", "surrogatepass"))
+        argv = [WINE, str(PROGRAMS / "start.exe")] + (["--no-std-handles"] if no_std_handles else [])
+        argv += [to_windows(exe), "@" + to_windows(line_file)]
+    else:
+        argv = [WINE, str(exe)] + list(args)
+    done = subprocess.run(argv, env=wine_environment(env), cwd=cwd, capture_output=True, timeout=timeout)
+    return Run(done.returncode, done.stdout.decode("utf-8", "replace"), done.stderr.decode("utf-8", "replace"))
+
+
+def record_path(tag="record"):
+    path = PREFIX / "drive_c" / "e2e" / ("%s.json" % tag)
+    path.parent.mkdir(parents=True, exist_ok=True)
+    if path.exists():
+        path.unlink()
+    return path
+
+
+def read_record(path):
+    return json.loads(path.read_text())
+
+
+def reset_app_dir():
+    if APP_DIR.is_symlink() or APP_DIR.is_file():
+        APP_DIR.unlink()
+    elif APP_DIR.exists():
+        for p in APP_DIR.rglob("*"):
+            try:
+                p.chmod(0o755 if p.is_dir() else 0o644)
+            except OSError:
+                pass
+        shutil.rmtree(APP_DIR)
+
+
+def folder_contents(root=APP_DIR):
+    """{relative path: bytes} of every file under `root`."""
+    return {str(p.relative_to(root)): p.read_bytes() for p in sorted(root.rglob("*")) if p.is_file()}
+
+
+def wine_usable():
+    """Whether Wine can run this build's programs here (the e2e tests skip otherwise)."""
+    try:
+        done = subprocess.run([WINE, str(PROGRAMS / "start.exe")], env=wine_environment(), capture_output=True, timeout=120)
+    except (OSError, subprocess.TimeoutExpired):
+        return False
+    return done.returncode == 125  # its usage status
+
+
+class LauncherTestCase(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        if not wine_usable():
+            raise unittest.SkipTest("Wine cannot run %s programs on this machine" % TARGET.name)
+
+    def setUp(self):
+        reset_app_dir()

@@ -1,0 +1,145 @@
+"""Start modes, the child's arguments, environment, handles, and launch failures."""
+import unittest
+
+from harness import (APP_DIR, APP_DIR_WIN, FAST_FAIL_STATUS, PREFIX, LauncherTestCase, launcher, payload, probe_bytes,
+                     read_record, record_path, run, to_windows)
+
+
+def probe_payload(exe=".\\quillbox.exe", name=".\\quillbox.exe"):
+    return payload([(name, probe_bytes())], exe=exe)
+
+
+class Launch(LauncherTestCase):
+    def launch(self, exe, env=None, **kwargs):
+        record = record_path()
+        env = dict(env or {})
+        env["QUILLBOX_PROBE_RECORD"] = to_windows(record)
+        done = run(exe, env=env, **kwargs)
+        self.assertEqual(done.status, 0, done)
+        self.assertTrue(record.exists(), done)
+        return done, read_record(record)
+
+    def test_arguments_by_name_and_as_given(self):
+        install = launcher(probe_payload(), name="quillbox-1.0-INSTALL.exe")
+        quick = launcher(probe_payload(), name="quillbox-QS.EXE")
+        plain = launcher(probe_payload(), name="quillbox.exe")
+        app = APP_DIR_WIN + "\\.\\quillbox.exe"
+        cases = [
+            (install, None, [app, "--install"]),
+            (install, ["x"], [app, "x"]),
+            (install, ["--silent-install"], [app, "--silent-install"]),
+            (quick, None, [app, "--quick_support"]),
+            (quick, ["--install"], [app, "--install"]),
+            (plain, None, [app]),
+            (plain, ["a b", "", 'say"hi', "C:\\dir\\", "C:\\my dir\\", "\u00e9\U0001F600", "--SILENT-INSTALL"],
+             None),
+        ]
+        for exe, args, want in cases:
+            with self.subTest(exe=exe.name, args=args):
+                _, record = self.launch(exe, args=args or [])
+                self.assertEqual(record["argv"], want or [app] + args)
+                self.assertEqual(record["shell_argv"], want or [app] + args)
+                self.assertTrue(record["command_line"].startswith('"%s"' % app))
+
+    def test_exact_command_lines(self):
+        exe = launcher(probe_payload())
+        app = APP_DIR_WIN + "\\.\\quillbox.exe"
+        cases = [
+            ('"%s"' % to_windows(exe), '"%s"' % app),
+            ('"%s" a"b c"d \\\\\\"x "" "q ""w"" e" trail\\' % to_windows(exe),
+             '"%s" "ab cd" \\"x "" "q \\"w\\" e" trail\\' % app),
+            ('"%s" "C:\\my dir\\\\"' % to_windows(exe), '"%s" "C:\\my dir\\\\"' % app),
+        ]
+        for line, child_line in cases:
+            with self.subTest(line=line):
+                _, record = self.launch(exe, command_line=line)
+                self.assertEqual(record["command_line"], child_line)
+
+    def test_name_tests_see_the_first_word_as_written(self):
+        exe = launcher(probe_payload(), name="quillbox-install.exe")
+        app = APP_DIR_WIN + "\\.\\quillbox.exe"
+        without_suffix = to_windows(exe)[:-len(".exe")]
+        _, record = self.launch(exe, command_line='"%s"' % without_suffix)
+        self.assertEqual(record["argv"], [app])  # "quillbox-install" has no .exe: no flag
+        environment = dict(e.split("=", 1) for e in record["environment"] if not e.startswith("="))
+        self.assertEqual(environment["QUILLBOX_APPNAME"], "quillbox-install.exe")
+
+    def test_environment_current_directory_and_output(self):
+        exe = launcher(probe_payload(), name="my launcher.exe")
+        workdir = PREFIX / "drive_c" / "e2e" / "work dir"
+        workdir.mkdir(parents=True, exist_ok=True)
+        done, record = self.launch(exe, env={"quillbox_appname": "old", "QB_TEST_Mixed": "1"}, cwd=str(workdir))
+        names = [e.split("=", 1)[0] for e in record["environment"]]
+        self.assertIn("quillbox_appname=my launcher.exe", record["environment"])
+        self.assertNotIn("QUILLBOX_APPNAME", names)
+        self.assertIn("QB_TEST_Mixed=1", record["environment"])
+        upper = [n.upper() for n in names]
+        self.assertEqual(len(upper), len(set(upper)), "one entry per name")
+        self.assertEqual(record["cwd"].rstrip("\\").lower(), to_windows(workdir).lower())
+        self.assertEqual(done.stdout, "executing %s\\.\\quillbox.exe\nprobe: running\n" % APP_DIR_WIN)
+        self.assertTrue(record["stdout"] and record["stderr"])
+
+    def test_the_application_status_is_not_the_launchers(self):
+        exe = launcher(probe_payload())
+        for env in ({"QUILLBOX_PROBE_EXIT": "3"}, {"QUILLBOX_PROBE_CRASH": "1"}):
+            with self.subTest(env=env):
+                done = run(exe, env=env)
+                self.assertEqual(done.status, 0, done)
+
+    def test_launch_path_without_exe_starts_the_exe_beside_it(self):
+        exe = launcher(probe_payload(exe=".\\quillbox"))
+        done, record = self.launch(exe)
+        self.assertEqual(done.stdout.splitlines()[0], "executing %s\\.\\quillbox" % APP_DIR_WIN)
+        self.assertTrue(record["module"].lower().endswith("\\quillbox.exe"))
+
+    def test_start_failures(self):
+        cases = [
+            (probe_payload(exe=".\\missing.exe"), "missing.exe", "(os error 2)"),
+            (probe_payload(exe=""), "", "invalid input: program path has no file name"),
+        ]
+        for data, launch_name, message in cases:
+            with self.subTest(exe=launch_name):
+                exe = launcher(data, name="quillbox.exe")
+                done = run(exe)
+                self.assertEqual(done.status, FAST_FAIL_STATUS, done)
+                self.assertEqual(done.stdout, "executing %s\\%s\n" % (APP_DIR_WIN, launch_name))
+                self.assertIn('failed to execute "quillbox.exe": ', done.stderr)
+                self.assertIn(message, done.stderr)
+
+    def test_without_standard_handles_nothing_is_written_and_nothing_fails(self):
+        exe = launcher(probe_payload())
+        record = record_path()
+        done = run(exe, env={"QUILLBOX_PROBE_RECORD": to_windows(record)}, no_std_handles=True)
+        self.assertEqual(done.status, 0, done)
+        self.assertEqual(done.stdout + done.stderr, "")
+        data = read_record(record)
+        self.assertFalse(data["stdin"] or data["stdout"] or data["stderr"], data)
+
+
+class DamagedInput(LauncherTestCase):
+    def test_damaged_payloads_stop_before_anything_is_touched(self):
+        good = probe_payload()
+        cases = [
+            (b"Quillbox" + good[8:], "bin file is not valid!"),
+            (good[:-len(".\\quillbox.exe") - 8], "is out of range for the payload's length"),
+            (good[:12] + b"\xff\xff\xff\xff" + good[16:], "out of range"),
+        ]
+        for data, report in cases:
+            with self.subTest(report=report):
+                exe = launcher(data)
+                done = run(exe)
+                self.assertEqual(done.status, FAST_FAIL_STATUS, done)
+                self.assertIn(report, done.stderr)
+                self.assertEqual(done.stdout, "")
+                self.assertFalse(APP_DIR.exists())
+
+    def test_an_unpaired_surrogate_argument_stops_the_run(self):
+        exe = launcher(probe_payload())
+        done = run(exe, command_line='"%s" ok \ud800x' % to_windows(exe))
+        self.assertEqual(done.status, FAST_FAIL_STATUS, done)
+        self.assertIn("is not valid Unicode", done.stderr)
+        self.assertFalse(APP_DIR.exists())
+
+
+if __name__ == "__main__":
+    unittest.main()

@@ -1,0 +1,313 @@
+#include "payload_writer.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <functional>
+
+#include "bin_reader/bin_reader.h"
+#include "bin_reader/digest.h"
+
+namespace quillbox::pack {
+namespace {
+
+namespace fs = std::filesystem;
+
+struct TempDir {
+    fs::path path;
+
+    TempDir() {
+        std::string pattern = (fs::temp_directory_path() / "packer_test.XXXXXX").string();
+        if (::mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
+        path = pattern;
+    }
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+    ~TempDir() {
+        std::error_code ec;
+        fs::remove_all(path, ec);
+    }
+};
+
+void write_file(const fs::path& path, std::string_view content) {
+    fs::create_directories(path.parent_path());
+    std::ofstream(path, std::ios::binary).write(content.data(), std::streamsize(content.size()));
+}
+
+std::string read_text(const fs::path& path) {
+    Outcome<std::vector<uint8_t>> bytes = read_whole_file(path);
+    return bytes.ok() ? std::string(bytes.value.begin(), bytes.value.end()) : describe(*bytes.error);
+}
+
+std::string text_of(Bytes bytes) { return std::string(reinterpret_cast<const char*>(bytes.data()), bytes.size()); }
+
+// Varied, partly compressible content, so that streams differ in length.
+std::string sample_content(size_t size, unsigned seed) {
+    std::string out(size, '\0');
+    for (size_t i = 0; i < size; ++i) out[i] = static_cast<char>((i * seed + (i >> 7)) % 251);
+    return out;
+}
+
+Outcome<std::vector<uint8_t>> pack_inputs(const Outcome<std::vector<InputFile>>& inputs, CompressOptions options = {},
+                                          std::string_view exe = DEFAULT_EXE) {
+    if (!inputs.ok()) return failed<std::vector<uint8_t>>(*inputs.error);
+    Outcome<std::vector<PackedEntry>> entries = pack_entries(inputs.value, options);
+    if (!entries.ok()) return failed<std::vector<uint8_t>>(*entries.error);
+    return encode_payload(entries.value, exe);
+}
+
+TEST(Packer, RoundTripsThroughTheLaunchersReader) {
+    TempDir dir;
+    const fs::path app = dir.path / "app";
+    const std::string big = sample_content(300000, 7);
+    write_file(app / "quillbox.exe", "MZ launcher");
+    write_file(app / "empty.txt", "");
+    write_file(app / "Zeta.txt", "upper case sorts before '\\' and lower case");
+    write_file(app / "sub" / "deeper" / "lib.dll", big);
+    write_file(app / "sub" / "\xC3\xA9t\xC3\xA9.txt", "non-ASCII name");
+    write_file(dir.path / "outside" / "hidden.txt", "reached only through a folder link");
+    fs::create_symlink(app / "quillbox.exe", app / "sub" / "link.exe");
+    fs::create_directory_symlink(dir.path / "outside", app / "linked_dir");
+
+    struct Case {
+        const char* what;
+        Outcome<std::vector<InputFile>> inputs;
+        std::vector<std::pair<std::string, std::string>> expected;  // name, content, in payload order
+    };
+    const Case cases[] = {
+        {"folder: sorted by bytes, file links followed, folder links not entered",
+         collect_folder(app),
+         {{".\\Zeta.txt", "upper case sorts before '\\' and lower case"},
+          {".\\empty.txt", ""},
+          {".\\quillbox.exe", "MZ launcher"},
+          {".\\sub\\deeper\\lib.dll", big},
+          {".\\sub\\link.exe", "MZ launcher"},
+          {".\\sub\\\xC3\xA9t\xC3\xA9.txt", "non-ASCII name"}}},
+        {"file list: base names in the order given",
+         collect_files({app / "sub" / "deeper" / "lib.dll", app / "empty.txt", app / "quillbox.exe"}),
+         {{".\\lib.dll", big}, {".\\empty.txt", ""}, {".\\quillbox.exe", "MZ launcher"}}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        Outcome<std::vector<uint8_t>> payload = pack_inputs(c.inputs);
+        ASSERT_TRUE(payload.ok()) << describe(*payload.error);
+        Outcome<BinReader> parsed = parse_payload(Bytes(payload.value.data(), payload.value.size()));
+        ASSERT_TRUE(parsed.ok()) << describe(*parsed.error);
+        EXPECT_EQ(parsed.value.exe, DEFAULT_EXE);
+        ASSERT_EQ(parsed.value.files.size(), c.expected.size());
+        for (size_t i = 0; i < c.expected.size(); ++i) {
+            const BinEntry& entry = parsed.value.files[i];
+            EXPECT_EQ(entry.name, c.expected[i].first);
+            Outcome<ByteBuffer> plain = decompress_stream(entry.data);
+            ASSERT_TRUE(plain.ok()) << entry.name << ": " << describe(*plain.error);
+            EXPECT_EQ(text_of(plain.value.view()), c.expected[i].second) << entry.name;
+            EXPECT_TRUE(digest_matches(entry.md5, md5_hex(plain.value.view()))) << entry.name;
+        }
+    }
+}
+
+TEST(Packer, OutputDependsOnlyOnInput) {
+    TempDir dir;
+    for (unsigned i = 0; i < 12; ++i) {
+        write_file(dir.path / (std::to_string(i) + ".bin"), sample_content(2000 + i * 1500, i + 3));
+    }
+
+    const Outcome<std::vector<uint8_t>> serial = pack_inputs(collect_folder(dir.path), CompressOptions{11, 22, 1});
+    ASSERT_TRUE(serial.ok()) << describe(*serial.error);
+    for (unsigned jobs : {1u, 2u, 5u, 64u}) {
+        const Outcome<std::vector<uint8_t>> again = pack_inputs(collect_folder(dir.path), CompressOptions{11, 22, jobs});
+        ASSERT_TRUE(again.ok()) << describe(*again.error);
+        EXPECT_TRUE(again.value == serial.value) << "jobs " << jobs;
+    }
+}
+
+TEST(Packer, EncodesTheExactLayout) {
+    const std::string digest = "0123456789abcdef0123456789abcdef";
+    struct Case {
+        const char* what;
+        std::vector<PackedEntry> entries;
+        std::string exe;
+        std::string expected;
+    };
+    const Case cases[] = {
+        {"no entries", {}, ".\\quillbox.exe", "quillboxquillbox.\\quillbox.exe"},
+        // The launch path need not name an entry; the packer only warns.
+        {"launch path naming no entry",
+         {PackedEntry{".\\a", {1, 2, 3}, digest, 3}},
+         ".\\missing.exe",
+         std::string("quillbox\0\0\0\3.\\a\0\0\0\3\1\2\3", 22) + digest + "quillbox.\\missing.exe"},
+        {"lengths are big-endian",
+         {PackedEntry{std::string(0x102, 'n'), std::vector<uint8_t>(0x10203, 9), digest, 0}},
+         "",
+         std::string("quillbox\0\0\1\2", 12) + std::string(0x102, 'n') + std::string("\0\1\2\3", 4) +
+             std::string(0x10203, '\x09') + digest + "quillbox"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        Outcome<std::vector<uint8_t>> payload = encode_payload(c.entries, c.exe);
+        ASSERT_TRUE(payload.ok()) << describe(*payload.error);
+        EXPECT_TRUE(text_of(Bytes(payload.value.data(), payload.value.size())) == c.expected);
+    }
+}
+
+TEST(Packer, ReportsWhatCannotBePacked) {
+    TempDir dir;
+    write_file(dir.path / "a" / "x.dll", "1");
+    write_file(dir.path / "b" / "x.dll", "2");
+    write_file(dir.path / "case" / "App.dll", "1");
+    write_file(dir.path / "case" / "app.dll", "2");
+    write_file(dir.path / "plain.txt", "text");
+    write_file(dir.path / "slash" / "a\\b.txt", "");
+    write_file(dir.path / "latin1" / "caf\xE9.txt", "");
+    write_file(dir.path / "locked" / "secret.txt", "x");
+    ::chmod((dir.path / "locked" / "secret.txt").c_str(), 0);
+    // Root (or CAP_DAC_OVERRIDE) reads files whatever their mode: that row is skipped then.
+    const bool mode_blocks_reading = ::access((dir.path / "locked" / "secret.txt").c_str(), R_OK) != 0;
+    fs::create_directories(dir.path / "dangling");
+    fs::create_symlink(dir.path / "nowhere", dir.path / "dangling" / "gone.txt");
+
+    struct Case {
+        const char* what;
+        std::function<Outcome<std::vector<uint8_t>>()> pack;
+        std::string message;  // part of the expected error
+        bool applicable = true;
+    };
+    const Case cases[] = {
+        {"missing folder", [&] { return pack_inputs(collect_folder(dir.path / "none")); }, "No such file or directory"},
+        {"folder is a file", [&] { return pack_inputs(collect_folder(dir.path / "plain.txt")); }, "Not a directory"},
+        {"missing file in list", [&] { return pack_inputs(collect_files({dir.path / "plain.txt", dir.path / "none"})); },
+         "No such file or directory"},
+        {"folder in list", [&] { return pack_inputs(collect_files({dir.path / "a"})); }, "is not a regular file"},
+        {"duplicate base names", [&] { return pack_inputs(collect_files({dir.path / "a/x.dll", dir.path / "b/x.dll"})); },
+         "would both be stored as \".\\x.dll\""},
+        {"names differing only in case", [&] { return pack_inputs(collect_folder(dir.path / "case")); },
+         "differ only in case"},
+        {"backslash in a file name", [&] { return pack_inputs(collect_folder(dir.path / "slash")); },
+         "folder separator"},
+        {"name not UTF-8", [&] { return pack_inputs(collect_folder(dir.path / "latin1")); }, "not valid UTF-8"},
+        {"dangling link", [&] { return pack_inputs(collect_folder(dir.path / "dangling")); }, "cannot follow link"},
+        {"unreadable file", [&] { return pack_inputs(collect_folder(dir.path / "locked")); }, "Permission denied",
+         mode_blocks_reading},
+        // Reading /proc/self/mem from offset 0 fails with EIO for every user.
+        {"read error", [&] { return pack_inputs(collect_files({"/proc/self/mem"})); }, "cannot read"},
+        {"quality out of range", [&] { return pack_inputs(collect_files({dir.path / "plain.txt"}), {12, 22, 1}); },
+         "quality 12"},
+        {"window out of range", [&] { return pack_inputs(collect_files({dir.path / "plain.txt"}), {11, 25, 1}); },
+         "window 25"},
+        {"launch path not UTF-8", [&] { return pack_inputs(collect_files({dir.path / "plain.txt"}), {}, "\xFF.exe"); },
+         "launch path is not valid UTF-8"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        if (!c.applicable) continue;
+        Outcome<std::vector<uint8_t>> payload = c.pack();
+        ASSERT_FALSE(payload.ok());
+        EXPECT_NE(describe(*payload.error).find(c.message), std::string::npos) << describe(*payload.error);
+    }
+}
+
+TEST(Packer, PayloadSizeStopsAtThirtyTwoBits) {
+    const uint64_t entry_overhead = 4 + 4 + DIGEST_SIZE;
+    const uint64_t fixed = 2 * BIN_MAGIC.size();
+    struct Case {
+        const char* what;
+        std::vector<EntrySize> entries;
+        uint64_t exe;
+        std::optional<uint64_t> size;  // nothing: refused
+    };
+    const Case cases[] = {
+        {"empty", {}, 0, fixed},
+        {"exactly 4 GiB - 1", {{1, FIELD_LIMIT - fixed - entry_overhead - 1 - 5}}, 5, FIELD_LIMIT},
+        {"one byte more through the launch path", {{1, FIELD_LIMIT - fixed - entry_overhead - 1 - 5}}, 6, std::nullopt},
+        {"two entries together too long", {{0, FIELD_LIMIT / 2}, {0, FIELD_LIMIT / 2}}, 0, std::nullopt},
+        {"name of 2^32 bytes", {{FIELD_LIMIT + 1, 0}}, 0, std::nullopt},
+        {"data of 2^32 bytes", {{0, FIELD_LIMIT + 1}}, 0, std::nullopt},
+        {"huge launch path", {}, UINT64_MAX, std::nullopt},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        Outcome<uint64_t> size = payload_size(c.entries, c.exe);
+        EXPECT_EQ(size.ok(), c.size.has_value());
+        if (size.ok() && c.size) {
+            EXPECT_EQ(size.value, *c.size);
+        }
+    }
+}
+
+TEST(Packer, ReplacesTheOutputOnlyWhenComplete) {
+    struct Case {
+        const char* what;
+        bool fill_fails;
+        std::string expected;  // the target's content afterwards
+    };
+    const Case cases[] = {
+        {"success replaces", false, "new content"},
+        {"failure keeps the old file", true, "old content"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        TempDir dir;
+        const fs::path target = dir.path / "payload.bin";
+        write_file(target, "old content");
+        std::optional<Error> error = write_file_atomically(target, [&](const ByteSink& sink) -> std::optional<Error> {
+            if (std::optional<Error> e = sink(Bytes(reinterpret_cast<const uint8_t*>("new "), 4))) return e;
+            if (c.fill_fails) return Error{"", "interrupted", 0, false};
+            return sink(Bytes(reinterpret_cast<const uint8_t*>("content"), 7));
+        });
+        EXPECT_EQ(error.has_value(), c.fill_fails);
+        EXPECT_EQ(read_text(target), c.expected);
+        EXPECT_EQ(std::distance(fs::directory_iterator(dir.path), fs::directory_iterator()), 1) << "temporary file left";
+    }
+    TempDir dir;
+    EXPECT_TRUE(write_file_atomically(dir.path / "no" / "folder", [](const ByteSink&) { return std::nullopt; }));
+}
+
+TEST(Packer, UnpackStaysInsideItsFolder) {
+    struct Case {
+        std::string name;
+        std::optional<std::string> path;  // nothing: refused
+    };
+    const Case cases[] = {
+        {".\\quillbox.exe", "quillbox.exe"},
+        {".\\sub\\deeper\\lib.dll", "sub/deeper/lib.dll"},
+        {"plain/forward\\\\mixed", "plain/forward/mixed"},
+        {"...\\..x", ".../..x"},
+        {"\\rooted", std::nullopt},
+        {"/rooted", std::nullopt},
+        {"\\\\server\\share\\x", std::nullopt},
+        {"C:\\x", std::nullopt},
+        {"C:x", std::nullopt},
+        {".\\..\\x", std::nullopt},
+        {"a\\..\\..\\b", std::nullopt},
+        {"a/..", std::nullopt},
+        {".\\", std::nullopt},
+        {"", std::nullopt},
+        {std::string("a\0b", 3), std::nullopt},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(printable(c.name));
+        Outcome<fs::path> path = unpack_relative_path(c.name);
+        ASSERT_EQ(path.ok(), c.path.has_value());
+        if (c.path) {
+            EXPECT_EQ(path.value.generic_string(), *c.path);
+        }
+    }
+}
+
+TEST(Packer, PrintableEscapesTerminalControls) {
+    const std::pair<std::string, std::string> cases[] = {
+        {".\\\xC3\xA9t\xC3\xA9.txt", ".\\\xC3\xA9t\xC3\xA9.txt"},
+        {"a\x1b[2Jb\x7f", "a\\x1b[2Jb\\x7f"},
+        {"\r\n", "\\x0d\\x0a"},
+        {"\xC2\x9B" "31m", "\\u009b31m"},
+        {"\xC2\xA0", "\xC2\xA0"},
+        {"\xC2", "\xC2"},
+    };
+    for (const auto& [text, shown] : cases) EXPECT_EQ(printable(text), shown);
+}
+
+}  // namespace
+}  // namespace quillbox::pack

@@ -1,0 +1,93 @@
+// The probe application: packed as the launcher's payload, it records what it
+// received (command line, argv as the C runtime and as CommandLineToArgvW parse
+// it, the environment block in order, current directory, standard handles) to
+// the file named by QUILLBOX_PROBE_RECORD, says one line on stdout and exits
+// with the code in QUILLBOX_PROBE_EXIT (or crashes, or waits, when asked).
+#include <windows.h>
+#include <shellapi.h>
+
+#include <cstdio>
+#include <cstdlib>
+
+#include "json_writer.h"
+
+static std::wstring env(const wchar_t* name) {
+    wchar_t value[4096];
+    DWORD n = GetEnvironmentVariableW(name, value, 4096);
+    return n > 0 && n < 4096 ? std::wstring(value, n) : std::wstring();
+}
+
+static bool has_handle(DWORD id) {
+    HANDLE h = GetStdHandle(id);
+    return h != nullptr && h != INVALID_HANDLE_VALUE;
+}
+
+static void write_record(const std::wstring& path, int argc, wchar_t** argv) {
+    std::string out = "{\"command_line\":";
+    const wchar_t* line = GetCommandLineW();
+    json_string(out, line, lstrlenW(line));
+
+    std::vector<std::wstring> items(argv, argv + argc);
+    out += ",\"argv\":";
+    json_list(out, items);
+
+    int shell_argc = 0;
+    wchar_t** shell_argv = CommandLineToArgvW(line, &shell_argc);
+    items.assign(shell_argv, shell_argv + shell_argc);
+    LocalFree(shell_argv);
+    out += ",\"shell_argv\":";
+    json_list(out, items);
+
+    items.clear();
+    wchar_t* block = GetEnvironmentStringsW();
+    for (const wchar_t* p = block; *p; p += lstrlenW(p) + 1) items.emplace_back(p);
+    FreeEnvironmentStringsW(block);
+    out += ",\"environment\":";
+    json_list(out, items);
+
+    wchar_t buffer[32768];
+    DWORD n = GetCurrentDirectoryW(32768, buffer);
+    out += ",\"cwd\":";
+    json_string(out, buffer, n);
+    n = GetModuleFileNameW(nullptr, buffer, 32768);
+    out += ",\"module\":";
+    json_string(out, buffer, n);
+
+    out += ",\"stdin\":";
+    out += has_handle(STD_INPUT_HANDLE) ? "true" : "false";
+    out += ",\"stdout\":";
+    out += has_handle(STD_OUTPUT_HANDLE) ? "true" : "false";
+    out += ",\"stderr\":";
+    out += has_handle(STD_ERROR_HANDLE) ? "true" : "false";
+    out += "}\n";
+
+    HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) ExitProcess(120);
+    DWORD written = 0;
+    WriteFile(file, out.data(), static_cast<DWORD>(out.size()), &written, nullptr);
+    CloseHandle(file);
+}
+
+int wmain(int argc, wchar_t** argv) {
+    std::wstring record = env(L"QUILLBOX_PROBE_RECORD");
+    if (!record.empty()) write_record(record, argc, argv);
+
+    HANDLE out = GetStdHandle(STD_OUTPUT_HANDLE);
+    if (out != nullptr && out != INVALID_HANDLE_VALUE) {
+        DWORD written = 0;
+        WriteFile(out, "probe: running\n", 15, &written, nullptr);
+    }
+
+    std::wstring ready = env(L"QUILLBOX_PROBE_READY");
+    if (!ready.empty()) CloseHandle(CreateFileW(ready.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
+    std::wstring hold = env(L"QUILLBOX_PROBE_HOLD");
+    for (int i = 0; !hold.empty() && i < 3000 && GetFileAttributesW(hold.c_str()) == INVALID_FILE_ATTRIBUTES; ++i) {
+        Sleep(20);
+    }
+
+    if (!env(L"QUILLBOX_PROBE_CRASH").empty()) {
+        volatile int* nowhere = nullptr;
+        *nowhere = 1;
+    }
+    return _wtoi(env(L"QUILLBOX_PROBE_EXIT").c_str());
+}

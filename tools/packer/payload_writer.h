@@ -1,0 +1,110 @@
+// Building a payload on the host: which files go in and under what names, their
+// compression, the byte layout, and the file handling the packer's subcommands
+// share (whole-file reads, atomic replacement, safe unpack paths).
+//
+//   "quillbox"  entry*  "quillbox"  launch path (to the end)
+//   entry = N:u32be  name[N]  M:u32be  data[M]  md5_hex[32]
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "main/error.h"
+#include "main/text.h"
+
+namespace quillbox::pack {
+
+inline constexpr std::string_view DEFAULT_EXE = ".\\quillbox.exe";
+inline constexpr int DEFAULT_QUALITY = 11;
+inline constexpr int DEFAULT_WINDOW = 22;
+// Every offset and length in the format is 32-bit.
+inline constexpr uint64_t FIELD_LIMIT = 0xFFFFFFFFu;
+
+struct InputFile {
+    std::string name;  // entry name, e.g. ".\sub\lib.dll"
+    std::filesystem::path source;
+    uint64_t size = 0;  // at collection time; for progress only
+};
+
+struct CompressOptions {
+    int quality = DEFAULT_QUALITY;
+    int window = DEFAULT_WINDOW;
+    unsigned jobs = 0;  // 0: one per core
+};
+
+struct PackedEntry {
+    std::string name;
+    std::vector<uint8_t> data;  // one brotli stream
+    std::string md5;            // of the plain content, lower-case hex
+    uint64_t plain_size = 0;
+};
+
+struct PackProgress {
+    size_t files_done = 0;
+    uint64_t bytes_done = 0;  // plain bytes of the files done
+};
+
+// Called from the calling thread, several times a second and once at the end.
+using ProgressFn = std::function<void(const PackProgress&)>;
+
+// Where payload bytes go; an error stops the writer.
+using ByteSink = std::function<std::optional<Error>(Bytes)>;
+
+// Every regular file under `folder`, named ".\" + relative path with '\', sorted
+// by the names' bytes.
+Outcome<std::vector<InputFile>> collect_folder(const std::filesystem::path& folder);
+
+// Each file named ".\" + its base name, in the order given.
+Outcome<std::vector<InputFile>> collect_files(const std::vector<std::filesystem::path>& files);
+
+std::optional<Error> check_compress_options(const CompressOptions& options);
+
+// One brotli stream of `content` at the given quality and window.
+Outcome<std::vector<uint8_t>> compress_content(Bytes content, int quality, int window);
+
+// Reads, compresses and digests every input, in parallel; the result is in
+// input order and does not depend on the number of jobs.
+Outcome<std::vector<PackedEntry>> pack_entries(const std::vector<InputFile>& inputs, const CompressOptions& options,
+                                               const ProgressFn& progress = {});
+
+struct EntrySize {
+    uint64_t name = 0;
+    uint64_t data = 0;
+};
+
+// The payload's length, or why the format cannot hold it.
+Outcome<uint64_t> payload_size(std::span<const EntrySize> entries, uint64_t exe_size);
+
+// The payload, piece by piece, into `sink`; nothing is written when the
+// entries do not fit the format.
+std::optional<Error> write_payload(const std::vector<PackedEntry>& entries, std::string_view exe, const ByteSink& sink);
+
+Outcome<std::vector<uint8_t>> encode_payload(const std::vector<PackedEntry>& entries, std::string_view exe);
+
+// The whole content of a file.
+Outcome<std::vector<uint8_t>> read_whole_file(const std::filesystem::path& path);
+
+// Writes `target` through a temporary file in the same folder that is renamed
+// over it at the end: readers see the old file or the complete new one, and a
+// failure leaves no temporary file and the old file untouched. `durable` adds
+// an fsync before the rename, so that a crash cannot leave the name on lost data.
+std::optional<Error> write_file_atomically(const std::filesystem::path& target,
+                                           const std::function<std::optional<Error>(const ByteSink&)>& fill,
+                                           bool durable = true);
+
+// Where an entry goes under an unpack folder: '\' and '/' separate, "." and
+// empty parts are dropped. Rooted, drive-qualified, ".." and NUL-holding names
+// are refused, so a hostile payload cannot write outside the folder.
+Outcome<std::filesystem::path> unpack_relative_path(std::string_view name);
+
+// Text safe to show on a terminal: C0 and C1 control characters escaped, so a
+// payload's names cannot send terminal commands.
+std::string printable(std::string_view text);
+
+}  // namespace quillbox::pack
