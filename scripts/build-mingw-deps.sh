@@ -80,6 +80,24 @@ rm -rf "$cache_root"/work.*
 work=$(mktemp -d "$cache_root/work.XXXXXX")
 build_log=$work/build.log
 wine_prefix=
+# Wine leaves services running after the program exits. Stop everything that
+# runs in our throwaway prefix; when wineserver cannot reach them (it may pick
+# a 32-bit server that cannot run here), end them by pid.
+stop_wine() {
+  WINEPREFIX=$wine_prefix timeout 20 wineserver -k >/dev/null 2>&1 9>&- 3>&- || true
+  local p pids=()
+  for _ in 1 2 3; do
+    pids=()
+    for p in /proc/[0-9]*; do
+      grep -qszxF "WINEPREFIX=$wine_prefix" "$p/environ" && pids+=("${p#/proc/}")
+    done
+    [ "${#pids[@]}" -gt 0 ] || return 0
+    kill "${pids[@]}" 2>/dev/null || true
+    sleep 1
+  done
+  kill -KILL "${pids[@]}" 2>/dev/null || true
+}
+# shellcheck disable=SC2317  # only called from the trap
 on_exit() {
   local rc=$?
   if [ "$rc" -ne 0 ] && [ -s "$build_log" ]; then
@@ -87,8 +105,7 @@ on_exit() {
       log "full log: $cache_root/mingw-deps-failed.log"
   fi
   if [ -n "$wine_prefix" ]; then
-    # Stop this prefix's wineserver before deleting the prefix under it.
-    WINEPREFIX=$wine_prefix wineserver -k >/dev/null 2>&1 || true
+    stop_wine
     rm -rf "$wine_prefix"
   fi
   rm -rf "$work"
@@ -241,9 +258,11 @@ run "$TRIPLE-gcc" -O2 -static -I"$stage/include" "$work/check.c" -o "$work/check
 # Wine may be present but unable to run anything (e.g. a kernel without 32-bit
 # support, or an emulation layer that cannot start it). A trivial exe tells
 # that apart from a real fault in the libraries, which must fail the build.
+# Wine's background services must not inherit the lock (fd 9) or the caller's
+# stdout (fd 3): they would block other builds and hang "$(...)" callers.
 run_in_wine() { # exe -> its stdout
   WINEPREFIX=$wine_prefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" \
-    timeout 300 wine "$1" 2>>"$build_log" | tr -d '\r'
+    timeout 300 wine "$1" 2>>"$build_log" 9>&- 3>&- | tr -d '\r'
 }
 printf '#include <stdio.h>\nint main(void) { puts("wine-ok"); return 0; }\n' >"$work/probe.c"
 run "$TRIPLE-gcc" -static "$work/probe.c" -o "$work/probe.exe"
@@ -256,6 +275,9 @@ else
   md5=$(run_in_wine "$work/check.exe") || die "the test program failed under wine"
   [ "$md5" = 900150983cd24fb0d6963f7d28e17f72 ] || die "the test program printed MD5 '$md5' under wine"
   log "test program ran under wine: MD5(\"abc\") = $md5"
+fi
+if [ -n "$wine_prefix" ]; then
+  stop_wine
 fi
 
 # --- publish ---------------------------------------------------------------

@@ -3,24 +3,36 @@
 #pragma once
 
 #include <cstddef>
-#include <source_location>
 #include <string_view>
 
 #include "main/error.h"
 
 namespace quillbox {
 
+// Where a failed check stands; filled in by default arguments at the call site.
+// (std::source_location would do, but not every compiler we build with has it.)
+struct SourcePlace {
+    const char* file;
+    unsigned line;
+    const char* function;
+
+    static constexpr SourcePlace current(const char* file = __builtin_FILE(), unsigned line = __builtin_LINE(),
+                                         const char* function = __builtin_FUNCTION()) {
+        return SourcePlace{file, line, function};
+    }
+};
+
 [[noreturn]] void fatal_stop(std::string_view message,
-                             std::source_location where = std::source_location::current());
+                             SourcePlace where = SourcePlace::current());
 
 [[noreturn]] void fatal_stop(const Error& error,
-                             std::source_location where = std::source_location::current());
+                             SourcePlace where = SourcePlace::current());
 
 // "memory allocation of N bytes failed"
 [[noreturn]] void fatal_out_of_memory(size_t bytes,
-                                      std::source_location where = std::source_location::current());
+                                      SourcePlace where = SourcePlace::current());
 
 // The report as written: the message, then the place of the check.
-std::string fatal_report(std::string_view message, const std::source_location& where);
+std::string fatal_report(std::string_view message, const SourcePlace& where);
 
 }  // namespace quillbox

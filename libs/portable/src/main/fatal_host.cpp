@@ -8,7 +8,7 @@
 
 namespace quillbox {
 
-void fatal_stop(std::string_view message, std::source_location where) {
+void fatal_stop(std::string_view message, SourcePlace where) {
     std::string report = fatal_report(message, where);
     std::fwrite(report.data(), 1, report.size(), stderr);
     std::abort();

@@ -5,24 +5,24 @@
 
 namespace quillbox {
 
-std::string fatal_report(std::string_view message, const std::source_location& where) {
+std::string fatal_report(std::string_view message, const SourcePlace& where) {
     std::string report = "quillbox: fatal: ";
     report += message;
     report += "\n  at ";
-    report += where.file_name();
+    report += where.file;
     report += ':';
-    report += std::to_string(where.line());
+    report += std::to_string(where.line);
     report += " (";
-    report += where.function_name();
+    report += where.function;
     report += ")\n";
     return report;
 }
 
-void fatal_stop(const Error& error, std::source_location where) {
+void fatal_stop(const Error& error, SourcePlace where) {
     fatal_stop(describe(error), where);
 }
 
-void fatal_out_of_memory(size_t bytes, std::source_location where) {
+void fatal_out_of_memory(size_t bytes, SourcePlace where) {
     // No allocation here: this is the path taken when allocation has failed.
     char message[64];
     int n = std::snprintf(message, sizeof message, "memory allocation of %zu bytes failed", bytes);

@@ -20,15 +20,15 @@ constexpr unsigned FATAL_APP_EXIT = 7;  // FAST_FAIL_FATAL_APP_EXIT
 
 }  // namespace
 
-void fatal_stop(std::string_view message, std::source_location where) {
+void fatal_stop(std::string_view message, SourcePlace where) {
     char line[32];
-    int n = std::snprintf(line, sizeof line, ":%u (", static_cast<unsigned>(where.line()));
+    int n = std::snprintf(line, sizeof line, ":%u (", static_cast<unsigned>(where.line));
     write_stderr_raw("quillbox: fatal: ");
     write_stderr_raw(message);
     write_stderr_raw("\n  at ");
-    write_stderr_raw(where.file_name());
+    write_stderr_raw(where.file);
     write_stderr_raw(std::string_view(line, n > 0 ? static_cast<size_t>(n) : 0));
-    write_stderr_raw(where.function_name());
+    write_stderr_raw(where.function);
     write_stderr_raw(")\n");
     fast_fail(FATAL_APP_EXIT);
 }
