@@ -19,3 +19,4 @@ add_quillbox_core(quillbox_core)
 
 add_subdirectory(tools/packer)
 add_subdirectory(tests)
+add_subdirectory(bench)

@@ -1,8 +1,11 @@
 #!/usr/bin/env bash
 # Cross-compiles brotli's decoder and OpenSSL's libcrypto as static libraries
-# for i686-w64-mingw32 from Debian's source packages, and caches the result.
+# for MinGW-w64 from Debian's source packages, and caches the result.
 #
-#   prefix=$(scripts/build-mingw-deps.sh)
+#   prefix=$(scripts/build-mingw-deps.sh [i686|x86_64])
+#
+# i686 (the default) is the launcher's architecture; x86_64 serves only the test
+# build used where 32-bit Wine cannot run.
 #
 # The prefix (with include/ and lib/) is the last line on stdout; progress goes
 # to stderr. A cached build returns at once. Needs what scripts/install-deps.sh
@@ -22,14 +25,20 @@ OPENSSL_ORIG_SHA256=c80a01dfc70ece4dc21168932c37739042d404d46ccc81a5986dd75314ec
 
 BROTLI_VERSION=${BROTLI_DEB_VERSION%-*}    # upstream part, names the orig tarball
 OPENSSL_VERSION=${OPENSSL_DEB_VERSION%-*}
-TRIPLE=i686-w64-mingw32
+ARCH=${1:-i686}
+case $ARCH in
+  i686) OPENSSL_TARGET=mingw ;;
+  x86_64) OPENSSL_TARGET=mingw64 ;;
+  *) printf 'build-mingw-deps: error: unknown architecture %s (i686 or x86_64)\n' "$ARCH" >&2; exit 2 ;;
+esac
+TRIPLE=$ARCH-w64-mingw32
 JOBS=${QUILLBOX_DEPS_JOBS:-2}
 
 script_dir=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
-toolchain_file=$(cd "$script_dir/../cmake" && pwd)/mingw-i686.cmake
+toolchain_file=$(cd "$script_dir/../cmake" && pwd)/mingw-$ARCH.cmake
 cache_root=${QUILLBOX_DEPS_CACHE:-$HOME/.cache/quillbox}
 # The upstream versions name the directory: only the orig tarballs are built.
-prefix=$cache_root/mingw-deps-$BROTLI_VERSION-$OPENSSL_VERSION
+prefix=$cache_root/mingw-deps-$ARCH-$BROTLI_VERSION-$OPENSSL_VERSION
 stamp_name=.complete
 
 # Keep stdout for the final prefix line only; everything else goes to stderr.
@@ -66,7 +75,7 @@ done
 mkdir -p "$cache_root"
 # Builds from parallel callers (e.g. two build dirs configuring at once) must not
 # race on the same prefix: serialize, then check again in case another finished.
-exec 9>"$cache_root/mingw-deps.lock"
+exec 9>"$cache_root/mingw-deps-$ARCH.lock"
 if ! flock -n 9; then
   log "waiting for another build of the dependencies to finish"
   flock 9
@@ -194,7 +203,7 @@ log "building openssl $OPENSSL_VERSION libcrypto (the slow part)"
 win_ssl_dir="C:/Program Files/Common Files/SSL"
 (
   cd "$work/openssl"
-  run ./Configure mingw --cross-compile-prefix="$TRIPLE-" \
+  run ./Configure "$OPENSSL_TARGET" --cross-compile-prefix="$TRIPLE-" \
     no-shared no-tests no-module no-dso no-engine no-async no-legacy no-autoload-config \
     --release
   run make -j"$JOBS" OPENSSLDIR="$win_ssl_dir" ENGINESDIR="$win_ssl_dir/engines-3" \
@@ -262,21 +271,21 @@ run "$TRIPLE-gcc" -O2 -static -I"$stage/include" "$work/check.c" -o "$work/check
 # stdout (fd 3): they would block other builds and hang "$(...)" callers.
 run_in_wine() { # exe -> its stdout
   WINEPREFIX=$wine_prefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" \
-    timeout 300 wine "$1" 2>>"$build_log" 9>&- 3>&- | tr -d '\r'
+    timeout 180 wine "$1" 2>>"$build_log" 9>&- 3>&- | tr -d '\r'
 }
 printf '#include <stdio.h>\nint main(void) { puts("wine-ok"); return 0; }\n' >"$work/probe.c"
 run "$TRIPLE-gcc" -static "$work/probe.c" -o "$work/probe.exe"
 if ! command -v wine >/dev/null; then
   log "wine not found; the test program was linked but not run"
-elif wine_prefix=$(mktemp -d /tmp/quillbox-deps-wine.XXXXXX) &&
-  [ "$(run_in_wine "$work/probe.exe" || true)" != wine-ok ]; then
-  log "wine cannot run Windows programs here; the test program was linked but not run"
 else
-  md5=$(run_in_wine "$work/check.exe") || die "the test program failed under wine"
-  [ "$md5" = 900150983cd24fb0d6963f7d28e17f72 ] || die "the test program printed MD5 '$md5' under wine"
-  log "test program ran under wine: MD5(\"abc\") = $md5"
-fi
-if [ -n "$wine_prefix" ]; then
+  wine_prefix=$(mktemp -d /tmp/quillbox-deps-wine.XXXXXX)
+  if [ "$(run_in_wine "$work/probe.exe" || true)" != wine-ok ]; then
+    log "wine cannot run Windows programs here; the test program was linked but not run"
+  else
+    md5=$(run_in_wine "$work/check.exe") || die "the test program failed under wine"
+    [ "$md5" = 900150983cd24fb0d6963f7d28e17f72 ] || die "the test program printed MD5 '$md5' under wine"
+    log "test program ran under wine: MD5(\"abc\") = $md5"
+  fi
   stop_wine
 fi
 

@@ -4,20 +4,47 @@
 # configuration (the launcher around the payload, the Windows test programs).
 #   QUILLBOX_APP=DIR|PAYLOAD  embed that application instead of the sample
 #   QUILLBOX_BUILD_DIR=DIR    build folder (default: build/)
+#
+# The end-to-end tests run the i686 build under 32-bit Wine. Where this kernel
+# cannot run 32-bit Linux programs (and so no 32-bit Wine), they run a 64-bit
+# build of the same sources under wine64 instead; that build is made here too.
 set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 build=${QUILLBOX_BUILD_DIR:-$root/build}
 
 "$root/scripts/install-deps.sh"
-prefix=$("$root/scripts/build-mingw-deps.sh" | tail -n 1)
 
-cmake -S "$root" -B "$build/host" -G Ninja -DQUILLBOX_TARGET_BUILD="$build/target" \
+# Can 32-bit Wine start at all here? (A kernel without 32-bit support refuses
+# its loader at once with "Exec format error".)
+if timeout 20 /usr/lib/wine/wine --version >/dev/null 2>&1; then
+  e2e_arch=i686 e2e_wine=/usr/lib/wine/wine
+else
+  e2e_arch=x86_64 e2e_wine=/usr/lib/wine/wine64
+fi
+
+configure_target() { # arch build-dir
+  local prefix
+  prefix=$("$root/scripts/build-mingw-deps.sh" "$1" | tail -n 1)
+  cmake -S "$root" -B "$2" -G Ninja --toolchain "$root/cmake/mingw-$1.cmake" \
+    -DQUILLBOX_DEPS_PREFIX="$prefix" -DQUILLBOX_PACKER="$build/host/tools/packer/quillbox-pack" \
+    -DQUILLBOX_APP="${QUILLBOX_APP:-}" >/dev/null
+}
+
+e2e_build=$build/target
+[ "$e2e_arch" = i686 ] || e2e_build=$build/target-$e2e_arch
+
+cmake -S "$root" -B "$build/host" -G Ninja \
+  -DQUILLBOX_LAUNCHER="$build/target/quillbox.exe" \
+  -DQUILLBOX_TARGET_BUILD="$e2e_build" -DQUILLBOX_E2E_WINE="$e2e_wine" \
+  -DQUILLBOX_E2E_CXX="$e2e_arch-w64-mingw32-g++" \
   -DQUILLBOX_FUZZ_BUILD="$build/fuzz" >/dev/null
 cmake --build "$build/host"
 
-cmake -S "$root" -B "$build/target" -G Ninja --toolchain "$root/cmake/mingw-i686.cmake" \
-  -DQUILLBOX_DEPS_PREFIX="$prefix" -DQUILLBOX_PACKER="$build/host/tools/packer/quillbox-pack" \
-  -DQUILLBOX_APP="${QUILLBOX_APP:-}" >/dev/null
+configure_target i686 "$build/target"
 cmake --build "$build/target"
+if [ "$e2e_arch" != i686 ]; then
+  configure_target "$e2e_arch" "$e2e_build"
+  cmake --build "$e2e_build"
+fi
 
 echo "launcher: $build/target/quillbox.exe" >&2

@@ -1,11 +1,18 @@
 # Sourced by the scripts that run Windows programs: a Wine prefix of the
-# project's own, quiet, created once and reused.
+# project's own, quiet, created once and reused. Sets QUILLBOX_WINE_ARCH and
+# QUILLBOX_WINE_LOADER: 32-bit Wine where this kernel runs 32-bit programs,
+# else wine64 (which then runs the x86_64 build of the same sources).
 export WINEDEBUG=-all
 export WINEPREFIX=${WINEPREFIX:-${QUILLBOX_BUILD_DIR:-$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)/build}/wineprefix}
 export WINEDLLOVERRIDES="mscoree,mshtml="  # no Mono or Gecko installer prompts
+if timeout 20 /usr/lib/wine/wine --version >/dev/null 2>&1; then
+  QUILLBOX_WINE_ARCH=i686 QUILLBOX_WINE_LOADER=/usr/lib/wine/wine
+else
+  QUILLBOX_WINE_ARCH=x86_64 QUILLBOX_WINE_LOADER=/usr/lib/wine/wine64
+fi
 if [ ! -f "$WINEPREFIX/system.reg" ]; then
   echo "creating the Wine prefix $WINEPREFIX (once; takes a few seconds)" >&2
   mkdir -p "$WINEPREFIX"
-  wineboot --init >/dev/null 2>&1 || true
-  wineserver --wait || true
+  timeout 300 "$QUILLBOX_WINE_LOADER" wineboot --init </dev/null >/dev/null 2>&1 || true
+  timeout 60 wineserver --wait || true
 fi

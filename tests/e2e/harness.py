@@ -13,6 +13,7 @@ import hashlib
 import json
 import os
 import pathlib
+import re
 import shutil
 import struct
 import subprocess
@@ -87,10 +88,9 @@ def launcher(payload_bytes, name="quillbox.exe"):
         folder = WORK / "link" / key
         folder.mkdir(parents=True, exist_ok=True)
         (folder / "payload.bin").write_bytes(payload_bytes)
+        template = (TARGET / "libs" / "portable" / "payload.S").read_text()
         (folder / "payload.S").write_text(
-            (TARGET / "libs" / "portable" / "payload.S").read_text().replace(
-                str(pathlib.Path(__file__).resolve().parents[2] / "libs" / "portable" / "payload.bin"),
-                str(folder / "payload.bin")))
+            re.sub(r'\.incbin "[^"]*"', '.incbin "%s"' % (folder / "payload.bin"), template))
         link = (TARGET / "launcher-link.txt").read_text().split("\n")
         inputs = [line for line in link if line and not line.startswith("-")]
         options = [line for line in link if line.startswith("-")]

@@ -1,0 +1,117 @@
+"""Checks the built launcher as a file: a 32-bit GUI executable whose only
+resource is its icon group, and which imports only Windows system DLLs."""
+import os
+import struct
+import sys
+import unittest
+
+LAUNCHER = os.environ.get("QUILLBOX_LAUNCHER", "quillbox.exe")
+SYSTEM_DLLS = {"kernel32.dll", "msvcrt.dll", "ole32.dll", "shell32.dll", "advapi32.dll", "user32.dll",
+               "ws2_32.dll", "crypt32.dll", "bcrypt.dll", "ntdll.dll"}
+RT_ICON, RT_GROUP_ICON, RT_VERSION, RT_MANIFEST = 3, 14, 16, 24
+PNG_SIGNATURE = b"\x89PNG\r\n\x1a\n"
+
+
+class PeImage:
+    def __init__(self, data):
+        self.data = data
+        pe = struct.unpack_from("<I", data, 0x3C)[0]
+        assert data[pe:pe + 4] == b"PE\0\0", "no PE signature"
+        self.machine, sections, _, _, _, optional_size, _ = struct.unpack_from("<HHIIIHH", data, pe + 4)
+        opt = pe + 24
+        self.magic = struct.unpack_from("<H", data, opt)[0]
+        self.subsystem = struct.unpack_from("<H", data, opt + 68)[0]
+        directories = opt + (96 if self.magic == 0x10B else 112)
+        self.directories = [struct.unpack_from("<II", data, directories + 8 * i) for i in range(16)]
+        self.sections = []
+        for i in range(sections):
+            at = opt + optional_size + 40 * i
+            name = data[at:at + 8].rstrip(b"\0").decode()
+            vsize, vaddr, rsize, raddr = struct.unpack_from("<IIII", data, at + 8)
+            self.sections.append((name, vaddr, max(vsize, rsize), raddr))
+
+    def offset(self, rva):
+        for _, vaddr, size, raddr in self.sections:
+            if vaddr <= rva < vaddr + size:
+                return rva - vaddr + raddr
+        raise ValueError("RVA %#x is in no section" % rva)
+
+    def c_string(self, rva):
+        at = self.offset(rva)
+        return self.data[at:self.data.index(b"\0", at)].decode()
+
+    def imports(self):
+        rva, _ = self.directories[1]
+        names, at = [], self.offset(rva)
+        while True:
+            fields = struct.unpack_from("<IIIII", self.data, at)
+            if not any(fields):
+                return names
+            names.append(self.c_string(fields[3]))
+            at += 20
+
+    def resources(self):
+        """{type: {name: data}} of the first language of each resource."""
+        base_rva, _ = self.directories[2]
+        if base_rva == 0:
+            return {}
+        base = self.offset(base_rva)
+
+        def entries(directory):
+            named, ids = struct.unpack_from("<HH", self.data, directory + 12)
+            for i in range(named + ids):
+                key, target = struct.unpack_from("<II", self.data, directory + 16 + 8 * i)
+                if key & 0x80000000:
+                    at = base + (key & 0x7FFFFFFF)
+                    length = struct.unpack_from("<H", self.data, at)[0]
+                    key = self.data[at + 2:at + 2 + 2 * length].decode("utf-16-le")
+                yield key, target
+
+        out = {}
+        for kind, names in entries(base):
+            out[kind] = {}
+            for name, languages in entries(base + (names & 0x7FFFFFFF)):
+                _, leaf = next(entries(base + (languages & 0x7FFFFFFF)))
+                rva, size = struct.unpack_from("<II", self.data, base + leaf)
+                out[kind][name] = self.data[self.offset(rva):self.offset(rva) + size]
+        return out
+
+
+class LauncherImage(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        with open(LAUNCHER, "rb") as f:
+            cls.image = PeImage(f.read())
+
+    def test_32_bit_gui_executable(self):
+        self.assertEqual(self.image.machine, 0x14C)  # i386
+        self.assertEqual(self.image.magic, 0x10B)  # PE32
+        self.assertEqual(self.image.subsystem, 2)  # Windows GUI
+
+    def test_imports_only_system_dlls(self):
+        imports = {name.lower() for name in self.image.imports()}
+        self.assertTrue(imports)
+        self.assertLessEqual(imports, SYSTEM_DLLS)
+
+    def test_one_icon_group_of_one_48px_png_icon_and_nothing_else(self):
+        resources = self.image.resources()
+        self.assertEqual(set(resources), {RT_ICON, RT_GROUP_ICON})
+        self.assertNotIn(RT_MANIFEST, resources)
+        self.assertNotIn(RT_VERSION, resources)
+        self.assertEqual(list(resources[RT_GROUP_ICON]), ["QUILLBOX_ICON"])
+        group = resources[RT_GROUP_ICON]["QUILLBOX_ICON"]
+        reserved, kind, count = struct.unpack_from("<HHH", group, 0)
+        self.assertEqual((reserved, kind, count), (0, 1, 1))
+        width, height, _, _, _, bits, size, icon_id = struct.unpack_from("<BBBBHHIH", group, 6)
+        self.assertEqual((width, height, bits), (48, 48, 32))
+        icon = resources[RT_ICON][icon_id]
+        self.assertEqual(len(icon), size)
+        self.assertTrue(icon.startswith(PNG_SIGNATURE))
+        ihdr_width, ihdr_height, depth, color = struct.unpack_from(">IIBB", icon, 16)
+        self.assertEqual((ihdr_width, ihdr_height, depth, color), (48, 48, 8, 6))  # 8-bit RGBA
+
+
+if __name__ == "__main__":
+    if len(sys.argv) > 1:
+        LAUNCHER = sys.argv.pop(1)
+    unittest.main()
