@@ -1,6 +1,7 @@
 """Bringing %LOCALAPPDATA%\\quillbox up to date, seen from outside."""
 import hashlib
 import os
+import shutil
 import unittest
 
 from harness import (APP_DIR, APP_DIR_WIN, FAST_FAIL_STATUS, LauncherTestCase, folder_contents, launcher, payload,
@@ -104,6 +105,23 @@ class Extraction(LauncherTestCase):
         self.assertIn("failed to read \"%s\\.\\quillbox_greeting.dll\"" % APP_DIR_WIN, done.stderr)
         self.assertIn("(os error", done.stderr)
         self.assertNotIn("executing", done.stdout)
+
+    def test_missing_local_application_data_folder_ends_the_run_quietly(self):
+        exe = launcher(shipped_shape())
+        local = APP_DIR.parent
+        aside = local.with_name("Local.aside")
+        local.rename(aside)
+        try:
+            done = run(exe)
+            created = local.exists()
+        finally:
+            if local.exists():
+                shutil.rmtree(local)
+            aside.rename(local)
+        self.assertEqual(done.status, 0, done)
+        self.assertEqual(done.stderr, "not found data local dir\n")
+        self.assertEqual(done.stdout, "")
+        self.assertFalse(created)
 
     def test_an_entry_that_does_not_decode_stops_before_touching_its_file(self):
         exe = launcher(payload([(".\\quillbox.exe", probe_bytes()), (".\\bad.bin", b"content", b"\xff\xff\xff\xff")]))

@@ -1,0 +1,113 @@
+"""Interrupted, contended and obstructed extractions: nothing the next normal
+start cannot repair, and nothing outside the folder touched."""
+import hashlib
+import os
+import random
+import subprocess
+import time
+import unittest
+
+from harness import (APP_DIR, APP_DIR_WIN, FAST_FAIL_STATUS, PREFIX, WINE, LauncherTestCase, folder_contents,
+                     launcher, payload, probe_bytes, run, to_windows, wine_environment)
+
+
+def large_content(size=48 << 20):
+    # Compressible enough to pack quickly, varied enough to take a while to write.
+    rng = random.Random(9)
+    block = bytes(rng.getrandbits(8) for _ in range(1 << 16))
+    return b"".join(block[i % 7:] + block[:i % 7] for i in range(size >> 16))
+
+
+class Faults(LauncherTestCase):
+    def test_killed_while_writing_is_repaired_by_the_next_start(self):
+        big = large_content()
+        exe = launcher(payload([(".\\quillbox.exe", probe_bytes()), (".\\big.bin", big)]))
+        target = APP_DIR / "big.bin"
+        process = subprocess.Popen([WINE, str(exe)], env=wine_environment(), stdout=subprocess.PIPE,
+                                   stderr=subprocess.PIPE)
+        deadline = time.time() + 60
+        while not target.exists() and time.time() < deadline and process.poll() is None:
+            time.sleep(0.001)
+        process.kill()
+        process.wait()
+        subprocess.run(["wineserver", "-k"], env=wine_environment(), capture_output=True)
+        done = run(exe)
+        self.assertEqual(done.status, 0, done)
+        self.assertEqual(folder_contents(), {"quillbox.exe": probe_bytes(), "big.bin": big})
+
+    def test_two_launchers_at_once_never_hang_or_crash(self):
+        stale = {"quillbox.exe": b"old", "lib.dll": b"stale"}
+        entries = [(".\\quillbox.exe", probe_bytes()), (".\\lib.dll", bytes(range(256)) * 4000)]
+        exe = launcher(payload(entries))
+        for start_with in ({}, stale):
+            with self.subTest(stale=bool(start_with)):
+                APP_DIR.mkdir(parents=True, exist_ok=True)
+                for name, data in start_with.items():
+                    (APP_DIR / name).write_bytes(data)
+                both = [subprocess.Popen([WINE, str(exe)], env=wine_environment(), stdout=subprocess.PIPE,
+                                         stderr=subprocess.PIPE) for _ in range(2)]
+                for process in both:
+                    out, err = process.communicate(timeout=120)
+                    self.assertIn(process.returncode, (0, FAST_FAIL_STATUS), err)
+                done = run(exe)
+                self.assertEqual(done.status, 0, done)
+                self.assertEqual(folder_contents(), {"quillbox.exe": probe_bytes(), "lib.dll": entries[1][1]})
+
+    def test_a_running_application_is_not_overwritten_and_the_launch_goes_ahead(self):
+        first = launcher(payload([(".\\quillbox.exe", probe_bytes())]))
+        newer_probe = probe_bytes() + b"\0newer build"
+        second = launcher(payload([(".\\quillbox.exe", newer_probe)]))
+        ready, hold = PREFIX / "drive_c" / "e2e" / "ready", PREFIX / "drive_c" / "e2e" / "hold"
+        for path in (ready, hold):
+            if path.exists():
+                path.unlink()
+        env = {"QUILLBOX_PROBE_READY": to_windows(ready), "QUILLBOX_PROBE_HOLD": to_windows(hold)}
+        holder = subprocess.Popen([WINE, str(first)], env=wine_environment(env), stdout=subprocess.PIPE,
+                                  stderr=subprocess.PIPE)
+        try:
+            deadline = time.time() + 60
+            while not ready.exists() and time.time() < deadline:
+                time.sleep(0.05)
+            self.assertTrue(ready.exists(), "the first probe did not start")
+            done = run(second)
+        finally:
+            hold.write_bytes(b"")
+            holder.communicate(timeout=60)
+        self.assertEqual(done.status, 0, done)
+        self.assertEqual(done.stdout.splitlines()[:3], [
+            "writing %s\\.\\quillbox.exe" % APP_DIR_WIN,
+            "%s -> %s" % (hashlib.md5(newer_probe).hexdigest(), hashlib.md5(probe_bytes()).hexdigest()),
+            "executing %s\\.\\quillbox.exe" % APP_DIR_WIN,
+        ])
+        self.assertEqual(done.stderr, "")
+
+    def test_read_only_stale_file_stays_in_normal_mode_and_goes_in_install_mode(self):
+        exe = launcher(payload([(".\\quillbox.exe", probe_bytes()), (".\\ro.txt", b"fresh")]))
+        run(exe)
+        target = APP_DIR / "ro.txt"
+        target.write_bytes(b"stale")
+        os.chmod(target, 0o444)
+        normal = run(exe)
+        self.assertEqual(normal.status, 0, normal)
+        self.assertIn("writing %s\\.\\ro.txt" % APP_DIR_WIN, normal.stdout)
+        self.assertEqual(target.read_bytes(), b"stale")
+        install = run(exe, ["--silent-install"])
+        self.assertEqual(install.status, 0, install)
+        self.assertEqual(target.read_bytes(), b"fresh")
+
+    def test_install_mode_removes_links_without_following_them(self):
+        outside = PREFIX / "drive_c" / "e2e" / "outside"
+        outside.mkdir(parents=True, exist_ok=True)
+        (outside / "keep.txt").write_bytes(b"not the launcher's")
+        exe = launcher(payload([(".\\quillbox.exe", probe_bytes())]))
+        run(exe)
+        (APP_DIR / "linked-folder").symlink_to(outside, target_is_directory=True)
+        (APP_DIR / "linked-file").symlink_to(outside / "keep.txt")
+        done = run(exe, ["--silent-install"])
+        self.assertEqual(done.status, 0, done)
+        self.assertEqual((outside / "keep.txt").read_bytes(), b"not the launcher's")
+        self.assertEqual(folder_contents(), {"quillbox.exe": probe_bytes()})
+
+
+if __name__ == "__main__":
+    unittest.main()
