@@ -129,6 +129,12 @@ def run(exe, args=(), env=None, cwd=None, command_line=None, no_std_handles=Fals
     return Run(done.returncode, done.stdout.decode("utf-8", "replace"), done.stderr.decode("utf-8", "replace"))
 
 
+def set_local_appdata(value):
+    key = "HKCU\\Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\User Shell Folders"
+    subprocess.run([WINE, "reg", "add", key, "/v", "Local AppData", "/t", "REG_EXPAND_SZ", "/d", value, "/f"],
+                   env=wine_environment(), capture_output=True, check=True, timeout=60)
+
+
 def record_path(tag="record"):
     path = PREFIX / "drive_c" / "e2e" / ("%s.json" % tag)
     path.parent.mkdir(parents=True, exist_ok=True)

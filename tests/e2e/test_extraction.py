@@ -1,11 +1,10 @@
 """Bringing %LOCALAPPDATA%\\quillbox up to date, seen from outside."""
 import hashlib
 import os
-import shutil
 import unittest
 
 from harness import (APP_DIR, APP_DIR_WIN, FAST_FAIL_STATUS, LauncherTestCase, folder_contents, launcher, payload,
-                     probe_bytes, run)
+                     probe_bytes, run, set_local_appdata)
 
 LIBRARY = bytes(range(256)) * 300
 
@@ -108,20 +107,17 @@ class Extraction(LauncherTestCase):
 
     def test_missing_local_application_data_folder_ends_the_run_quietly(self):
         exe = launcher(shipped_shape())
-        local = APP_DIR.parent
-        aside = local.with_name("Local.aside")
-        local.rename(aside)
+        # Pointing the user's Local AppData shell folder at a missing drive makes
+        # the known-folder lookup fail, as it does for a user without a profile.
+        set_local_appdata("Q:\\nowhere")
         try:
             done = run(exe)
-            created = local.exists()
         finally:
-            if local.exists():
-                shutil.rmtree(local)
-            aside.rename(local)
+            set_local_appdata("%USERPROFILE%\\AppData\\Local")
         self.assertEqual(done.status, 0, done)
         self.assertEqual(done.stderr, "not found data local dir\n")
         self.assertEqual(done.stdout, "")
-        self.assertFalse(created)
+        self.assertFalse(APP_DIR.exists())
 
     def test_an_entry_that_does_not_decode_stops_before_touching_its_file(self):
         exe = launcher(payload([(".\\quillbox.exe", probe_bytes()), (".\\bad.bin", b"content", b"\xff\xff\xff\xff")]))

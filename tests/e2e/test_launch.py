@@ -2,7 +2,7 @@
 import unittest
 
 from harness import (APP_DIR, APP_DIR_WIN, FAST_FAIL_STATUS, PREFIX, LauncherTestCase, launcher, payload, probe_bytes,
-                     read_record, record_path, run, to_windows)
+                     read_record, record_path, reset_app_dir, run, to_windows)
 
 
 def probe_payload(exe=".\\quillbox.exe", name=".\\quillbox.exe"):
@@ -47,7 +47,7 @@ class Launch(LauncherTestCase):
         cases = [
             ('"%s"' % to_windows(exe), '"%s"' % app),
             ('"%s" a"b c"d \\\\\\"x "" "q ""w"" e" trail\\' % to_windows(exe),
-             '"%s" "ab cd" \\"x "" "q \\"w\\" e" trail\\' % app),
+             '"%s" "ab cd" \\\\\\"x "" "q \\"w\\" e" trail\\' % app),
             ('"%s" "C:\\my dir\\\\"' % to_windows(exe), '"%s" "C:\\my dir\\\\"' % app),
         ]
         for line, child_line in cases:
@@ -94,11 +94,12 @@ class Launch(LauncherTestCase):
 
     def test_start_failures(self):
         cases = [
-            (probe_payload(exe=".\\missing.exe"), "missing.exe", "(os error 2)"),
+            (probe_payload(exe=".\\missing.exe"), ".\\missing.exe", "(os error 2)"),
             (probe_payload(exe=""), "", "invalid input: program path has no file name"),
         ]
         for data, launch_name, message in cases:
             with self.subTest(exe=launch_name):
+                reset_app_dir()
                 exe = launcher(data, name="quillbox.exe")
                 done = run(exe)
                 self.assertEqual(done.status, FAST_FAIL_STATUS, done)
@@ -122,10 +123,11 @@ class DamagedInput(LauncherTestCase):
         cases = [
             (b"Quillbox" + good[8:], "bin file is not valid!"),
             (good[:-len(".\\quillbox.exe") - 8], "is out of range for the payload's length"),
-            (good[:12] + b"\xff\xff\xff\xff" + good[16:], "out of range"),
+            (good[:8] + b"\xff\xff\xff\xff" + good[12:], "lies after the wrapped name end"),
         ]
         for data, report in cases:
             with self.subTest(report=report):
+                reset_app_dir()
                 exe = launcher(data)
                 done = run(exe)
                 self.assertEqual(done.status, FAST_FAIL_STATUS, done)
