@@ -125,7 +125,8 @@ def run(exe, args=(), env=None, cwd=None, command_line=None, no_std_handles=Fals
         argv += [to_windows(exe), "@" + to_windows(line_file)]
     else:
         argv = [WINE, str(exe)] + list(args)
-    done = subprocess.run(argv, env=wine_environment(env), cwd=cwd, capture_output=True, timeout=timeout)
+    done = subprocess.run(argv, env=wine_environment(env), cwd=cwd, stdin=subprocess.DEVNULL, capture_output=True,
+                          timeout=timeout)
     return Run(done.returncode, done.stdout.decode("utf-8", "replace"), done.stderr.decode("utf-8", "replace"))
 
 

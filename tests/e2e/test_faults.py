@@ -8,7 +8,7 @@ import time
 import unittest
 
 from harness import (APP_DIR, APP_DIR_WIN, FAST_FAIL_STATUS, PREFIX, WINE, LauncherTestCase, folder_contents,
-                     launcher, payload, probe_bytes, run, to_windows, wine_environment)
+                     launcher, payload, probe_bytes, run, set_local_appdata, to_windows, wine_environment)
 
 
 def large_content(size=48 << 20):
@@ -118,6 +118,34 @@ class Faults(LauncherTestCase):
         self.assertEqual(done.status, 0, done)
         self.assertEqual((outside / "keep.txt").read_bytes(), b"not the launcher's")
         self.assertEqual(folder_contents(), {"quillbox.exe": probe_bytes()})
+
+
+    def test_a_full_disk_is_repaired_once_there_is_room(self):
+        mount = PREFIX / "small-disk"
+        drive = PREFIX / "dosdevices" / "q:"
+        mount.mkdir(exist_ok=True)
+        if subprocess.run(["mount", "-t", "tmpfs", "-o", "size=1m", "tmpfs", str(mount)], capture_output=True).returncode:
+            self.skipTest("cannot mount a small file system here (needs root and mount permission)")
+        big = large_content(4 << 20)
+        exe = launcher(payload([(".\\quillbox.exe", probe_bytes()), (".\\big.bin", big)]))
+        try:
+            if drive.is_symlink():
+                drive.unlink()
+            drive.symlink_to(mount)
+            set_local_appdata("Q:\\")
+            full = run(exe)
+            self.assertEqual(full.status, 0, full)
+            self.assertEqual(full.stderr, "")
+            self.assertLess((mount / "quillbox" / "big.bin").stat().st_size, len(big))
+            subprocess.run(["mount", "-o", "remount,size=16m", str(mount)], check=True)
+            repaired = run(exe)
+            self.assertEqual(repaired.status, 0, repaired)
+            self.assertIn("writing Q:\\quillbox\\.\\big.bin", repaired.stdout)
+            self.assertEqual(folder_contents(mount / "quillbox"), {"quillbox.exe": probe_bytes(), "big.bin": big})
+        finally:
+            set_local_appdata("%USERPROFILE%\\AppData\\Local")
+            drive.unlink()
+            subprocess.run(["umount", str(mount)], capture_output=True)
 
 
 if __name__ == "__main__":
