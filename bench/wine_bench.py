@@ -1,0 +1,175 @@
+#!/usr/bin/env python3
+"""Whole-run benchmark under Wine: the launcher's warm and cold starts beside
+programs that do only the unavoidable part of the same work, interleaved and
+pinned to one CPU. Prints medians, net ratios and peak memory.
+
+    net = (launcher - launch floor) / (limit - floor)
+
+Run through scripts/bench.sh, which builds everything and sets the environment
+that tests/e2e/harness.py reads.
+"""
+import argparse
+import os
+import pathlib
+import re
+import shutil
+import statistics
+import subprocess
+import sys
+import time
+
+sys.path.insert(0, str(pathlib.Path(__file__).resolve().parents[1] / "tests" / "e2e"))
+import harness  # noqa: E402
+
+PROGRAMS = harness.TARGET / "bench-programs"
+WINE_PE_DIRS = ["/usr/lib/i386-linux-gnu/wine/i386-windows", "/usr/lib/x86_64-linux-gnu/wine/x86_64-windows"]
+
+
+def pick_files(total, at_most=None):
+    """Real executables and libraries nobody here wrote, about `total` bytes."""
+    files = []
+    for folder in WINE_PE_DIRS:
+        if os.path.isdir(folder):
+            files += sorted(pathlib.Path(folder).glob("*.dll"))
+            break
+    chosen, size = [], 0
+    for f in files:
+        if size >= total:
+            break
+        if at_most is None or f.stat().st_size <= at_most:
+            chosen.append(f)
+            size += f.stat().st_size
+    return chosen
+
+
+def packed(folder, out):
+    if not out.exists():
+        subprocess.run([harness.PACKER, "pack", str(out), str(folder)], check=True)
+    return out.read_bytes()
+
+
+def cold_limit_exe(payload_file, work):
+    exe = work / "cold_limit.exe"
+    if exe.exists():
+        return exe
+    template = (harness.TARGET / "libs" / "portable" / "payload.S").read_text()
+    (work / "payload.S").write_text(re.sub(r'\.incbin "[^"]*"', '.incbin "%s"' % payload_file, template))
+    objects = (PROGRAMS / "cold_limit_objects.txt").read_text().split()
+    link = (harness.TARGET / "launcher-link.txt").read_text().split("\n")
+    libs = [line for line in link if line.endswith((".a",)) and "brotli" in line]
+    options = [line for line in link if line.startswith("-")]
+    subprocess.run([harness.MINGW_CXX, "-municode", "-o", str(exe), str(work / "payload.S")] + objects + libs + options,
+                   check=True)
+    return exe
+
+
+def make_shape(name, files, work):
+    """A payload of `files` plus the probe as .\\quillbox.exe, with its launcher and cold limit."""
+    folder = work / name / "app"
+    if not folder.exists():
+        folder.mkdir(parents=True)
+        for f in files:
+            shutil.copyfile(f, folder / f.name)
+        probe = harness.probe_bytes()
+        pad = int(os.environ.get("QUILLBOX_BENCH_PAD_%s" % name.upper(), "0"))
+        (folder / "quillbox.exe").write_bytes(probe + bytes(max(0, pad - len(probe))))
+    payload_file = work / name / "payload.bin"
+    data = packed(folder, payload_file)
+    names = sorted(p.name for p in folder.iterdir())  # the packer's order for a flat folder
+    sizes = [str((folder / n).stat().st_size) for n in names]
+    return {
+        "name": name,
+        "bytes": sum(int(s) for s in sizes),
+        "files": len(names),
+        "launcher": harness.launcher(data, name="quillbox.exe"),
+        "cold_limit": cold_limit_exe(payload_file, work / name),
+        "sizes": sizes,
+        "names": names,
+    }
+
+
+def timed(argv, env):
+    """Wall time and peak resident memory of one run."""
+    start = time.perf_counter()
+    process = subprocess.Popen(argv, env=env, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                               stderr=subprocess.DEVNULL)
+    _, status, usage = os.wait4(process.pid, 0)
+    elapsed = time.perf_counter() - start
+    if os.waitstatus_to_exitcode(status) != 0:
+        raise RuntimeError("%s failed with %d" % (argv, os.waitstatus_to_exitcode(status)))
+    return elapsed, usage.ru_maxrss
+
+
+def bench_shape(shape, rounds):
+    env = harness.wine_environment()
+    wine = ["taskset", "-c", "0", harness.WINE]
+    app = harness.APP_DIR
+    app_win = harness.APP_DIR_WIN
+    scratch = harness.PREFIX / "drive_c" / "bench-cold"
+    files_win = ["%s\\%s" % (app_win, n) for n in shape["names"]]
+
+    def fill():
+        harness.reset_app_dir()
+        subprocess.run(wine + [str(shape["launcher"])], env=env, check=True, capture_output=True)
+
+    def clear_scratch():
+        shutil.rmtree(scratch, ignore_errors=True)
+
+    commands = {
+        "floor": (wine + [str(PROGRAMS / "bench_floor.exe")], None),
+        "launch floor": (wine + [str(PROGRAMS / "bench_launch_floor.exe"), app_win + "\\quillbox.exe"], None),
+        "warm limit": (wine + [str(PROGRAMS / "bench_warm_limit.exe")] + files_win, None),
+        "cold limit": (wine + [str(shape["cold_limit"]), harness.to_windows(scratch)] + shape["sizes"], clear_scratch),
+        "launcher warm": (wine + [str(shape["launcher"])], None),
+        "launcher cold": (wine + [str(shape["launcher"])], harness.reset_app_dir),
+    }
+    times = {k: [] for k in commands}
+    memory = {k: 0 for k in commands}
+    fill()
+    for _ in range(rounds):
+        for name, (argv, prepare) in commands.items():
+            if prepare:
+                prepare()
+            elif name in ("launch floor", "warm limit", "launcher warm") and not (app / "quillbox.exe").exists():
+                fill()
+            elapsed, rss = timed(argv, env)
+            times[name].append(elapsed)
+            memory[name] = max(memory[name], rss)
+        fill()  # the cold runs leave the folder complete again, but be sure
+    return {k: statistics.median(v) for k, v in times.items()}, memory
+
+
+def report(shape, medians, memory):
+    floor, launch_floor = medians["floor"], medians["launch floor"]
+    warm_net = (medians["launcher warm"] - launch_floor) / max(medians["warm limit"] - floor, 1e-9)
+    cold_net = (medians["launcher cold"] - launch_floor) / max(medians["cold limit"] - floor, 1e-9)
+    print("\npayload %s: %d files, %.1f MiB" % (shape["name"], shape["files"], shape["bytes"] / 2**20))
+    print("  %-16s %10s %12s" % ("command", "median ms", "peak RSS KiB"))
+    for name in medians:
+        print("  %-16s %10.1f %12d" % (name, medians[name] * 1000, memory[name]))
+    print("  warm net ratio   %6.2f   (target <= 1.10)" % warm_net)
+    print("  cold net ratio   %6.2f   (target <= 1.15)" % cold_net)
+    print("  cold peak memory %6.2f x the cold limit's (target <= 1.10; Wine's own share included)"
+          % (memory["launcher cold"] / max(memory["cold limit"], 1)))
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.split("\n")[0])
+    parser.add_argument("--rounds", type=int, default=15)
+    args = parser.parse_args()
+    work = harness.WORK / "bench"
+    work.mkdir(parents=True, exist_ok=True)
+    subprocess.run(["wineserver", "-p"], env=harness.wine_environment())  # keep one server for every run
+    large = pick_files(30 << 20)
+    os.environ.setdefault("QUILLBOX_BENCH_PAD_SHIPPED", str(4 << 20))
+    shipped = pick_files(2 << 20, at_most=3 << 20)[-1:]
+    print("Wine loader %s, build %s, pinned to CPU 0, %d interleaved rounds" % (harness.WINE, harness.TARGET.name,
+                                                                             args.rounds))
+    for shape in (make_shape("large", large, work), make_shape("shipped", shipped, work)):
+        medians, memory = bench_shape(shape, args.rounds)
+        report(shape, medians, memory)
+    harness.reset_app_dir()
+
+
+if __name__ == "__main__":
+    main()
