@@ -64,6 +64,11 @@ class Launch(LauncherTestCase):
         environment = dict(e.split("=", 1) for e in record["environment"] if not e.startswith("="))
         self.assertEqual(environment["QUILLBOX_APPNAME"], "quillbox-install.exe")
 
+    def test_an_empty_command_line_takes_the_module_path_for_the_name_tests(self):
+        exe = launcher(probe_payload(), name="quillbox-install.exe")
+        _, record = self.launch(exe, command_line="")
+        self.assertEqual(record["argv"][1:], ["--install"])
+
     def test_environment_current_directory_and_output(self):
         exe = launcher(probe_payload(), name="my launcher.exe")
         workdir = PREFIX / "drive_c" / "e2e" / "work dir"

@@ -71,6 +71,25 @@ size_t trim_right(std::u16string_view p, size_t end, size_t floor, bool verbatim
     }
 }
 
+// Where the last component of a path stands, once trailing separators and "."
+// parts are set aside; nothing when the path has no component after its root.
+struct LastComponent {
+    size_t floor;  // where components begin
+    size_t start;
+    size_t end;
+    bool verbatim;
+};
+
+std::optional<LastComponent> last_component(std::u16string_view path) {
+    Prefix prefix = parse_prefix(path);
+    size_t floor = body_start(path, prefix);
+    size_t end = trim_right(path, path.size(), floor, prefix.verbatim);
+    if (end == floor) return std::nullopt;
+    size_t start = end;
+    while (start > floor && !(path[start - 1] == u'\\' || (!prefix.verbatim && path[start - 1] == u'/'))) --start;
+    return LastComponent{floor, start, end, prefix.verbatim};
+}
+
 std::u16string with_verbatim_prefix(std::u16string_view absolute) {
     if (absolute.size() >= 3 && absolute[1] == u':' && absolute[2] == u'\\') {
         return std::u16string(VERBATIM) + std::u16string(absolute);
@@ -108,13 +127,9 @@ std::u16string path_join(std::u16string_view folder, std::u16string_view name) {
 }
 
 std::optional<std::u16string> holding_folder(std::u16string_view path) {
-    Prefix prefix = parse_prefix(path);
-    size_t floor = body_start(path, prefix);
-    size_t end = trim_right(path, path.size(), floor, prefix.verbatim);
-    if (end == floor) return std::nullopt;
-    size_t start = end;
-    while (start > floor && !(path[start - 1] == u'\\' || (!prefix.verbatim && path[start - 1] == u'/'))) --start;
-    return std::u16string(path.substr(0, trim_right(path, start, floor, prefix.verbatim)));
+    std::optional<LastComponent> last = last_component(path);
+    if (!last) return std::nullopt;
+    return std::u16string(path.substr(0, trim_right(path, last->start, last->floor, last->verbatim)));
 }
 
 std::u16string file_system_path(std::u16string_view path, FullPathFn full_path) {
@@ -141,20 +156,12 @@ std::u16string user_path(std::u16string_view path, FullPathFn full_path) {
     return normalised && *normalised == plain ? plain : result;
 }
 
-}  // namespace quillbox
-
-namespace quillbox {
-
 std::optional<std::u16string> file_name(std::u16string_view path) {
-    Prefix prefix = parse_prefix(path);
-    size_t floor = body_start(path, prefix);
-    size_t end = trim_right(path, path.size(), floor, prefix.verbatim);
-    if (end == floor) return std::nullopt;
-    size_t start = end;
-    while (start > floor && !(path[start - 1] == u'\\' || (!prefix.verbatim && path[start - 1] == u'/'))) --start;
-    std::u16string_view last = path.substr(start, end - start);
-    if (last == u"..") return std::nullopt;
-    return std::u16string(last);
+    std::optional<LastComponent> last = last_component(path);
+    if (!last) return std::nullopt;
+    std::u16string_view name = path.substr(last->start, last->end - last->start);
+    if (name == u"..") return std::nullopt;
+    return std::u16string(name);
 }
 
 }  // namespace quillbox

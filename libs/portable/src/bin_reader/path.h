@@ -20,6 +20,9 @@ std::u16string path_join(std::u16string_view folder, std::u16string_view name);
 // count); nothing for a root alone or a path without components.
 std::optional<std::u16string> holding_folder(std::u16string_view path);
 
+// The final component of a path; nothing when it ends in ".." or is a root alone.
+std::optional<std::u16string> file_name(std::u16string_view path);
+
 // The form handed to file-system calls: short drive or UNC paths unchanged,
 // anything else made absolute with the \\?\ (or \\?\UNC\) prefix so that paths
 // of 248 units or more work.
@@ -28,12 +31,5 @@ std::u16string file_system_path(std::u16string_view path, FullPathFn full_path);
 // The form handed to CreateProcessW: as file_system_path, but the prefix is
 // dropped again when the path fits in 260 units and normalises to itself.
 std::u16string user_path(std::u16string_view path, FullPathFn full_path);
-
-}  // namespace quillbox
-
-namespace quillbox {
-
-// The final component of a path; nothing when it ends in ".." or is a root alone.
-std::optional<std::u16string> file_name(std::u16string_view path);
 
 }  // namespace quillbox

@@ -21,9 +21,6 @@ std::string describe(const Error& error) {
     return out;
 }
 
-}  // namespace quillbox
-
-namespace quillbox {
 
 const char* os_error_kind(uint32_t code) {
     switch (code) {

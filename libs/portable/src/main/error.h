@@ -37,9 +37,6 @@ Outcome<T> failed(Error error) {
     return outcome;
 }
 
-}  // namespace quillbox
-
-namespace quillbox {
 
 // The name of the kind of a Win32 error code, as shown in reports ("not found", ...).
 const char* os_error_kind(uint32_t code);

@@ -38,9 +38,6 @@ std::optional<std::u16string> full_path_name(std::u16string_view path) {
     }
 }
 
-}  // namespace quillbox
-
-namespace quillbox {
 
 Outcome<std::u16string> own_module_path() {
     Outcome<std::u16string> path;
