@@ -91,24 +91,10 @@ def make_shape(name, files, work):
     }
 
 
-def peak_of(windows_exe, pid_cache):
-    """VmHWM in KiB of the Unix process that runs `windows_exe` (Wine names each
-    Windows process by its path), or 0 while it is not found."""
-    pid = pid_cache.get("pid")
-    if pid is None:
-        for entry in os.listdir("/proc"):
-            if entry.isdigit():
-                try:
-                    with open("/proc/%s/cmdline" % entry, "rb") as f:
-                        if f.read().split(b"\0")[0].decode(errors="replace").lower() == windows_exe.lower():
-                            pid_cache["pid"] = pid = entry
-                            break
-                except OSError:
-                    pass
-        if pid is None:
-            return 0
+def peak_of(pid):
+    """VmHWM in KiB of a running process (under Wine, the Windows process itself)."""
     try:
-        with open("/proc/%s/status" % pid) as f:
+        with open("/proc/%d/status" % pid) as f:
             for line in f:
                 if line.startswith("VmHWM:"):
                     return int(line.split()[1])
@@ -117,15 +103,16 @@ def peak_of(windows_exe, pid_cache):
     return 0
 
 
-def timed(argv, env, windows_exe):
-    """Wall time of one run and the peak memory of its Windows process, polled."""
+def timed(argv, env):
+    """Wall time of one run and its peak memory, polled while it runs (the high-water
+    mark only rises, so a late look still sees the peak)."""
     start = time.perf_counter()
     process = subprocess.Popen(argv, env=env, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
                                stderr=subprocess.DEVNULL)
-    peak, cache = 0, {}
+    peak = 0
     while process.poll() is None:
-        peak = max(peak, peak_of(windows_exe, cache))
-        time.sleep(0.001)
+        peak = max(peak, peak_of(process.pid))
+        time.sleep(0.002)
     elapsed = time.perf_counter() - start
     if process.returncode != 0:
         raise RuntimeError("%s failed with %d" % (argv, process.returncode))
@@ -167,7 +154,7 @@ def bench_shape(shape, rounds):
                 prepare()
             elif name in ("launch floor", "warm limit", "launcher warm") and not (app / "quillbox.exe").exists():
                 fill()
-            elapsed, rss = timed(argv, env, harness.to_windows(argv[4]))
+            elapsed, rss = timed(argv, env)
             times[name].append(elapsed)
             memory[name] = max(memory[name], rss)
         fill()  # the cold runs leave the folder complete again, but be sure
@@ -190,7 +177,7 @@ def report(shape, medians, memory):
     print("  known-folder lookup costs %.1f ms; without it: warm net %.2f, cold net %.2f" % (
         shell * 1000, (medians["launcher warm"] - launch_floor - shell) / max(medians["warm limit"] - floor, 1e-9),
         (medians["launcher cold"] - launch_floor - shell) / max(medians["cold limit"] - floor, 1e-9)))
-    print("  cold peak memory %6.2f x the cold limit's (target <= 1.10; Wine's own share included; polled)"
+    print("  cold peak memory %6.2f x the cold limit's (target <= 1.10; Wine's own share included)"
           % (memory["launcher cold"] / max(memory["cold limit"], 1)))
 
 
