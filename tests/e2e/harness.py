@@ -100,7 +100,7 @@ def launcher(payload_bytes, name="quillbox.exe"):
     place = PREFIX / "drive_c" / "e2e" / key
     place.mkdir(parents=True, exist_ok=True)
     exe = place / name
-    if not exe.exists():
+    if not exe.exists() or exe.stat().st_mtime < built.stat().st_mtime:
         shutil.copyfile(built, exe)
     return exe
 
