@@ -35,15 +35,15 @@ std::string_view as_text(Bytes bytes) {
     return std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size());
 }
 
-void grow(ByteBuffer& buffer, size_t wanted) {
+}  // namespace
+
+void grow_buffer(ByteBuffer& buffer, size_t wanted) {
     void* p = std::realloc(buffer.bytes.get(), wanted);
     if (p == nullptr) fatal_out_of_memory(wanted);
     (void)buffer.bytes.release();  // realloc took ownership of the old block
     buffer.bytes.reset(static_cast<uint8_t*>(p));
     buffer.capacity = wanted;
 }
-
-}  // namespace
 
 Outcome<BinReader> parse_payload(Bytes payload) {
     // Offsets are 32-bit in the format; sums are formed in 64 bits so that a
@@ -110,7 +110,7 @@ Outcome<ByteBuffer> decompress_stream(Bytes data) {
     ByteBuffer& buffer = out.value;
     // A stream is at most a few bytes longer than its content, so one and a half
     // times its size stays under twice the content; doubling keeps it there.
-    grow(buffer, std::max<size_t>(data.size() + data.size() / 2, 4096));
+    grow_buffer(buffer, std::max<size_t>(data.size() + data.size() / 2, 4096));
 
     size_t consumed = 0;
     for (;;) {
@@ -128,7 +128,7 @@ Outcome<ByteBuffer> decompress_stream(Bytes data) {
             case BROTLI_DECODER_RESULT_SUCCESS:
                 return out;
             case BROTLI_DECODER_RESULT_NEEDS_MORE_OUTPUT:
-                grow(buffer, buffer.capacity * 2);
+                grow_buffer(buffer, buffer.capacity * 2);
                 break;
             case BROTLI_DECODER_RESULT_NEEDS_MORE_INPUT:
                 if (consumed == data.size()) {

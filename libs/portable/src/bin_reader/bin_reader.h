@@ -34,6 +34,9 @@ struct ByteBuffer {
     Bytes view() const { return Bytes(bytes.get(), size); }
 };
 
+// Sets the capacity to `wanted` bytes, keeping the content; out of memory is a fatal stop.
+void grow_buffer(ByteBuffer& buffer, size_t wanted);
+
 struct BinEntry {
     std::string name;  // decoded with replacement
     Bytes data;        // the compressed stream, inside the payload

@@ -44,8 +44,9 @@ bool create_folders(const std::u16string& path) {
     return is_folder(target);
 }
 
+// `path` is already in its file-system form.
 Outcome<ByteBuffer> read_whole_file(const std::u16string& path) {
-    UniqueHandle file(CreateFileW(wide(fs_path(path)), GENERIC_READ, SHARE_ALL, nullptr, OPEN_EXISTING,
+    UniqueHandle file(CreateFileW(wide(path), GENERIC_READ, SHARE_ALL, nullptr, OPEN_EXISTING,
                                   FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file.valid()) return failed<ByteBuffer>(last_error());
     LARGE_INTEGER size{};
@@ -54,14 +55,7 @@ Outcome<ByteBuffer> read_whole_file(const std::u16string& path) {
     // The size is a hint only: the file may change while it is read.
     size_t capacity = GetFileSizeEx(file.handle, &size) ? static_cast<size_t>(size.QuadPart) + 1 : 8192;
     for (;;) {
-        if (buffer.size == buffer.capacity) {
-            size_t wanted = buffer.capacity == 0 ? capacity : buffer.capacity * 2;
-            void* p = std::realloc(buffer.bytes.get(), wanted);
-            if (p == nullptr) fatal_out_of_memory(wanted);
-            (void)buffer.bytes.release();
-            buffer.bytes.reset(static_cast<uint8_t*>(p));
-            buffer.capacity = wanted;
-        }
+        if (buffer.size == buffer.capacity) grow_buffer(buffer, buffer.capacity == 0 ? capacity : buffer.capacity * 2);
         DWORD got = 0;
         DWORD room = static_cast<DWORD>(std::min<size_t>(buffer.capacity - buffer.size, 1u << 30));
         if (!ReadFile(file.handle, buffer.bytes.get() + buffer.size, room, &got, nullptr)) {
@@ -75,7 +69,7 @@ Outcome<ByteBuffer> read_whole_file(const std::u16string& path) {
 // Create-always and write everything; every failure is ignored by design, and a
 // short file is repaired by the digest test of the next run.
 void write_whole_file(const std::u16string& path, Bytes content) {
-    UniqueHandle file(CreateFileW(wide(fs_path(path)), GENERIC_WRITE, SHARE_ALL, nullptr, CREATE_ALWAYS,
+    UniqueHandle file(CreateFileW(wide(path), GENERIC_WRITE, SHARE_ALL, nullptr, CREATE_ALWAYS,
                                   FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file.valid()) return;
     while (!content.empty()) {
@@ -164,8 +158,9 @@ void unpack_entry(std::u16string_view app_dir, const BinEntry& entry) {
         if (!path_exists(fs_path(*holder))) create_folders(*holder);
     }
 
-    if (path_exists(fs_path(target))) {
-        Outcome<ByteBuffer> present = read_whole_file(target);
+    const std::u16string on_file_system = fs_path(target);
+    if (path_exists(on_file_system)) {
+        Outcome<ByteBuffer> present = read_whole_file(on_file_system);
         if (!present.ok()) {
             fatal_stop("failed to read \"" + utf16_to_utf8_lossy(target) + "\": " + describe(*present.error));
         }
@@ -180,7 +175,7 @@ void unpack_entry(std::u16string_view app_dir, const BinEntry& entry) {
     }
 
     ByteBuffer content = entry.decompress();
-    write_whole_file(target, content.view());
+    write_whole_file(on_file_system, content.view());
 }
 
 std::optional<std::u16string> unpack_all(const BinReader& reader, bool install_mode) {
