@@ -1,8 +1,10 @@
 """Start modes, the child's arguments, environment, handles, and launch failures."""
+import os
+import subprocess
 import unittest
 
-from harness import (APP_DIR, APP_DIR_WIN, FAST_FAIL_STATUS, PREFIX, LauncherTestCase, launcher, payload, probe_bytes,
-                     read_record, record_path, reset_app_dir, run, to_windows)
+from harness import (APP_DIR, APP_DIR_WIN, FAST_FAIL_STATUS, PREFIX, WINE, LauncherTestCase, launcher, payload,
+                     probe_bytes, read_record, record_path, reset_app_dir, run, to_windows, wine_environment)
 
 
 def probe_payload(exe=".\\quillbox.exe", name=".\\quillbox.exe"):
@@ -139,6 +141,19 @@ class DamagedInput(LauncherTestCase):
                 self.assertIn(report, done.stderr)
                 self.assertEqual(done.stdout, "")
                 self.assertFalse(APP_DIR.exists())
+
+    def test_a_failed_write_to_a_present_stdout_is_a_fatal_stop(self):
+        exe = launcher(probe_payload())
+        run(exe)  # the second start has a "skip" line to write
+        reader, writer = os.pipe()
+        os.close(reader)  # nobody will read: every write fails
+        try:
+            done = subprocess.run([WINE, str(exe)], env=wine_environment(), stdin=subprocess.DEVNULL, stdout=writer,
+                                  stderr=subprocess.PIPE, timeout=60)
+        finally:
+            os.close(writer)
+        self.assertEqual(done.returncode, FAST_FAIL_STATUS, done.stderr)
+        self.assertIn(b"failed printing to stdout", done.stderr)
 
     def test_an_unpaired_surrogate_argument_stops_the_run(self):
         exe = launcher(probe_payload())
