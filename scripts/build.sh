@@ -13,6 +13,7 @@ root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 build=${QUILLBOX_BUILD_DIR:-$root/build}
 
 "$root/scripts/install-deps.sh"
+app=${QUILLBOX_APP:+$(realpath "$QUILLBOX_APP")}  # the build runs elsewhere: make it absolute
 
 # Can 32-bit Wine start at all here? (A kernel without 32-bit support refuses
 # its loader at once with "Exec format error".)
@@ -27,7 +28,7 @@ configure_target() { # arch build-dir
   prefix=$("$root/scripts/build-mingw-deps.sh" "$1" | tail -n 1)
   cmake -S "$root" -B "$2" -G Ninja --toolchain "$root/cmake/mingw-$1.cmake" \
     -DQUILLBOX_DEPS_PREFIX="$prefix" -DQUILLBOX_PACKER="$build/host/tools/packer/quillbox-pack" \
-    -DQUILLBOX_APP="${QUILLBOX_APP:-}" >/dev/null
+    -DQUILLBOX_APP="$app" >/dev/null
 }
 
 e2e_build=$build/target
