@@ -120,6 +120,21 @@ class Faults(LauncherTestCase):
         self.assertEqual(folder_contents(), {"quillbox.exe": probe_bytes()})
 
 
+    def test_install_mode_never_enters_a_folder_reached_through_a_unix_link(self):
+        # Wine shows a Unix symbolic link as a plain folder; the launcher must
+        # still see that it leads elsewhere and leave what is there alone.
+        outside = PREFIX / "drive_c" / "e2e" / "outside-unix"
+        outside.mkdir(parents=True, exist_ok=True)
+        (outside / "keep.txt").write_bytes(b"not the launcher's")
+        exe = launcher(payload([(".\\quillbox.exe", probe_bytes())]))
+        run(exe)
+        (APP_DIR / "linked-folder").symlink_to(outside, target_is_directory=True)
+        (APP_DIR / "stale.txt").write_bytes(b"old")
+        done = run(exe, ["--silent-install"])
+        self.assertEqual(done.status, 0, done)
+        self.assertEqual((outside / "keep.txt").read_bytes(), b"not the launcher's")
+        self.assertEqual((APP_DIR / "quillbox.exe").read_bytes(), probe_bytes())
+
     def test_a_full_disk_is_repaired_once_there_is_room(self):
         mount = PREFIX / "small-disk"
         drive = PREFIX / "dosdevices" / "q:"

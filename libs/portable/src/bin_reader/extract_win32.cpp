@@ -102,6 +102,38 @@ bool delete_item(const std::u16string& path, bool folder) {
     return false;
 }
 
+// Where the file system really has a folder, or nothing when it cannot say.
+std::optional<std::u16string> final_path(const std::u16string& path) {
+    UniqueHandle folder(CreateFileW(wide(path), 0, SHARE_ALL, nullptr, OPEN_EXISTING,
+                                    FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+    if (!folder.valid()) return std::nullopt;
+    std::u16string out(MAX_PATH, u'\0');
+    for (;;) {
+        DWORD n = GetFinalPathNameByHandleW(folder.handle, wide(out), static_cast<DWORD>(out.size()), 0);
+        if (n == 0) return std::nullopt;
+        if (n < out.size()) {
+            out.resize(n);
+            return out;
+        }
+        out.resize(n);
+    }
+}
+
+bool same_path(const std::u16string& a, const std::u16string& b) {
+    return CompareStringOrdinal(wide(a), static_cast<int>(a.size()), wide(b), static_cast<int>(b.size()), TRUE) ==
+           CSTR_EQUAL;
+}
+
+// A folder that the platform does not flag as a link but that lives somewhere
+// other than inside its parent: Wine shows Unix symbolic links this way. It must
+// not be entered, or the removal would empty a folder outside app_dir.
+bool reached_through_hidden_link(const std::optional<std::u16string>& parent_final, const std::u16string& child,
+                                 std::u16string_view name) {
+    if (!parent_final) return false;
+    std::optional<std::u16string> child_final = final_path(child);
+    return child_final && !same_path(*child_final, *parent_final + u"\\" + std::u16string(name));
+}
+
 // Bottom-up removal of a folder tree. Links (symbolic links, junctions) are
 // deleted as links and never entered. Stops at the first item that will not go.
 bool remove_tree(const std::u16string& folder) {
@@ -112,6 +144,7 @@ bool remove_tree(const std::u16string& folder) {
         }
     } find;
     WIN32_FIND_DATAW item{};
+    const std::optional<std::u16string> folder_final = final_path(folder);
     std::u16string pattern = folder + u"\\*";
     find.handle = FindFirstFileExW(wide(pattern), FindExInfoBasic, &item, FindExSearchNameMatch, nullptr, 0);
     if (find.handle != INVALID_HANDLE_VALUE) {
@@ -120,7 +153,8 @@ bool remove_tree(const std::u16string& folder) {
             if (name == u"." || name == u"..") continue;
             std::u16string child = folder + u"\\" + std::u16string(name);
             bool is_folder = item.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY;
-            bool is_link = item.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT;
+            bool is_link = (item.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) ||
+                           (is_folder && reached_through_hidden_link(folder_final, child, name));
             bool removed = is_folder && !is_link ? remove_tree(child) : delete_item(child, is_folder);
             if (!removed) return false;
         } while (FindNextFileW(find.handle, &item));
@@ -132,7 +166,10 @@ void remove_app_dir(const std::u16string& app_dir) {
     std::u16string root = file_system_path(app_dir, full_path_name);
     DWORD attributes = GetFileAttributesW(wide(root));
     if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY)) return;
-    if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) {
+    std::optional<std::u16string> parent = holding_folder(root);
+    std::optional<std::u16string> root_name = file_name(root);
+    if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) ||
+        (parent && root_name && reached_through_hidden_link(final_path(*parent), root, *root_name))) {
         delete_item(root, true);  // a linked folder goes as a link
         return;
     }
