@@ -101,12 +101,17 @@ class Faults(LauncherTestCase):
         self.assertEqual(install.status, 0, install)
         self.assertEqual(target.read_bytes(), b"fresh")
 
-    def test_install_mode_removes_links_without_following_them(self):
-        outside = PREFIX / "drive_c" / "e2e" / "outside"
+    def unpacked_beside(self, folder_name):
+        """A first run done, and a folder outside app_dir holding a file to keep."""
+        outside = PREFIX / "drive_c" / "e2e" / folder_name
         outside.mkdir(parents=True, exist_ok=True)
         (outside / "keep.txt").write_bytes(b"not the launcher's")
         exe = launcher(payload([(".\\quillbox.exe", probe_bytes())]))
         run(exe)
+        return outside, exe
+
+    def test_install_mode_removes_links_without_following_them(self):
+        outside, exe = self.unpacked_beside("outside")
         # Links as Windows makes them: Unix symbolic links look like plain folders
         # and files to Windows programs under Wine, so only mklink's are links.
         for kind, name in (("/d", "linked-folder"), ("/j", "junction")):
@@ -119,15 +124,10 @@ class Faults(LauncherTestCase):
         self.assertEqual((outside / "keep.txt").read_bytes(), b"not the launcher's")
         self.assertEqual(folder_contents(), {"quillbox.exe": probe_bytes()})
 
-
     def test_install_mode_never_enters_a_folder_reached_through_a_unix_link(self):
         # Wine shows a Unix symbolic link as a plain folder; the launcher must
         # still see that it leads elsewhere and leave what is there alone.
-        outside = PREFIX / "drive_c" / "e2e" / "outside-unix"
-        outside.mkdir(parents=True, exist_ok=True)
-        (outside / "keep.txt").write_bytes(b"not the launcher's")
-        exe = launcher(payload([(".\\quillbox.exe", probe_bytes())]))
-        run(exe)
+        outside, exe = self.unpacked_beside("outside-unix")
         (APP_DIR / "linked-folder").symlink_to(outside, target_is_directory=True)
         (APP_DIR / "stale.txt").write_bytes(b"old")
         done = run(exe, ["--silent-install"])
