@@ -11,7 +11,6 @@ that tests/e2e/harness.py reads.
 import argparse
 import os
 import pathlib
-import re
 import shutil
 import statistics
 import subprocess
@@ -52,19 +51,18 @@ def cold_limit_exe(payload_file, work):
     exe = work / "cold_limit.exe"
     if exe.exists():
         return exe
-    template = (harness.TARGET / "libs" / "portable" / "payload.S").read_text()
-    (work / "payload.S").write_text(re.sub(r'\.incbin "[^"]*"', '.incbin "%s"' % payload_file, template))
+    assembly = harness.payload_assembly(work, payload_file)
     objects = (PROGRAMS / "cold_limit_objects.txt").read_text().split()
-    link = (harness.TARGET / "launcher-link.txt").read_text().split("\n")
-    libs = [line for line in link if line.endswith((".a",)) and "brotli" in line]
-    options = [line for line in link if line.startswith("-")]
-    subprocess.run([harness.MINGW_CXX, "-municode", "-o", str(exe), str(work / "payload.S")] + objects + libs + options,
+    inputs, options = harness.launcher_link_lines()
+    libs = [line for line in inputs if "brotli" in line]
+    subprocess.run([harness.MINGW_CXX, "-municode", "-o", str(exe), str(assembly)] + objects + libs + options,
                    check=True)
     return exe
 
 
-def make_shape(name, files, work):
-    """A payload of `files` plus the probe as .\\quillbox.exe, with its launcher and cold limit."""
+def make_shape(name, files, work, probe_size=0):
+    """A payload of `files` plus the probe as .\\quillbox.exe (grown to `probe_size`
+    bytes), with its launcher and cold limit."""
     folder = work / name / "app"
     if not folder.exists():
         folder.mkdir(parents=True)
@@ -73,9 +71,8 @@ def make_shape(name, files, work):
         # The probe, grown to the size asked for with the bytes of real
         # libraries as an overlay, so that it compresses like a real program.
         probe = harness.probe_bytes()
-        pad = int(os.environ.get("QUILLBOX_BENCH_PAD_%s" % name.upper(), "0"))
-        filler = b"".join(f.read_bytes() for f in pick_files(pad))
-        (folder / "quillbox.exe").write_bytes(probe + filler[:max(0, pad - len(probe))])
+        filler = b"".join(f.read_bytes() for f in pick_files(probe_size))
+        (folder / "quillbox.exe").write_bytes(probe + filler[:max(0, probe_size - len(probe))])
     payload_file = work / name / "payload.bin"
     data = packed(folder, payload_file)
     names = sorted(p.name for p in folder.iterdir())  # the packer's order for a flat folder
@@ -157,7 +154,6 @@ def bench_shape(shape, rounds):
             elapsed, rss = timed(argv, env)
             times[name].append(elapsed)
             memory[name] = max(memory[name], rss)
-        fill()  # the cold runs leave the folder complete again, but be sure
     return {k: statistics.median(v) for k, v in times.items()}, memory
 
 
@@ -189,11 +185,10 @@ def main():
     work.mkdir(parents=True, exist_ok=True)
     subprocess.run(["wineserver", "-p"], env=harness.wine_environment())  # keep one server for every run
     large = pick_files(30 << 20)
-    os.environ.setdefault("QUILLBOX_BENCH_PAD_SHIPPED", str(4 << 20))
     shipped = pick_files(2 << 20, at_most=3 << 20)[-1:]
     print("Wine loader %s, build %s, pinned to CPU 0, %d interleaved rounds" % (harness.WINE, harness.TARGET.name,
                                                                              args.rounds))
-    for shape in (make_shape("large", large, work), make_shape("shipped", shipped, work)):
+    for shape in (make_shape("large", large, work), make_shape("shipped", shipped, work, probe_size=4 << 20)):
         medians, memory = bench_shape(shape, args.rounds)
         report(shape, medians, memory)
     harness.reset_app_dir()

@@ -79,6 +79,20 @@ def probe_bytes():
 _linked = {}
 
 
+def payload_assembly(folder, payload_file):
+    """The launcher build's payload.S, pointed at `payload_file`, written into `folder`."""
+    template = (TARGET / "libs" / "portable" / "payload.S").read_text()
+    assembly = folder / "payload.S"
+    assembly.write_text(re.sub(r'\.incbin "[^"]*"', '.incbin "%s"' % payload_file, template))
+    return assembly
+
+
+def launcher_link_lines():
+    """(libraries and objects, options) with which the target build links the launcher."""
+    link = (TARGET / "launcher-link.txt").read_text().split("\n")
+    return [line for line in link if line and not line.startswith("-")], [line for line in link if line.startswith("-")]
+
+
 def launcher(payload_bytes, name="quillbox.exe"):
     """The launcher linked around `payload_bytes`, placed in a folder of its own under
     the prefix's drive C with the file name `name`."""
@@ -88,14 +102,10 @@ def launcher(payload_bytes, name="quillbox.exe"):
         folder = WORK / "link" / key
         folder.mkdir(parents=True, exist_ok=True)
         (folder / "payload.bin").write_bytes(payload_bytes)
-        template = (TARGET / "libs" / "portable" / "payload.S").read_text()
-        (folder / "payload.S").write_text(
-            re.sub(r'\.incbin "[^"]*"', '.incbin "%s"' % (folder / "payload.bin"), template))
-        link = (TARGET / "launcher-link.txt").read_text().split("\n")
-        inputs = [line for line in link if line and not line.startswith("-")]
-        options = [line for line in link if line.startswith("-")]
+        inputs, options = launcher_link_lines()
         built = folder / "launcher.exe"
-        subprocess.run([MINGW_CXX, "-o", str(built), str(folder / "payload.S")] + inputs + options, check=True)
+        assembly = payload_assembly(folder, folder / "payload.bin")
+        subprocess.run([MINGW_CXX, "-o", str(built), str(assembly)] + inputs + options, check=True)
         _linked[key] = built
     place = PREFIX / "drive_c" / "e2e" / key
     place.mkdir(parents=True, exist_ok=True)

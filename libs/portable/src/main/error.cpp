@@ -6,19 +6,18 @@ Error invalid_input(std::string text) {
     return Error{"invalid input", std::move(text), 0, false};
 }
 
-std::string describe(const Error& error) {
-    std::string out;
-    if (!error.kind.empty()) {
-        out += error.kind;
-        out += ": ";
-    }
-    out += error.text;
+std::string text_with_code(const Error& error) {
+    std::string out = error.text;
     if (error.from_os) {
         out += " (os error ";
         out += std::to_string(error.os_code);
         out += ")";
     }
     return out;
+}
+
+std::string describe(const Error& error) {
+    return error.kind.empty() ? text_with_code(error) : error.kind + ": " + text_with_code(error);
 }
 
 

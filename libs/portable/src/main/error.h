@@ -18,6 +18,9 @@ struct Error {
 
 Error invalid_input(std::string text);
 
+// "text", and " (os error N)" after an operating-system error.
+std::string text_with_code(const Error& error);
+
 // "kind: text", and " (os error N)" after an operating-system error.
 std::string describe(const Error& error);
 

@@ -42,8 +42,7 @@ int compare_names(std::u16string_view a, std::u16string_view b) {
     int result = CompareStringOrdinal(reinterpret_cast<const wchar_t*>(a.data()), static_cast<int>(a.size()),
                                       reinterpret_cast<const wchar_t*>(b.data()), static_cast<int>(b.size()), TRUE);
     if (result == 0) {
-        Error error = last_error();
-        fatal_stop("comparing environment keys failed: " + error.text + " (os error " + std::to_string(error.os_code) + ")");
+        fatal_stop("comparing environment keys failed: " + text_with_code(last_error()));
     }
     return result - CSTR_EQUAL;
 }
@@ -57,8 +56,7 @@ std::vector<EnvEntry> inherited_environment() {
     } environment;
     environment.block = GetEnvironmentStringsW();
     if (environment.block == nullptr) {
-        Error error = last_error();
-        fatal_stop("failure getting env string from OS: " + error.text + " (os error " + std::to_string(error.os_code) + ")");
+        fatal_stop("failure getting env string from OS: " + text_with_code(last_error()));
     }
     return parse_environment_block(reinterpret_cast<const char16_t*>(environment.block));
 }
