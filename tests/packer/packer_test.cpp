@@ -254,7 +254,7 @@ TEST(Packer, ReplacesTheOutputOnlyWhenComplete) {
         write_file(target, "old content");
         std::optional<Error> error = write_file_atomically(target, [&](const ByteSink& sink) -> std::optional<Error> {
             if (std::optional<Error> e = sink(Bytes(reinterpret_cast<const uint8_t*>("new "), 4))) return e;
-            if (c.fill_fails) return Error{"", "interrupted", 0, false};
+            if (c.fill_fails) return plain_error("interrupted");
             return sink(Bytes(reinterpret_cast<const uint8_t*>("content"), 7));
         });
         EXPECT_EQ(error.has_value(), c.fill_fails);

@@ -34,12 +34,11 @@ std::string quoted(const fs::path& path) {
 }
 
 Error os_failure(std::string_view operation, const fs::path& object, int err) {
-    return Error{"", std::string(operation) + " " + quoted(object) + ": " + std::generic_category().message(err), 0,
-                 false};
+    return plain_error(std::string(operation) + " " + quoted(object) + ": " + std::generic_category().message(err));
 }
 
 Error fs_failure(std::string_view operation, const fs::path& object, const std::error_code& ec) {
-    return Error{"", std::string(operation) + " " + quoted(object) + ": " + ec.message(), 0, false};
+    return plain_error(std::string(operation) + " " + quoted(object) + ": " + ec.message());
 }
 
 Bytes view_of(const std::vector<uint8_t>& bytes) { return Bytes(bytes.data(), bytes.size()); }
@@ -151,7 +150,7 @@ Outcome<PackedEntry> pack_one(const InputFile& input, int quality, int window) {
     if (!content.ok()) return failed<PackedEntry>(*content.error);
     Outcome<std::vector<uint8_t>> data = compress_content(view_of(content.value), quality, window);
     if (!data.ok()) {
-        return failed<PackedEntry>(Error{"", "cannot compress " + quoted(input.source) + ": " + describe(*data.error)});
+        return failed<PackedEntry>(plain_error("cannot compress " + quoted(input.source) + ": " + describe(*data.error)));
     }
     PackedEntry entry{input.name, std::move(data.value), md5_hex(view_of(content.value)), content.value.size()};
     return Outcome<PackedEntry>{std::move(entry), std::nullopt};
@@ -257,7 +256,7 @@ Outcome<std::vector<uint8_t>> compress_content(Bytes content, int quality, int w
     size_t size = bound;
     if (!BrotliEncoderCompress(quality, window, BROTLI_MODE_GENERIC, content.size(), content.data(), &size,
                                out.data())) {
-        return failed<Result>(Error{"", "brotli encoder failed", 0, false});
+        return failed<Result>(plain_error("brotli encoder failed"));
     }
     out.resize(size);
     out.shrink_to_fit();  // every stream is held until the payload is written
@@ -284,7 +283,7 @@ Outcome<std::vector<PackedEntry>> pack_entries(const std::vector<InputFile>& inp
             try {
                 results[i] = pack_one(inputs[i], options.quality, options.window);
             } catch (const std::bad_alloc&) {
-                results[i] = failed<PackedEntry>(Error{"out of memory", "cannot pack " + quoted(inputs[i].source)});
+                results[i] = failed<PackedEntry>(out_of_memory_error("cannot pack " + quoted(inputs[i].source)));
             }
             if (!results[i].ok()) stop = true;
             bytes_done += results[i].value.plain_size;

@@ -17,7 +17,7 @@ uint32_t read_u32be(const uint8_t* p) {
     return (uint32_t{p[0]} << 24) | (uint32_t{p[1]} << 16) | (uint32_t{p[2]} << 8) | uint32_t{p[3]};
 }
 
-Error bounds_error(std::string text) { return Error{"", std::move(text), 0, false}; }
+Error bounds_error(std::string text) { return plain_error(std::move(text)); }
 
 Error out_of_range(const char* what, uint64_t entry, uint64_t end, uint64_t length) {
     return bounds_error(std::string(what) + " of the entry at offset " + std::to_string(entry) +
@@ -132,16 +132,15 @@ Outcome<ByteBuffer> decompress_stream(Bytes data) {
                 break;
             case BROTLI_DECODER_RESULT_NEEDS_MORE_INPUT:
                 if (consumed == data.size()) {
-                    return failed<ByteBuffer>(Error{"invalid data", "brotli stream ends before its last block", 0, false});
+                    return failed<ByteBuffer>(invalid_data("brotli stream ends before its last block"));
                 }
                 break;
             case BROTLI_DECODER_RESULT_ERROR:
             default: {
                 BrotliDecoderErrorCode code = BrotliDecoderGetErrorCode(decoder.get());
-                return failed<ByteBuffer>(Error{"invalid data",
-                                                std::string("brotli decoder error ") + std::to_string(code) + " (" +
-                                                    BrotliDecoderErrorString(code) + ")",
-                                                0, false});
+                return failed<ByteBuffer>(invalid_data(std::string("brotli decoder error ") +
+                                                             std::to_string(code) + " (" +
+                                                             BrotliDecoderErrorString(code) + ")"));
             }
         }
     }

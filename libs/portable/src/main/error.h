@@ -9,14 +9,49 @@
 
 namespace quillbox {
 
+// What went wrong, as the reports name it ("invalid input", "not found", ...);
+// `none` for plain reports that carry their text alone.
+enum class ErrorKind {
+    none,
+    invalid_input,
+    invalid_data,
+    invalid_executable,
+    invalid_filename,
+    not_found,
+    permission_denied,
+    resource_busy,
+    already_exists,
+    out_of_memory,
+    storage_full,
+    broken_pipe,
+    directory_not_empty,
+    not_a_directory,
+    timed_out,
+    uncategorized,
+};
+
+// Built only through the named functions below.
 struct Error {
-    std::string kind;       // e.g. "invalid input", "not found"; empty for plain reports
+    ErrorKind kind = ErrorKind::none;
     std::string text;       // the message itself
     uint32_t os_code = 0;   // the system error code when from_os is set
     bool from_os = false;
 };
 
+// A report that is its text alone.
+Error plain_error(std::string text);
 Error invalid_input(std::string text);
+Error invalid_data(std::string text);
+Error out_of_memory_error(std::string text);
+
+// An operating-system error with its kind and the system's own text.
+Error os_error(uint32_t code, std::string system_text);
+
+// The kind as the reports show it; empty for ErrorKind::none.
+const char* kind_name(ErrorKind kind);
+
+// The kind of a Win32 error code.
+ErrorKind os_error_kind(uint32_t code);
 
 // "text", and " (os error N)" after an operating-system error.
 std::string text_with_code(const Error& error);
@@ -39,12 +74,5 @@ Outcome<T> failed(Error error) {
     outcome.error = std::move(error);
     return outcome;
 }
-
-
-// The name of the kind of a Win32 error code, as shown in reports ("not found", ...).
-const char* os_error_kind(uint32_t code);
-
-// An operating-system error with its kind and the system's own text.
-Error os_error(uint32_t code, std::string system_text);
 
 }  // namespace quillbox

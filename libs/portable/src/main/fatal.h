@@ -32,7 +32,8 @@ struct SourcePlace {
 [[noreturn]] void fatal_out_of_memory(size_t bytes,
                                       SourcePlace where = SourcePlace::current());
 
-// The report as written: the message, then the place of the check.
-std::string fatal_report(std::string_view message, const SourcePlace& where);
+// Writes the report, "quillbox: fatal: <message>\n  at <file>:<line> (<function>)\n",
+// in pieces through `write`. It allocates nothing: it runs when memory is gone.
+void write_fatal_report(std::string_view message, const SourcePlace& where, void (*write)(std::string_view piece));
 
 }  // namespace quillbox

@@ -2,15 +2,18 @@
 // which lets tests observe fatal stops as deaths with a known report.
 #include <cstdio>
 #include <cstdlib>
-#include <string>
 
 #include "main/fatal.h"
 
 namespace quillbox {
+namespace {
+
+void write_stderr(std::string_view piece) { std::fwrite(piece.data(), 1, piece.size(), stderr); }
+
+}  // namespace
 
 void fatal_stop(std::string_view message, SourcePlace where) {
-    std::string report = fatal_report(message, where);
-    std::fwrite(report.data(), 1, report.size(), stderr);
+    write_fatal_report(message, where, write_stderr);
     std::abort();
 }
 

@@ -1,21 +1,26 @@
 #include <cstdio>
-#include <string>
 
 #include "main/fatal.h"
 
 namespace quillbox {
 
-std::string fatal_report(std::string_view message, const SourcePlace& where) {
-    std::string report = "quillbox: fatal: ";
-    report += message;
-    report += "\n  at ";
-    report += where.file;
-    report += ':';
-    report += std::to_string(where.line);
-    report += " (";
-    report += where.function;
-    report += ")\n";
-    return report;
+void write_fatal_report(std::string_view message, const SourcePlace& where, void (*write)(std::string_view piece)) {
+    char digits[16];  // an unsigned line number, right-aligned
+    size_t start = sizeof digits;
+    unsigned line = where.line;
+    do {
+        digits[--start] = static_cast<char>('0' + line % 10);
+        line /= 10;
+    } while (line != 0);
+    write("quillbox: fatal: ");
+    write(message);
+    write("\n  at ");
+    write(where.file);
+    write(":");
+    write(std::string_view(digits + start, sizeof digits - start));
+    write(" (");
+    write(where.function);
+    write(")\n");
 }
 
 void fatal_stop(const Error& error, SourcePlace where) {
