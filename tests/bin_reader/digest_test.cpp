@@ -7,26 +7,12 @@ namespace {
 
 Bytes view_of(std::string_view s) { return Bytes(reinterpret_cast<const uint8_t*>(s.data()), s.size()); }
 
-TEST(Digest, Md5HexAndTheCurrentFileTest) {
+TEST(Digest, Md5HexGivesTheRfcDigestsInLowerCase) {
     // RFC 1321 test suite values.
     EXPECT_EQ(md5_hex(view_of("")), "d41d8cd98f00b204e9800998ecf8427e");
     EXPECT_EQ(md5_hex(view_of("abc")), "900150983cd24fb0d6963f7d28e17f72");
     EXPECT_EQ(md5_hex(view_of("12345678901234567890123456789012345678901234567890123456789012345678901234567890")),
               "57edf4a22be3c955ac49da2e2107b67a");
-
-    const std::string disk = md5_hex(view_of("abc"));
-    struct Case {
-        std::string stored;
-        bool current;
-    };
-    const Case cases[] = {
-        {"900150983cd24fb0d6963f7d28e17f72", true},
-        {"900150983CD24FB0D6963F7D28E17F72", false},  // upper case never matches
-        {"900150983cd24fb0d6963f7d28e17f7\xFF", false},
-        {"d41d8cd98f00b204e9800998ecf8427e", false},
-    };
-    for (const Case& c : cases) EXPECT_EQ(digest_matches(view_of(c.stored), disk), c.current) << c.stored;
-    EXPECT_EQ(digest_text(view_of("0123456789abcdef0123456789abcde\xFF")), "0123456789abcdef0123456789abcde\xEF\xBF\xBD");
 }
 
 }  // namespace

@@ -2,10 +2,13 @@
 
 #include <gtest/gtest.h>
 
+#include "bin_reader/full_path_stand_in.h"
 #include "main/text.h"
 
 namespace quillbox {
 namespace {
+
+using testing::fake_full_path;
 
 std::string show(std::u16string_view s) { return utf16_to_utf8_lossy(s); }
 
@@ -61,15 +64,6 @@ TEST(HoldingFolderAndFileName, IgnoreDotPartsAndTrailingSeparators) {
         EXPECT_EQ(holding_folder(c.path), c.holder) << show(c.path);
         EXPECT_EQ(file_name(c.path), c.name) << show(c.path);
     }
-}
-
-// Stands in for GetFullPathNameW: relative paths land under C:\cwd, and "\.\" parts vanish.
-std::optional<std::u16string> fake_full_path(std::u16string_view path) {
-    std::u16string full(path);
-    bool absolute = (full.size() >= 3 && full[1] == u':' && full[2] == u'\\') || full.rfind(u"\\\\", 0) == 0;
-    if (!absolute) full = u"C:\\cwd\\" + full;
-    for (size_t at; (at = full.find(u"\\.\\")) != std::u16string::npos;) full.erase(at, 2);
-    return full;
 }
 
 TEST(LongPaths, ReachTheFileSystemInExtendedLengthForm) {

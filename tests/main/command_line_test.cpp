@@ -2,8 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <random>
-
 #include "main/start_mode.h"
 #include "main/text.h"
 
@@ -86,27 +84,6 @@ TEST(BuildCommandLine, QuotesThePathAndRejectsNul) {
     auto nul = build_command_line(u"C:\\q.exe", {"ok", std::string("a\0b", 3)});
     ASSERT_FALSE(nul.ok());
     EXPECT_EQ(describe(*nul.error), "invalid input: nul byte found in provided data");
-}
-
-// Every argument list survives quoting followed by splitting.
-TEST(BuildCommandLine, RoundTripsThroughSplitting) {
-    const std::u16string alphabet[] = {u"a", u" ", u"\t", u"\"", u"\\", u"\\\\", u"\u00e9", u"\U0001F600", u"--x", u"=", u"'"};
-    std::mt19937 random(20261208);
-    const std::u16string path = u"C:\\Users\\me\\AppData\\Local\\quillbox\\.\\quillbox.exe";
-    for (int round = 0; round < 20000; ++round) {
-        std::vector<std::string> args(random() % 5);
-        for (std::string& arg : args) {
-            std::u16string text;
-            for (unsigned n = random() % 7; n > 0; --n) text += alphabet[random() % std::size(alphabet)];
-            arg = *utf16_to_utf8(text);
-        }
-        auto line = build_command_line(path, args);
-        ASSERT_TRUE(line.ok());
-        auto words = command_line_from_words(split(line.value));
-        ASSERT_TRUE(words.ok());
-        ASSERT_EQ(words.value.invoked_as, utf16_to_utf8(path));
-        ASSERT_EQ(words.value.user_args, args) << utf16_to_utf8_lossy(line.value);
-    }
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "bin_reader/bin_reader.h"
 
@@ -14,6 +15,20 @@ inline constexpr char16_t APP_DIR_NAME[] = u"quillbox";
 
 // %LOCALAPPDATA%\quillbox, or nothing when the known folder cannot be found.
 std::optional<std::u16string> find_app_dir();
+
+enum class EntryAction { skip, write };
+
+// What to do with one entry's target, and the lines for standard output that go with it.
+struct EntryPlan {
+    EntryAction action = EntryAction::write;
+    std::vector<std::string> lines;
+};
+
+// The current-file test of one entry: `disk_digest` is md5_hex of the target's
+// bytes, or nothing when the target does not exist. A missing target is written
+// without a line; a current one is skipped ("skip <name>"); a stale one is
+// written after "writing <target>" and "<stored digest> -> <disk digest>".
+EntryPlan plan_entry(const BinEntry& entry, std::u16string_view target, const std::optional<std::string>& disk_digest);
 
 // Makes one entry's file current; ignores failures to create folders, open for
 // writing or write; a present file that cannot be read is a fatal stop.

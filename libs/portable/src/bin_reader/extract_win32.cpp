@@ -53,12 +53,12 @@ Outcome<ByteBuffer> read_whole_file(const std::u16string& path) {
     Outcome<ByteBuffer> out;
     ByteBuffer& buffer = out.value;
     // The size is a hint only: the file may change while it is read.
-    size_t capacity = GetFileSizeEx(file.handle, &size) ? static_cast<size_t>(size.QuadPart) + 1 : 8192;
+    size_t capacity = GetFileSizeEx(file.get(), &size) ? static_cast<size_t>(size.QuadPart) + 1 : 8192;
     for (;;) {
         if (buffer.size == buffer.capacity) grow_buffer(buffer, buffer.capacity == 0 ? capacity : buffer.capacity * 2);
         DWORD got = 0;
         DWORD room = static_cast<DWORD>(std::min<size_t>(buffer.capacity - buffer.size, 1u << 30));
-        if (!ReadFile(file.handle, buffer.bytes.get() + buffer.size, room, &got, nullptr)) {
+        if (!ReadFile(file.get(), buffer.bytes.get() + buffer.size, room, &got, nullptr)) {
             return failed<ByteBuffer>(last_error());
         }
         if (got == 0) return out;
@@ -75,7 +75,7 @@ void write_whole_file(const std::u16string& path, Bytes content) {
     while (!content.empty()) {
         DWORD written = 0;
         DWORD chunk = static_cast<DWORD>(std::min<size_t>(content.size(), 1u << 30));
-        if (!WriteFile(file.handle, content.data(), chunk, &written, nullptr) || written == 0) return;
+        if (!WriteFile(file.get(), content.data(), chunk, &written, nullptr) || written == 0) return;
         content = content.subspan(written);
     }
 }
@@ -109,7 +109,7 @@ std::optional<std::u16string> final_path(const std::u16string& path) {
     if (!folder.valid()) return std::nullopt;
     std::u16string out(MAX_PATH, u'\0');
     for (;;) {
-        DWORD n = GetFinalPathNameByHandleW(folder.handle, wide(out), static_cast<DWORD>(out.size()), 0);
+        DWORD n = GetFinalPathNameByHandleW(folder.get(), wide(out), static_cast<DWORD>(out.size()), 0);
         if (n == 0) return std::nullopt;
         if (n < out.size()) {
             out.resize(n);
@@ -137,17 +137,11 @@ bool reached_through_hidden_link(const std::optional<std::u16string>& parent_fin
 // Bottom-up removal of a folder tree. Links (symbolic links, junctions) are
 // deleted as links and never entered. Stops at the first item that will not go.
 bool remove_tree(const std::u16string& folder) {
-    struct FindOwner {
-        HANDLE handle = INVALID_HANDLE_VALUE;
-        ~FindOwner() {
-            if (handle != INVALID_HANDLE_VALUE) FindClose(handle);
-        }
-    } find;
     WIN32_FIND_DATAW item{};
     const std::optional<std::u16string> folder_final = final_path(folder);
     std::u16string pattern = folder + u"\\*";
-    find.handle = FindFirstFileExW(wide(pattern), FindExInfoBasic, &item, FindExSearchNameMatch, nullptr, 0);
-    if (find.handle != INVALID_HANDLE_VALUE) {
+    UniqueFind find = open_find(FindFirstFileExW(wide(pattern), FindExInfoBasic, &item, FindExSearchNameMatch, nullptr, 0));
+    if (find) {
         do {
             std::u16string_view name = u16(item.cFileName);
             if (name == u"." || name == u"..") continue;
@@ -157,7 +151,7 @@ bool remove_tree(const std::u16string& folder) {
                            (is_folder && reached_through_hidden_link(folder_final, child, name));
             bool removed = is_folder && !is_link ? remove_tree(child) : delete_item(child, is_folder);
             if (!removed) return false;
-        } while (FindNextFileW(find.handle, &item));
+        } while (FindNextFileW(find.get(), &item));
     }
     return delete_item(folder, true);
 }
@@ -179,13 +173,11 @@ void remove_app_dir(const std::u16string& app_dir) {
 }  // namespace
 
 std::optional<std::u16string> find_app_dir() {
-    struct CoTaskMemOwner {
-        wchar_t* text = nullptr;
-        ~CoTaskMemOwner() { CoTaskMemFree(text); }
-    } folder;
-    HRESULT result = SHGetKnownFolderPath(FOLDERID_LocalAppData, 0, nullptr, &folder.text);
-    if (result != S_OK || folder.text == nullptr) return std::nullopt;
-    return path_join(u16(folder.text), APP_DIR_NAME);
+    wchar_t* allocated = nullptr;
+    HRESULT result = SHGetKnownFolderPath(FOLDERID_LocalAppData, 0, nullptr, &allocated);
+    CoTaskMemText folder(allocated);  // released whatever the call reported
+    if (result != S_OK || folder == nullptr) return std::nullopt;
+    return path_join(u16(folder.get()), APP_DIR_NAME);
 }
 
 void unpack_entry(std::u16string_view app_dir, const BinEntry& entry) {
@@ -196,20 +188,17 @@ void unpack_entry(std::u16string_view app_dir, const BinEntry& entry) {
     }
 
     const std::u16string on_file_system = fs_path(target);
+    std::optional<std::string> on_disk;
     if (path_exists(on_file_system)) {
         Outcome<ByteBuffer> present = read_whole_file(on_file_system);
         if (!present.ok()) {
             fatal_stop("failed to read \"" + utf16_to_utf8_lossy(target) + "\": " + describe(*present.error));
         }
-        std::string on_disk = md5_hex(present.value.view());
-        std::string stored = digest_text(entry.md5);
-        if (stored == on_disk) {
-            print_line(Stream::out, "skip " + entry.name);
-            return;
-        }
-        print_line(Stream::out, "writing " + utf16_to_utf8_lossy(target));
-        print_line(Stream::out, stored + " -> " + on_disk);
+        on_disk = md5_hex(present.value.view());
     }
+    EntryPlan plan = plan_entry(entry, target, on_disk);
+    for (const std::string& line : plan.lines) print_line(Stream::out, line);
+    if (plan.action == EntryAction::skip) return;
 
     ByteBuffer content = entry.decompress();
     write_whole_file(on_file_system, content.view());

@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "bin_reader/path.h"
 #include "main/error.h"
 
 namespace quillbox {
@@ -12,6 +13,15 @@ namespace quillbox {
 // handles, the launcher's environment plus QUILLBOX_APPNAME and the launcher's
 // current directory, and returns once it has ended. Failures are fatal stops.
 void launch_app(const std::u16string& launch_path, const std::vector<std::string>& launch_args);
+
+// Whether a file of that name exists (GetFileAttributesW succeeds for it).
+using FileExistsFn = bool (*)(const std::u16string& path);
+
+// The application name handed to CreateProcessW: the launch path as user_path
+// forms it, with ".exe" appended when the path lacks that ending (in any case)
+// and a file of the longer name exists. Fails when the path has no file name.
+Outcome<std::u16string> resolve_program(const std::u16string& launch_path, FileExistsFn file_exists,
+                                        FullPathFn full_path);
 
 // The launcher's file name in the quoted form used by the "failed to execute " report.
 std::string quoted_name(std::string_view name);

@@ -12,31 +12,7 @@
 namespace quillbox {
 namespace {
 
-bool ends_with_exe(std::u16string_view path) {
-    if (path.size() < 4) return false;
-    std::u16string_view tail = path.substr(path.size() - 4);
-    return tail[0] == u'.' && (tail[1] | 0x20) == u'e' && (tail[2] | 0x20) == u'x' && (tail[3] | 0x20) == u'e';
-}
-
-// The application name handed to CreateProcessW. The launch path always holds a
-// folder, so no search path is ever consulted.
-Outcome<std::u16string> resolve_program(const std::u16string& launch_path) {
-    bool verbatim = launch_path.rfind(u"\\\\?\\", 0) == 0;
-    char16_t last = launch_path.empty() ? u'\0' : launch_path.back();
-    if (launch_path.empty() || last == u'\\' || (!verbatim && last == u'/')) {
-        return failed<std::u16string>(invalid_input("program path has no file name"));
-    }
-    Outcome<std::u16string> program;
-    if (ends_with_exe(launch_path)) {
-        program.value = user_path(launch_path, full_path_name);
-        return program;
-    }
-    std::u16string with_exe = user_path(launch_path + u".exe", full_path_name);
-    program.value = GetFileAttributesW(wide(with_exe)) != INVALID_FILE_ATTRIBUTES
-                        ? with_exe
-                        : user_path(launch_path, full_path_name);
-    return program;
-}
+bool file_exists(const std::u16string& path) { return GetFileAttributesW(wide(path)) != INVALID_FILE_ATTRIBUTES; }
 
 int compare_names(std::u16string_view a, std::u16string_view b) {
     int result = CompareStringOrdinal(reinterpret_cast<const wchar_t*>(a.data()), static_cast<int>(a.size()),
@@ -48,17 +24,11 @@ int compare_names(std::u16string_view a, std::u16string_view b) {
 }
 
 std::vector<EnvEntry> inherited_environment() {
-    struct EnvironmentOwner {
-        wchar_t* block = nullptr;
-        ~EnvironmentOwner() {
-            if (block != nullptr) FreeEnvironmentStringsW(block);
-        }
-    } environment;
-    environment.block = GetEnvironmentStringsW();
-    if (environment.block == nullptr) {
+    EnvironmentStrings environment(GetEnvironmentStringsW());
+    if (environment == nullptr) {
         fatal_stop("failure getting env string from OS: " + text_with_code(last_error()));
     }
-    return parse_environment_block(reinterpret_cast<const char16_t*>(environment.block));
+    return parse_environment_block(reinterpret_cast<const char16_t*>(environment.get()));
 }
 
 // Inheritable copies of the launcher's standard handles; empty slots where it
@@ -85,7 +55,7 @@ std::optional<Error> copy_std_handles(StdHandleCopies& copies) {
 
 std::optional<Error> start_and_wait(const std::u16string& launch_path, const std::vector<std::string>& launch_args,
                                     std::u16string_view app_file_name) {
-    Outcome<std::u16string> program = resolve_program(launch_path);
+    Outcome<std::u16string> program = resolve_program(launch_path, file_exists, full_path_name);
     if (!program.ok()) return program.error;
     Outcome<std::u16string> command_line = build_command_line(launch_path, launch_args);
     if (!command_line.ok()) return command_line.error;
@@ -101,9 +71,9 @@ std::optional<Error> start_and_wait(const std::u16string& launch_path, const std
         startup.cb = sizeof startup;
         if (copies.any()) {
             startup.dwFlags = STARTF_USESTDHANDLES;
-            startup.hStdInput = copies.slots[0].valid() ? copies.slots[0].handle : nullptr;
-            startup.hStdOutput = copies.slots[1].valid() ? copies.slots[1].handle : nullptr;
-            startup.hStdError = copies.slots[2].valid() ? copies.slots[2].handle : nullptr;
+            startup.hStdInput = copies.slots[0].get();
+            startup.hStdOutput = copies.slots[1].get();
+            startup.hStdError = copies.slots[2].get();
         }
         if (!CreateProcessW(wide(program.value), wide(command_line.value), nullptr, nullptr, TRUE,
                             CREATE_UNICODE_ENVIRONMENT, environment.value.data(), nullptr, &startup, &process)) {
@@ -113,9 +83,9 @@ std::optional<Error> start_and_wait(const std::u16string& launch_path, const std
     // Declared thread first so that the process handle is closed first.
     UniqueHandle thread(process.hThread);
     UniqueHandle child(process.hProcess);
-    if (WaitForSingleObject(child.handle, INFINITE) != WAIT_OBJECT_0) return last_error();
+    if (WaitForSingleObject(child.get(), INFINITE) != WAIT_OBJECT_0) return last_error();
     DWORD exit_code = 0;
-    if (!GetExitCodeProcess(child.handle, &exit_code)) return last_error();
+    if (!GetExitCodeProcess(child.get(), &exit_code)) return last_error();
     return std::nullopt;  // the application's own status does not concern the launcher
 }
 

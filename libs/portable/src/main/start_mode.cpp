@@ -3,22 +3,6 @@
 #include "main/text.h"
 
 namespace quillbox {
-namespace {
-
-// The suffixes are ASCII, so comparing the last bytes without regard to ASCII
-// case gives the same answer as full Unicode lower-casing would.
-bool ends_with_ignoring_ascii_case(std::string_view text, std::string_view suffix) {
-    if (text.size() < suffix.size()) return false;
-    std::string_view tail = text.substr(text.size() - suffix.size());
-    for (size_t i = 0; i < suffix.size(); ++i) {
-        char c = tail[i];
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-        if (c != suffix[i]) return false;
-    }
-    return true;
-}
-
-}  // namespace
 
 Outcome<CommandLine> command_line_from_words(const std::vector<std::u16string>& words) {
     Outcome<CommandLine> line;
@@ -41,8 +25,8 @@ Outcome<CommandLine> command_line_from_words(const std::vector<std::u16string>& 
 NameFlags name_flags(const CommandLine& line) {
     NameFlags flags;
     if (line.user_args.empty()) {
-        flags.install_by_name = ends_with_ignoring_ascii_case(line.invoked_as, "install.exe");
-        flags.quick_support_by_name = ends_with_ignoring_ascii_case(line.invoked_as, "qs.exe");
+        flags.install_by_name = ends_with_ignoring_ascii_case<char>(line.invoked_as, "install.exe");
+        flags.quick_support_by_name = ends_with_ignoring_ascii_case<char>(line.invoked_as, "qs.exe");
     }
     return flags;
 }

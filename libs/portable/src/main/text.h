@@ -26,4 +26,19 @@ std::string utf16_to_utf8_lossy(std::u16string_view text);
 // Valid UTF-8 (as produced by the functions above) to UTF-16.
 std::u16string utf8_to_utf16(std::string_view text);
 
+// Whether `text` ends in `suffix`, which is ASCII and lower case, with ASCII
+// letters in `text` compared without regard to case. For an ASCII suffix this is
+// the answer full Unicode lower-casing would give.
+template <class Char>
+bool ends_with_ignoring_ascii_case(std::basic_string_view<Char> text, std::basic_string_view<Char> suffix) {
+    if (text.size() < suffix.size()) return false;
+    text.remove_prefix(text.size() - suffix.size());
+    for (size_t i = 0; i < suffix.size(); ++i) {
+        Char c = text[i];
+        if (c >= Char('A') && c <= Char('Z')) c = static_cast<Char>(c - Char('A') + Char('a'));
+        if (c != suffix[i]) return false;
+    }
+    return true;
+}
+
 }  // namespace quillbox

@@ -5,15 +5,13 @@
 namespace quillbox {
 
 std::string system_message(DWORD code) {
-    struct LocalFreeOwner {
-        wchar_t* text = nullptr;
-        ~LocalFreeOwner() { LocalFree(text); }
-    } buffer;
+    wchar_t* allocated = nullptr;
     DWORD length = FormatMessageW(
         FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, code, 0,
-        reinterpret_cast<wchar_t*>(&buffer.text), 0, nullptr);
-    if (length == 0 || buffer.text == nullptr) return "unknown error " + std::to_string(code);
-    std::u16string_view text(reinterpret_cast<const char16_t*>(buffer.text), length);
+        reinterpret_cast<wchar_t*>(&allocated), 0, nullptr);
+    LocalText buffer(allocated);
+    if (length == 0 || buffer == nullptr) return "unknown error " + std::to_string(code);
+    std::u16string_view text(reinterpret_cast<const char16_t*>(buffer.get()), length);
     while (!text.empty() && (text.back() == u' ' || text.back() == u'\r' || text.back() == u'\n' || text.back() == u'\t')) {
         text.remove_suffix(1);
     }

@@ -4,9 +4,12 @@
 #pragma once
 
 #include <windows.h>
+#include <objbase.h>
 
+#include <memory>
 #include <string>
 #include <string_view>
+#include <type_traits>
 
 #include "main/error.h"
 
@@ -20,30 +23,64 @@ inline std::u16string_view u16(const wchar_t* text) { return std::u16string_view
 
 // A kernel handle; both NULL and INVALID_HANDLE_VALUE mean none, since
 // CreateFileW fails with one and the process calls with the other.
-struct UniqueHandle {
-    HANDLE handle = nullptr;
-
+class UniqueHandle {
+public:
     UniqueHandle() = default;
-    explicit UniqueHandle(HANDLE h) : handle(h) {}
+    explicit UniqueHandle(HANDLE h) : handle_(h) {}
     UniqueHandle(const UniqueHandle&) = delete;
     UniqueHandle& operator=(const UniqueHandle&) = delete;
-    UniqueHandle(UniqueHandle&& other) noexcept : handle(other.handle) { other.handle = nullptr; }
+    UniqueHandle(UniqueHandle&& other) noexcept : handle_(other.release()) {}
     UniqueHandle& operator=(UniqueHandle&& other) noexcept {
-        if (this != &other) {
-            reset();
-            handle = other.handle;
-            other.handle = nullptr;
-        }
+        if (this != &other) reset(other.release());
         return *this;
     }
     ~UniqueHandle() { reset(); }
 
-    bool valid() const { return handle != nullptr && handle != INVALID_HANDLE_VALUE; }
-    void reset() {
-        if (valid()) CloseHandle(handle);
-        handle = nullptr;
+    bool valid() const { return handle_ != nullptr && handle_ != INVALID_HANDLE_VALUE; }
+    // The handle, or NULL when there is none.
+    HANDLE get() const { return valid() ? handle_ : nullptr; }
+    // Gives the handle up without closing it.
+    HANDLE release() {
+        HANDLE h = handle_;
+        handle_ = nullptr;
+        return h;
     }
+    void reset(HANDLE h = nullptr) {
+        if (valid()) CloseHandle(handle_);
+        handle_ = h;
+    }
+
+private:
+    HANDLE handle_ = nullptr;
 };
+
+// One owner per release call, for what the platform allocates on the caller's behalf.
+struct LocalFreeDeleter {
+    void operator()(void* p) const { LocalFree(p); }
+};
+struct CoTaskMemFreeDeleter {
+    void operator()(void* p) const { CoTaskMemFree(p); }
+};
+struct EnvironmentStringsDeleter {
+    void operator()(wchar_t* block) const { FreeEnvironmentStringsW(block); }
+};
+// FindFirstFileExW fails with INVALID_HANDLE_VALUE; open_find turns that into NULL.
+struct FindCloseDeleter {
+    using pointer = HANDLE;
+    void operator()(HANDLE h) const { FindClose(h); }
+};
+
+using LocalText = std::unique_ptr<wchar_t, LocalFreeDeleter>;          // FormatMessageW's buffer
+using CoTaskMemText = std::unique_ptr<wchar_t, CoTaskMemFreeDeleter>;  // SHGetKnownFolderPath's text
+using EnvironmentStrings = std::unique_ptr<wchar_t, EnvironmentStringsDeleter>;
+using UniqueFind = std::unique_ptr<void, FindCloseDeleter>;
+
+inline UniqueFind open_find(HANDLE h) { return UniqueFind(h == INVALID_HANDLE_VALUE ? nullptr : h); }
+
+static_assert(!std::is_copy_constructible_v<UniqueHandle> && !std::is_copy_assignable_v<UniqueHandle> &&
+                  !std::is_copy_constructible_v<LocalText> && !std::is_copy_constructible_v<CoTaskMemText> &&
+                  !std::is_copy_constructible_v<EnvironmentStrings> && !std::is_copy_constructible_v<UniqueFind>,
+              "an owner copied would be released twice");
 
 // The system's message text for a Win32 error code, trailing white space removed.
 std::string system_message(DWORD code);

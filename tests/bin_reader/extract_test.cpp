@@ -1,0 +1,43 @@
+#include "bin_reader/extract.h"
+
+#include <gtest/gtest.h>
+
+namespace quillbox {
+namespace {
+
+Bytes view_of(std::string_view s) { return Bytes(reinterpret_cast<const uint8_t*>(s.data()), s.size()); }
+
+TEST(PlanEntry, SkipsCurrentFilesAndNamesWhatItRewrites) {
+    const std::string abc = "900150983cd24fb0d6963f7d28e17f72";  // md5_hex("abc")
+    const std::string empty = "d41d8cd98f00b204e9800998ecf8427e";
+    const std::u16string target = u"C:\\u\\quillbox\\.\\quillbox.exe";
+    const std::u16string odd_target = std::u16string(u"C:\\u\\quillbox\\.\\x") + char16_t(0xD800);
+    struct Case {
+        std::string stored;
+        std::u16string target;
+        std::optional<std::string> on_disk;
+        EntryAction action;
+        std::vector<std::string> lines;
+    };
+    const Case cases[] = {
+        {abc, target, std::nullopt, EntryAction::write, {}},
+        {abc, target, abc, EntryAction::skip, {"skip .\\quillbox.exe"}},
+        {abc, target, empty, EntryAction::write,
+         {"writing C:\\u\\quillbox\\.\\quillbox.exe", abc + " -> " + empty}},
+        // The test is exact: an upper-case stored digest never matches.
+        {"900150983CD24FB0D6963F7D28E17F72", target, abc, EntryAction::write,
+         {"writing C:\\u\\quillbox\\.\\quillbox.exe", "900150983CD24FB0D6963F7D28E17F72 -> " + abc}},
+        // Ill-formed stored bytes and a lone surrogate in the path are shown as U+FFFD.
+        {"900150983cd24fb0d6963f7d28e17f7\xFF", odd_target, abc, EntryAction::write,
+         {"writing C:\\u\\quillbox\\.\\x\xEF\xBF\xBD", "900150983cd24fb0d6963f7d28e17f7\xEF\xBF\xBD -> " + abc}},
+    };
+    for (const Case& c : cases) {
+        BinEntry entry{".\\quillbox.exe", Bytes(), view_of(c.stored)};
+        EntryPlan plan = plan_entry(entry, c.target, c.on_disk);
+        EXPECT_EQ(plan.action, c.action) << c.stored;
+        EXPECT_EQ(plan.lines, c.lines) << c.stored;
+    }
+}
+
+}  // namespace
+}  // namespace quillbox
