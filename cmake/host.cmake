@@ -1,4 +1,7 @@
 # Host configuration: the portable core as a library, the packer, and the tests.
+# QUILLBOX_UNIT_TESTS_ONLY keeps it to the core and the unit tests: the 32-bit
+# test build (cmake/linux-i386.cmake) has no benchmark library or fuzzers.
+option(QUILLBOX_UNIT_TESTS_ONLY "Configure only the portable core and its unit tests" OFF)
 find_package(PkgConfig REQUIRED)
 find_package(Threads REQUIRED)
 # Debian's Python, which has the packages the scripts install (python3-brotli).
@@ -9,14 +12,12 @@ find_package(Python3 REQUIRED COMPONENTS Interpreter)
 pkg_check_modules(BROTLIDEC REQUIRED IMPORTED_TARGET libbrotlidec libbrotlienc)
 pkg_check_modules(LIBCRYPTO REQUIRED IMPORTED_TARGET libcrypto)
 
-function(add_quillbox_core name)
-  add_library(${name} STATIC ${QUILLBOX_PORTABLE_SOURCES} ${PORTABLE_SRC}/main/fatal_host.cpp)
-  target_include_directories(${name} PUBLIC ${PORTABLE_SRC})
-  target_link_libraries(${name} PUBLIC PkgConfig::BROTLIDEC PkgConfig::LIBCRYPTO)
-endfunction()
-
-add_quillbox_core(quillbox_core)
+add_library(quillbox_core STATIC ${QUILLBOX_PORTABLE_SOURCES} ${PORTABLE_SRC}/main/fatal_host.cpp)
+target_include_directories(quillbox_core PUBLIC ${PORTABLE_SRC})
+target_link_libraries(quillbox_core PUBLIC PkgConfig::BROTLIDEC PkgConfig::LIBCRYPTO)
 
 add_subdirectory(tools/packer)
 add_subdirectory(tests)
-add_subdirectory(bench)
+if(NOT QUILLBOX_UNIT_TESTS_ONLY)
+  add_subdirectory(bench)
+endif()
