@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
-# Builds everything: installs what is missing, cross-builds brotli and OpenSSL
-# once (cached), then the host configuration (packer, tests) and the target
-# configuration (the launcher around the payload, the Windows test programs).
+# Builds everything; installs nothing (scripts/install-deps.sh does, once). It
+# stops early, naming what is missing. Cross-builds brotli and OpenSSL once
+# (cached), then the host configuration (packer, unit tests, their 32-bit run,
+# fuzzers) and the target configuration (the launcher around the payload, the
+# Windows test programs).
 #   QUILLBOX_APP=DIR|PAYLOAD  embed that application instead of the sample
 #   QUILLBOX_BUILD_DIR=DIR    build folder (default: build/)
 #
@@ -12,16 +14,9 @@ set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 build=${QUILLBOX_BUILD_DIR:-$root/build}
 
-"$root/scripts/install-deps.sh"
+"$root/scripts/install-deps.sh" --check
 app=${QUILLBOX_APP:+$(realpath "$QUILLBOX_APP")}  # the build runs elsewhere: make it absolute
-
-# Can 32-bit Wine start at all here? (A kernel without 32-bit support refuses
-# its loader at once with "Exec format error".)
-if timeout 20 /usr/lib/wine/wine --version >/dev/null 2>&1; then
-  e2e_arch=i686 e2e_wine=/usr/lib/wine/wine
-else
-  e2e_arch=x86_64 e2e_wine=/usr/lib/wine/wine64
-fi
+source "$root/scripts/wine-env.sh" --no-prefix
 
 configure_target() { # arch build-dir
   local prefix
@@ -32,19 +27,18 @@ configure_target() { # arch build-dir
 }
 
 e2e_build=$build/target
-[ "$e2e_arch" = i686 ] || e2e_build=$build/target-$e2e_arch
+[ "$QUILLBOX_WINE_ARCH" = i686 ] || e2e_build=$build/target-$QUILLBOX_WINE_ARCH
 
 cmake -S "$root" -B "$build/host" -G Ninja \
   -DQUILLBOX_LAUNCHER="$build/target/quillbox.exe" \
-  -DQUILLBOX_TARGET_BUILD="$e2e_build" -DQUILLBOX_E2E_WINE="$e2e_wine" \
-  -DQUILLBOX_E2E_CXX="$e2e_arch-w64-mingw32-g++" \
-  -DQUILLBOX_FUZZ_BUILD="$build/fuzz" >/dev/null
+  -DQUILLBOX_TARGET_BUILD="$e2e_build" -DQUILLBOX_E2E_WINE="$QUILLBOX_WINE_LOADER" \
+  -DQUILLBOX_E2E_CXX="$QUILLBOX_WINE_ARCH-w64-mingw32-g++" >/dev/null
 cmake --build "$build/host"
 
 configure_target i686 "$build/target"
 cmake --build "$build/target"
-if [ "$e2e_arch" != i686 ]; then
-  configure_target "$e2e_arch" "$e2e_build"
+if [ "$QUILLBOX_WINE_ARCH" != i686 ]; then
+  configure_target "$QUILLBOX_WINE_ARCH" "$e2e_build"
   cmake --build "$e2e_build"
 fi
 

@@ -4,6 +4,7 @@
 set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 build=${QUILLBOX_BUILD_DIR:-$root/build}
+"$root/scripts/install-deps.sh"
 "$root/scripts/build.sh"
 source "$root/scripts/wine-env.sh"
 launcher=$build/target/quillbox.exe
