@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds everything: installs what is missing, cross-builds brotli and OpenSSL
 # once (cached), then the host configuration (packer, tests) and the target
-# configuration (the launcher around the payload, the Windows test programs).
+# configurations (the stub, the launcher around the payload, the Windows test
+# programs), i686 and x86_64: the release archive carries both stubs.
 #   QUILLBOX_APP=DIR|PAYLOAD  embed that application instead of the sample
 #   QUILLBOX_BUILD_DIR=DIR    build folder (default: build/)
 #
@@ -37,15 +38,14 @@ e2e_build=$build/target
 cmake -S "$root" -B "$build/host" -G Ninja \
   -DQUILLBOX_LAUNCHER="$build/target/quillbox.exe" \
   -DQUILLBOX_TARGET_BUILD="$e2e_build" -DQUILLBOX_E2E_WINE="$e2e_wine" \
-  -DQUILLBOX_E2E_CXX="$e2e_arch-w64-mingw32-g++" \
+  -DQUILLBOX_STUB="$build/target/quillbox-stub.exe" \
+  -DQUILLBOX_STUB_X86_64="$build/target-x86_64/quillbox-stub.exe" \
   -DQUILLBOX_FUZZ_BUILD="$build/fuzz" >/dev/null
 cmake --build "$build/host"
 
 configure_target i686 "$build/target"
 cmake --build "$build/target"
-if [ "$e2e_arch" != i686 ]; then
-  configure_target "$e2e_arch" "$e2e_build"
-  cmake --build "$e2e_build"
-fi
+configure_target x86_64 "$build/target-x86_64"
+cmake --build "$build/target-x86_64"
 
 echo "launcher: $build/target/quillbox.exe" >&2
