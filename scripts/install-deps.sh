@@ -11,6 +11,7 @@ PACKAGES=(
   clang libclang-rt-14-dev
   g++-mingw-w64-x86-64 wine64 python3-brotli
   dpkg-dev perl make xz-utils
+  osslsigncode openssl
 )
 
 missing=()

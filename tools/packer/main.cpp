@@ -488,6 +488,10 @@ int run_build(const std::vector<std::string_view>& args) {
         return sink(Bytes(padding.data(), padding.size()));
     });
     if (error) return failure(describe(*error));
+    // Executable like a linker's output, for whoever runs it through binfmt or copies it on.
+    std::error_code mode_ec;
+    fs::permissions(build.out, fs::perms::owner_exec | fs::perms::group_exec | fs::perms::others_exec,
+                    fs::perm_options::add, mode_ec);
 
     if (!build.quiet) {
         const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
