@@ -130,6 +130,7 @@ class BuiltLauncher(LauncherTestCase):
         """Output of a first start (unpacking) and a second one, and the files unpacked."""
         reset_app_dir()
         first = run(exe, ["hello world", "--flag"])
+        self.assertIn("  [1] hello world\n  [2] --flag\n", first.stdout, first)
         second = run(exe)
         return first.status, first.stdout, second.status, second.stdout, folder_contents()
 
@@ -161,7 +162,10 @@ class BuiltLauncher(LauncherTestCase):
                                   capture_output=True, text=True)
         self.assertEqual(verified.returncode, 0, verified.stdout + verified.stderr)
         self.assertIn("Signature verification: ok", verified.stdout)
-        self.assertIn("Message digest", verified.stdout)
+        self.assertIn("\nSucceeded", verified.stdout)
+        digests = {line.split(":", 1)[0].strip(): line.split(":", 1)[1].strip()
+                   for line in verified.stdout.splitlines() if "message digest" in line and ":" in line}
+        self.assertEqual(digests["Current message digest"], digests["Calculated message digest"], verified.stdout)
 
         self.assertEqual(pack("verify", signed).returncode, 0)
         again = keys / "again.exe"

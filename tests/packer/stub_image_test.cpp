@@ -63,7 +63,9 @@ TEST(StubImage, AddsThePayloadSectionAndKeepsEveryOtherByte) {
             for (size_t i = 0; i < 40; ++i) changed.insert(header + i);
         }
         for (size_t i = 0; i < stub.bytes.size(); ++i) {
-            if (!changed.count(i)) ASSERT_EQ(out[i], stub.bytes[i]) << "offset " << i;
+            if (!changed.count(i)) {
+                ASSERT_EQ(out[i], stub.bytes[i]) << "offset " << i;
+            }
         }
         EXPECT_TRUE(std::all_of(out.begin() + 1536 + payload.size(), out.end(), [](uint8_t b) { return b == 0; }));
     }
