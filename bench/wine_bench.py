@@ -49,14 +49,8 @@ def packed(folder, out):
 
 def cold_limit_exe(payload_file, work):
     exe = work / "cold_limit.exe"
-    if exe.exists():
-        return exe
-    assembly = harness.payload_assembly(work, payload_file)
-    objects = (PROGRAMS / "cold_limit_objects.txt").read_text().split()
-    inputs, options = harness.launcher_link_lines()
-    libs = [line for line in inputs if "brotli" in line]
-    subprocess.run([harness.MINGW_CXX, "-municode", "-o", str(exe), str(assembly)] + objects + libs + options,
-                   check=True)
+    if not exe.exists():
+        harness.build_exe(payload_file, exe, stub=PROGRAMS / "bench_cold_limit.exe")
     return exe
 
 

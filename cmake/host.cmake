@@ -18,6 +18,23 @@ target_link_libraries(quillbox_core PUBLIC PkgConfig::BROTLIDEC PkgConfig::LIBCR
 
 add_subdirectory(tools/packer)
 add_subdirectory(tests)
-if(NOT QUILLBOX_UNIT_TESTS_ONLY)
-  add_subdirectory(bench)
+if(QUILLBOX_UNIT_TESTS_ONLY)
+  return()
 endif()
+add_subdirectory(bench)
+
+# The release archive (cpack in the host build folder): the packer, both stubs
+# and the usage text, so that packing an application needs no compiler.
+set(QUILLBOX_STUB_X86_64 "" CACHE FILEPATH "The payload-less launcher of the x86_64 target build")
+install(TARGETS quillbox-pack RUNTIME DESTINATION .)
+install(FILES ${CMAKE_SOURCE_DIR}/tools/packer/USAGE.txt DESTINATION .)
+if(QUILLBOX_STUB)
+  install(FILES ${QUILLBOX_STUB} DESTINATION .)
+endif()
+if(QUILLBOX_STUB_X86_64)
+  install(FILES ${QUILLBOX_STUB_X86_64} DESTINATION . RENAME quillbox-stub-x86_64.exe)
+endif()
+set(CPACK_GENERATOR TGZ)
+set(CPACK_PACKAGE_FILE_NAME quillbox-${PROJECT_VERSION}-linux-x86_64)
+set(CPACK_PACKAGE_DIRECTORY ${CMAKE_BINARY_DIR}/release)
+include(CPack)

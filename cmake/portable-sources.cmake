@@ -17,4 +17,5 @@ set(QUILLBOX_PORTABLE_SOURCES
   ${QUILLBOX_PORTABLE_SRC}/bin_reader/digest.cpp
   ${QUILLBOX_PORTABLE_SRC}/bin_reader/path.cpp
   ${QUILLBOX_PORTABLE_SRC}/bin_reader/extract.cpp
+  ${QUILLBOX_PORTABLE_SRC}/bin_reader/pe_section.cpp
 )

@@ -2,8 +2,9 @@
 # Builds everything; installs nothing (scripts/install-deps.sh does, once). It
 # stops early, naming what is missing. Cross-builds brotli and OpenSSL once
 # (cached), then the host configuration (packer, unit tests, their 32-bit run,
-# fuzzers) and the target configuration (the launcher around the payload, the
-# Windows test programs).
+# fuzzers) and the target configurations (the stub, the launcher around the
+# payload, the Windows test programs), i686 and x86_64: the release archive
+# carries both stubs.
 #   QUILLBOX_APP=DIR|PAYLOAD  embed that application instead of the sample
 #   QUILLBOX_BUILD_DIR=DIR    build folder (default: build/)
 #
@@ -32,14 +33,13 @@ e2e_build=$build/target
 cmake -S "$root" -B "$build/host" -G Ninja \
   -DQUILLBOX_LAUNCHER="$build/target/quillbox.exe" \
   -DQUILLBOX_TARGET_BUILD="$e2e_build" -DQUILLBOX_E2E_WINE="$QUILLBOX_WINE_LOADER" \
-  -DQUILLBOX_E2E_CXX="$QUILLBOX_WINE_ARCH-w64-mingw32-g++" >/dev/null
+  -DQUILLBOX_STUB="$build/target/quillbox-stub.exe" \
+  -DQUILLBOX_STUB_X86_64="$build/target-x86_64/quillbox-stub.exe" >/dev/null
 cmake --build "$build/host"
 
 configure_target i686 "$build/target"
 cmake --build "$build/target"
-if [ "$QUILLBOX_WINE_ARCH" != i686 ]; then
-  configure_target "$QUILLBOX_WINE_ARCH" "$e2e_build"
-  cmake --build "$e2e_build"
-fi
+configure_target x86_64 "$build/target-x86_64"
+cmake --build "$build/target-x86_64"
 
 echo "launcher: $build/target/quillbox.exe" >&2

@@ -15,6 +15,8 @@ PACKAGES=(
   dpkg-dev perl make xz-utils
   # the unit tests as a 32-bit program, run under qemu-i386
   g++-i686-linux-gnu qemu-user libbrotli-dev:i386 libssl-dev:i386 libgtest-dev:i386
+  # signing the built launcher in the tests
+  osslsigncode openssl
 )
 
 # The MinGW build compiles brotli and OpenSSL from Debian's own sources.

@@ -6,15 +6,28 @@
 
 #include <cstdint>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 
-extern "C" const uint8_t quillbox_payload_begin[];
+// The payload section that quillbox-pack build added; this program only ever
+// runs on images the benchmark built, so the headers are taken as they are.
+static const uint8_t* payload_section() {
+    auto* base = reinterpret_cast<const uint8_t*>(GetModuleHandleW(nullptr));
+    auto* nt = reinterpret_cast<const IMAGE_NT_HEADERS*>(base + reinterpret_cast<const IMAGE_DOS_HEADER*>(base)->e_lfanew);
+    const IMAGE_SECTION_HEADER* section = IMAGE_FIRST_SECTION(nt);
+    for (int i = 0; i < nt->FileHeader.NumberOfSections; ++i, ++section) {
+        if (std::memcmp(section->Name, ".qbpayld", 8) == 0) return base + section->VirtualAddress;
+    }
+    return nullptr;
+}
 
 static uint32_t be32(const uint8_t* p) { return (uint32_t(p[0]) << 24) | (p[1] << 16) | (p[2] << 8) | p[3]; }
 
 int wmain(int argc, wchar_t** argv) {
     if (argc < 2) return 2;
-    const uint8_t* p = quillbox_payload_begin + 8;
+    const uint8_t* payload = payload_section();
+    if (payload == nullptr) return 4;
+    const uint8_t* p = payload + 8;
     CreateDirectoryW(argv[1], nullptr);
     for (int i = 2; i < argc; ++i) {
         uint32_t n = be32(p);

@@ -1,10 +1,9 @@
-"""The end-to-end harness: links the real launcher around payloads of the
-tests' own, runs it under Wine in the project's prefix and reads back what it
+"""The end-to-end harness: builds the real launcher around payloads of the
+tests' own (the stub plus quillbox-pack build), runs it under Wine in the project's prefix and reads back what it
 did (its output, its exit status, the per-user folder and the probe's record).
 
 Configuration comes from the environment that CTest sets:
-  QUILLBOX_TARGET_BUILD  the MinGW build folder (launcher-link.txt, test programs)
-  QUILLBOX_MINGW_CXX     the MinGW g++ that links launchers
+  QUILLBOX_TARGET_BUILD  the MinGW build folder (quillbox-stub.exe, test programs)
   QUILLBOX_WINE          the Wine loader for that build's architecture
   QUILLBOX_PACKER        the host packer
   WINEPREFIX             the prefix, created by scripts/wine-env.sh
@@ -14,7 +13,6 @@ import hashlib
 import json
 import os
 import pathlib
-import re
 import shutil
 import struct
 import subprocess
@@ -24,11 +22,11 @@ import unittest
 import brotli
 
 TARGET = pathlib.Path(os.environ.get("QUILLBOX_TARGET_BUILD", "."))
-MINGW_CXX = os.environ.get("QUILLBOX_MINGW_CXX", "i686-w64-mingw32-g++")
 WINE = os.environ.get("QUILLBOX_WINE", "wine")
 PACKER = os.environ.get("QUILLBOX_PACKER", "quillbox-pack")
 PREFIX = pathlib.Path(os.environ.get("WINEPREFIX", str(pathlib.Path.home() / ".wine")))
 PROGRAMS = TARGET / "test-programs"
+STUB = TARGET / "quillbox-stub.exe"
 WORK = pathlib.Path(os.environ.get("QUILLBOX_E2E_WORK", str(TARGET / "e2e-work")))
 FAST_FAIL_STATUS = 0xC0000409 & 0xFF  # what the Linux side sees of STATUS_STACK_BUFFER_OVERRUN
 
@@ -77,37 +75,27 @@ def probe_bytes():
     return (PROGRAMS / "probe.exe").read_bytes()
 
 
-_linked = {}
+_built = {}
 
 
-def payload_assembly(folder, payload_file):
-    """The launcher build's payload.S, pointed at `payload_file`, written into `folder`."""
-    template = (TARGET / "libs" / "portable" / "payload.S").read_text()
-    assembly = folder / "payload.S"
-    assembly.write_text(re.sub(r'\.incbin "[^"]*"', '.incbin "%s"' % payload_file, template))
-    return assembly
-
-
-def launcher_link_lines():
-    """(libraries and objects, options) with which the target build links the launcher."""
-    link = (TARGET / "launcher-link.txt").read_text().split("\n")
-    return [line for line in link if line and not line.startswith("-")], [line for line in link if line.startswith("-")]
+def build_exe(payload_file, out, stub=STUB):
+    """`stub` with `payload_file` embedded as it is, damaged or not, written to `out`."""
+    subprocess.run([PACKER, "build", str(payload_file), "-o", str(out), "--stub", str(stub), "--no-verify", "--quiet"],
+                   check=True)
+    return out
 
 
 def launcher(payload_bytes, name="quillbox.exe"):
-    """The launcher linked around `payload_bytes`, placed in a folder of its own under
+    """The launcher built around `payload_bytes`, placed in a folder of its own under
     the prefix's drive C with the file name `name`."""
     key = hashlib.sha256(payload_bytes).hexdigest()[:16]
-    built = _linked.get(key)
+    built = _built.get(key)
     if built is None:
-        folder = WORK / "link" / key
+        folder = WORK / "build" / key
         folder.mkdir(parents=True, exist_ok=True)
         (folder / "payload.bin").write_bytes(payload_bytes)
-        inputs, options = launcher_link_lines()
-        built = folder / "launcher.exe"
-        assembly = payload_assembly(folder, folder / "payload.bin")
-        subprocess.run([MINGW_CXX, "-o", str(built), str(assembly)] + inputs + options, check=True)
-        _linked[key] = built
+        built = build_exe(folder / "payload.bin", folder / "launcher.exe")
+        _built[key] = built
     place = PREFIX / "drive_c" / "e2e" / key
     place.mkdir(parents=True, exist_ok=True)
     exe = place / name

@@ -128,6 +128,7 @@ class DamagedInput(LauncherTestCase):
     def test_damaged_payloads_stop_before_anything_is_touched(self):
         good = probe_payload()
         cases = [
+            (b"", "opening magic: end offset 8 is out of range for the payload's length 0"),  # no payload section
             (b"Quillbox" + good[8:], "bin file is not valid!"),
             (good[:-len(".\\quillbox.exe") - 8], "is out of range for the payload's length"),
             (good[:8] + b"\xff\xff\xff\xff" + good[12:], "lies after the wrapped name end"),

@@ -1,5 +1,7 @@
 """Checks the built launcher as a file: a 32-bit GUI executable whose only
-resource is its icon group, and which imports only Windows system DLLs."""
+resource is its icon group, which imports only Windows system DLLs, carries its
+payload in a read-only section of its own and has a valid checksum; and the
+stub beside it, which has room for that section's header."""
 import os
 import struct
 import sys
@@ -10,6 +12,9 @@ SYSTEM_DLLS = {"kernel32.dll", "msvcrt.dll", "ole32.dll", "shell32.dll", "advapi
                "ws2_32.dll", "crypt32.dll", "bcrypt.dll", "ntdll.dll"}
 RT_ICON, RT_GROUP_ICON, RT_VERSION, RT_MANIFEST = 3, 14, 16, 24
 PNG_SIGNATURE = b"\x89PNG\r\n\x1a\n"
+PAYLOAD_SECTION = ".qbpayld"
+SCN_CNT_CODE, SCN_CNT_INITIALIZED_DATA = 0x20, 0x40
+SCN_MEM_EXECUTE, SCN_MEM_READ, SCN_MEM_WRITE = 0x20000000, 0x40000000, 0x80000000
 
 
 class PeImage:
@@ -20,15 +25,34 @@ class PeImage:
         self.machine, sections, _, _, _, optional_size, _ = struct.unpack_from("<HHIIIHH", data, pe + 4)
         opt = pe + 24
         self.magic = struct.unpack_from("<H", data, opt)[0]
+        self.section_alignment, self.file_alignment = struct.unpack_from("<II", data, opt + 32)
+        self.size_of_image, self.size_of_headers, self.checksum = struct.unpack_from("<III", data, opt + 56)
+        self.checksum_offset = opt + 64
         self.subsystem = struct.unpack_from("<H", data, opt + 68)[0]
         directories = opt + (96 if self.magic == 0x10B else 112)
         self.directories = [struct.unpack_from("<II", data, directories + 8 * i) for i in range(16)]
         self.sections = []
+        self.section_table_end = opt + optional_size + 40 * sections
+        self.characteristics, self.raw = {}, {}
         for i in range(sections):
             at = opt + optional_size + 40 * i
             name = data[at:at + 8].rstrip(b"\0").decode()
             vsize, vaddr, rsize, raddr = struct.unpack_from("<IIII", data, at + 8)
             self.sections.append((name, vaddr, max(vsize, rsize), raddr))
+            self.characteristics[name] = struct.unpack_from("<I", data, at + 36)[0]
+            self.raw[name] = (raddr, rsize, vsize)
+
+    def computed_checksum(self):
+        """The PE checksum as Windows computes it: 16-bit words summed with the
+        carry folded back, the checksum field read as zero, plus the file length."""
+        data = bytearray(self.data)
+        data[self.checksum_offset:self.checksum_offset + 4] = b"\0\0\0\0"
+        if len(data) % 2:
+            data.append(0)
+        total = sum(struct.unpack("<%dH" % (len(data) // 2), data))
+        while total > 0xFFFF:
+            total = (total & 0xFFFF) + (total >> 16)
+        return (total + len(self.data)) & 0xFFFFFFFF
 
     def offset(self, rva):
         for _, vaddr, size, raddr in self.sections:
@@ -109,6 +133,44 @@ class LauncherImage(unittest.TestCase):
         self.assertTrue(icon.startswith(PNG_SIGNATURE))
         ihdr_width, ihdr_height, depth, color = struct.unpack_from(">IIBB", icon, 16)
         self.assertEqual((ihdr_width, ihdr_height, depth, color), (48, 48, 8, 6))  # 8-bit RGBA
+
+
+    def test_payload_in_a_read_only_section_of_its_own_at_the_end(self):
+        image = self.image
+        self.assertEqual([s[0] for s in image.sections].count(PAYLOAD_SECTION), 1)
+        self.assertEqual(image.sections[-1][0], PAYLOAD_SECTION)
+        flags = image.characteristics[PAYLOAD_SECTION]
+        self.assertEqual(flags & (SCN_CNT_INITIALIZED_DATA | SCN_MEM_READ), SCN_CNT_INITIALIZED_DATA | SCN_MEM_READ)
+        self.assertEqual(flags & (SCN_CNT_CODE | SCN_MEM_EXECUTE | SCN_MEM_WRITE), 0)
+        raw_offset, raw_size, virtual_size = image.raw[PAYLOAD_SECTION]
+        # Page-sized file alignment lets the loader map the payload instead of copying it.
+        self.assertEqual(image.file_alignment, 4096)
+        self.assertEqual(raw_offset % image.file_alignment, 0)
+        self.assertEqual(raw_offset + raw_size, len(image.data))
+        self.assertLessEqual(virtual_size, raw_size)
+        self.assertEqual(image.data[raw_offset:raw_offset + 8], b"quillbox")
+        _, vaddr, _, _ = image.sections[-1]
+        self.assertEqual(image.size_of_image, vaddr + -(-virtual_size // image.section_alignment) * image.section_alignment)
+
+    def test_checksum_is_valid(self):
+        self.assertNotEqual(self.image.checksum, 0)
+        self.assertEqual(self.image.checksum, self.image.computed_checksum())
+
+
+class StubImage(unittest.TestCase):
+    """The payload-less launcher beside the built one: the same program with no
+    payload section and room in its headers for one."""
+
+    def test_no_payload_section_and_room_for_one(self):
+        stub_path = os.path.join(os.path.dirname(os.path.abspath(LAUNCHER)), "quillbox-stub.exe")
+        with open(stub_path, "rb") as f:
+            stub = PeImage(f.read())
+        self.assertNotIn(PAYLOAD_SECTION, [s[0] for s in stub.sections])
+        first_data = min(raddr for _, _, _, raddr in stub.sections if raddr)
+        room_end = stub.section_table_end + 40
+        self.assertLessEqual(room_end, min(stub.size_of_headers, first_data))
+        self.assertEqual(stub.data[stub.section_table_end:room_end], bytes(40))
+        self.assertEqual(stub.directories[4], (0, 0))  # not signed: signing comes after packing
 
 
 if __name__ == "__main__":

@@ -2,15 +2,14 @@
 // payload, bring the per-user folder up to date, start the application and wait.
 #include "bin_reader/bin_reader.h"
 #include "bin_reader/extract.h"
+#include "bin_reader/pe_section.h"
 #include "main/command_line.h"
 #include "main/fatal.h"
 #include "main/launch.h"
 #include "main/start_mode.h"
 #include "main/win32.h"
 
-// Placed in .rdata by payload.S when the launcher is linked.
-extern "C" const uint8_t quillbox_payload_begin[];
-extern "C" const uint8_t quillbox_payload_end[];
+#include <psapi.h>  // after windows.h, which it needs
 
 namespace quillbox {
 namespace {
@@ -26,8 +25,17 @@ CommandLine collect_args() {
     return std::move(line.value);
 }
 
+// The payload section of the launcher's own image, which the loader mapped
+// read-only; the loader's record of the image size bounds every header read.
+// A launcher without the section gets an empty payload, which the reader refuses.
 Bytes embedded_payload() {
-    return Bytes(quillbox_payload_begin, static_cast<size_t>(quillbox_payload_end - quillbox_payload_begin));
+    const HMODULE self = GetModuleHandleW(nullptr);
+    MODULEINFO info{};
+    if (!GetModuleInformation(GetCurrentProcess(), self, &info, sizeof info)) fatal_stop(last_error());
+    const Bytes image(static_cast<const uint8_t*>(info.lpBaseOfDll), info.SizeOfImage);
+    Outcome<Bytes> section = find_section(image, ImageLayout::mapped, PAYLOAD_SECTION);
+    if (!section.ok()) fatal_stop(*section.error);
+    return section.value;
 }
 
 }  // namespace

@@ -1,0 +1,250 @@
+#include "stub_image.h"
+
+#include <algorithm>
+#include <cstring>
+#include <string>
+
+#include "bin_reader/pe_section.h"
+
+namespace quillbox::pack {
+namespace {
+
+constexpr size_t NT_OFFSET_FIELD = 0x3C;
+constexpr size_t FILE_HEADER_SIZE = 20;
+constexpr size_t SECTION_HEADER_SIZE = 40;
+constexpr uint32_t PE32_MAGIC = 0x10B;
+constexpr uint32_t PE32_PLUS_MAGIC = 0x20B;
+constexpr uint32_t SECURITY_DIRECTORY = 4;
+constexpr uint32_t MAX_DIRECTORIES = 16;
+// Initialised data, readable; neither writable nor executable.
+constexpr uint32_t PAYLOAD_CHARACTERISTICS = 0x00000040 | 0x40000000;
+
+// Offsets inside the optional header that PE32 and PE32+ share.
+constexpr size_t OPT_SIZE_OF_INITIALIZED_DATA = 8;
+constexpr size_t OPT_SECTION_ALIGNMENT = 32;
+constexpr size_t OPT_FILE_ALIGNMENT = 36;
+constexpr size_t OPT_SIZE_OF_IMAGE = 56;
+constexpr size_t OPT_SIZE_OF_HEADERS = 60;
+constexpr size_t OPT_CHECKSUM = 64;
+
+struct Section {
+    size_t header = 0;  // offset of its header in the file
+    std::string name;
+    uint64_t virtual_size = 0;
+    uint64_t virtual_address = 0;
+    uint64_t raw_size = 0;
+    uint64_t raw_offset = 0;
+};
+
+struct Headers {
+    size_t optional = 0;  // offset of the optional header
+    size_t count_field = 0;
+    size_t table = 0;
+    uint64_t file_alignment = 0;
+    uint64_t section_alignment = 0;
+    uint64_t size_of_headers = 0;
+    uint64_t size_of_image = 0;
+    std::vector<Section> sections;
+};
+
+uint32_t get16(Bytes bytes, size_t at) { return uint32_t{bytes[at]} | (uint32_t{bytes[at + 1]} << 8); }
+uint32_t get32(Bytes bytes, size_t at) { return get16(bytes, at) | (get16(bytes, at + 2) << 16); }
+
+void put16(std::vector<uint8_t>& bytes, size_t at, uint64_t value) {
+    bytes[at] = static_cast<uint8_t>(value);
+    bytes[at + 1] = static_cast<uint8_t>(value >> 8);
+}
+
+void put32(std::vector<uint8_t>& bytes, size_t at, uint64_t value) {
+    put16(bytes, at, value & 0xFFFF);
+    put16(bytes, at + 2, (value >> 16) & 0xFFFF);
+}
+
+bool inside(uint64_t offset, uint64_t length, uint64_t size) { return offset <= size && length <= size - offset; }
+bool power_of_two(uint64_t value) { return value != 0 && (value & (value - 1)) == 0; }
+uint64_t align_up(uint64_t value, uint64_t alignment) { return (value + alignment - 1) / alignment * alignment; }
+
+Error not_pe(const std::string& why) { return invalid_input("the stub is not a PE file: " + why); }
+Error bad_stub(const std::string& why) { return invalid_input("the stub's header is inconsistent: " + why); }
+
+Outcome<Headers> read_headers(Bytes stub) {
+    const uint64_t size = stub.size();
+    if (size < 2 || stub[0] != 'M' || stub[1] != 'Z') return failed<Headers>(not_pe("no MZ signature"));
+    if (!inside(0, NT_OFFSET_FIELD + 4, size)) return failed<Headers>(not_pe("truncated DOS header"));
+    const uint64_t nt = get32(stub, NT_OFFSET_FIELD);
+    if (!inside(nt, 4, size) || std::memcmp(stub.data() + nt, "PE\0\0", 4) != 0) {
+        return failed<Headers>(not_pe("no PE signature at offset " + std::to_string(nt)));
+    }
+    Headers out;
+    out.count_field = nt + 6;
+    out.optional = nt + 4 + FILE_HEADER_SIZE;
+    if (!inside(nt + 4, FILE_HEADER_SIZE, size)) return failed<Headers>(bad_stub("truncated file header"));
+    const uint64_t optional_size = get16(stub, nt + 20);
+    if (!inside(out.optional, optional_size, size)) return failed<Headers>(bad_stub("truncated optional header"));
+    if (optional_size < 2) return failed<Headers>(bad_stub("no optional header"));
+    const uint32_t magic = get16(stub, out.optional);
+    if (magic != PE32_MAGIC && magic != PE32_PLUS_MAGIC) {
+        return failed<Headers>(bad_stub("unknown optional header magic " + std::to_string(magic)));
+    }
+    const size_t directories = magic == PE32_MAGIC ? 96 : 112;
+    if (optional_size < directories) return failed<Headers>(bad_stub("optional header too short"));
+    const uint64_t directory_count = get32(stub, out.optional + directories - 4);
+    if (directory_count > MAX_DIRECTORIES || directories + 8 * directory_count > optional_size) {
+        return failed<Headers>(bad_stub(std::to_string(directory_count) + " data directories do not fit"));
+    }
+    if (directory_count > SECURITY_DIRECTORY) {
+        const size_t security = out.optional + directories + 8 * SECURITY_DIRECTORY;
+        if (get32(stub, security) != 0 || get32(stub, security + 4) != 0) {
+            return failed<Headers>(invalid_input("the stub carries a signature; sign the exe after packing, not the stub"));
+        }
+    }
+
+    out.file_alignment = get32(stub, out.optional + OPT_FILE_ALIGNMENT);
+    out.section_alignment = get32(stub, out.optional + OPT_SECTION_ALIGNMENT);
+    out.size_of_headers = get32(stub, out.optional + OPT_SIZE_OF_HEADERS);
+    out.size_of_image = get32(stub, out.optional + OPT_SIZE_OF_IMAGE);
+    if (!power_of_two(out.file_alignment) || out.file_alignment < 512 || out.file_alignment > 65536 ||
+        !power_of_two(out.section_alignment) || out.section_alignment < out.file_alignment) {
+        return failed<Headers>(bad_stub("file alignment " + std::to_string(out.file_alignment) +
+                                        " and section alignment " + std::to_string(out.section_alignment)));
+    }
+    const uint64_t count = get16(stub, out.count_field);
+    out.table = out.optional + optional_size;
+    if (!inside(out.table, count * SECTION_HEADER_SIZE, std::min(size, out.size_of_headers))) {
+        return failed<Headers>(bad_stub("the section table lies outside the headers"));
+    }
+    for (uint64_t i = 0; i < count; ++i) {
+        Section section;
+        section.header = out.table + i * SECTION_HEADER_SIZE;
+        const char* name = reinterpret_cast<const char*>(stub.data() + section.header);
+        section.name.assign(name, strnlen(name, 8));
+        section.virtual_size = get32(stub, section.header + 8);
+        section.virtual_address = get32(stub, section.header + 12);
+        section.raw_size = get32(stub, section.header + 16);
+        section.raw_offset = get32(stub, section.header + 20);
+        if (section.raw_size != 0 &&
+            (section.raw_offset < out.size_of_headers || !inside(section.raw_offset, section.raw_size, size))) {
+            return failed<Headers>(bad_stub("the data of section " + section.name + " lies outside the file"));
+        }
+        const uint64_t extent = std::max(section.virtual_size, section.raw_size);
+        if (section.virtual_address < out.size_of_headers ||
+            section.virtual_address + extent > out.size_of_image) {
+            return failed<Headers>(bad_stub("section " + section.name + " lies outside the image"));
+        }
+        out.sections.push_back(section);
+    }
+    return Outcome<Headers>{std::move(out), std::nullopt};
+}
+
+// Drops a payload section left by an earlier build; it must be the last one,
+// in the table, in the file and in memory, as this packer places it.
+std::optional<Error> drop_old_payload(Headers& headers, std::vector<uint8_t>& head, uint64_t& initialized_data) {
+    auto old = std::find_if(headers.sections.begin(), headers.sections.end(),
+                            [](const Section& s) { return s.name == PAYLOAD_SECTION; });
+    if (old == headers.sections.end()) return std::nullopt;
+    if (old + 1 != headers.sections.end()) return bad_stub("its payload section is not the last section");
+    for (const Section& other : headers.sections) {
+        if (&other != &*old && (other.virtual_address > old->virtual_address ||
+                                (old->raw_size != 0 && other.raw_offset > old->raw_offset))) {
+            return bad_stub("its payload section is not at the end of the image");
+        }
+    }
+    if (old->raw_size != 0) head.resize(old->raw_offset);
+    std::fill_n(head.begin() + old->header, SECTION_HEADER_SIZE, 0);
+    initialized_data -= std::min(initialized_data, old->raw_size);
+    headers.size_of_image = old->virtual_address;
+    headers.sections.pop_back();
+    return std::nullopt;
+}
+
+}  // namespace
+
+Outcome<StubLayout> place_payload(Bytes stub, uint64_t payload_size) {
+    Outcome<Headers> parsed = read_headers(stub);
+    if (!parsed.ok()) return failed<StubLayout>(*parsed.error);
+    Headers& headers = parsed.value;
+    StubLayout out;
+    out.head.assign(stub.begin(), stub.end());
+    out.checksum_offset = headers.optional + OPT_CHECKSUM;
+    uint64_t initialized_data = get32(stub, headers.optional + OPT_SIZE_OF_INITIALIZED_DATA);
+    if (std::optional<Error> error = drop_old_payload(headers, out.head, initialized_data)) {
+        return failed<StubLayout>(*error);
+    }
+
+    uint64_t data_end = headers.size_of_headers;
+    uint64_t image_end = headers.size_of_image;
+    for (const Section& section : headers.sections) {
+        if (section.raw_size != 0) data_end = std::max(data_end, section.raw_offset + section.raw_size);
+        image_end = std::max(image_end, section.virtual_address + std::max(section.virtual_size, section.raw_size));
+    }
+    // Symbols, debug data or an overlay after the sections would end up
+    // inside the payload's place.
+    if (out.head.size() > data_end) {
+        return failed<StubLayout>(invalid_input("the stub has " + std::to_string(out.head.size() - data_end) +
+                                                " bytes after its last section; use a stripped stub"));
+    }
+
+    if (payload_size != 0) {
+        const size_t header = headers.table + headers.sections.size() * SECTION_HEADER_SIZE;
+        uint64_t first_data = headers.size_of_headers;
+        for (const Section& section : headers.sections) {
+            if (section.raw_size != 0) first_data = std::min(first_data, section.raw_offset);
+        }
+        if (header + SECTION_HEADER_SIZE > first_data ||
+            !std::all_of(out.head.begin() + header, out.head.begin() + header + SECTION_HEADER_SIZE,
+                         [](uint8_t b) { return b == 0; })) {
+            return failed<StubLayout>(invalid_input("the stub's headers have no room for another section header"));
+        }
+        const uint64_t raw_offset = align_up(data_end, headers.file_alignment);
+        const uint64_t raw_size = align_up(payload_size, headers.file_alignment);
+        const uint64_t virtual_address = align_up(image_end, headers.section_alignment);
+        const uint64_t size_of_image = virtual_address + align_up(payload_size, headers.section_alignment);
+        if (size_of_image > IMAGE_LIMIT || raw_offset + raw_size > IMAGE_LIMIT) {
+            return failed<StubLayout>(invalid_input("a payload of " + std::to_string(payload_size) +
+                                                    " bytes does not fit: a Windows image stays below 2 GiB"));
+        }
+        std::memcpy(out.head.data() + header, PAYLOAD_SECTION.data(), PAYLOAD_SECTION.size());
+        put32(out.head, header + 8, payload_size);
+        put32(out.head, header + 12, virtual_address);
+        put32(out.head, header + 16, raw_size);
+        put32(out.head, header + 20, raw_offset);
+        put32(out.head, header + 36, PAYLOAD_CHARACTERISTICS);
+        headers.sections.push_back(Section{});
+        initialized_data += raw_size;
+        headers.size_of_image = size_of_image;
+        out.head.resize(raw_offset, 0);
+        out.payload_size = payload_size;
+        out.padding = raw_size - payload_size;
+    }
+    put16(out.head, headers.count_field, headers.sections.size());
+    put32(out.head, headers.optional + OPT_SIZE_OF_INITIALIZED_DATA, initialized_data);
+    put32(out.head, headers.optional + OPT_SIZE_OF_IMAGE, headers.size_of_image);
+    put32(out.head, out.checksum_offset, 0);
+    return Outcome<StubLayout>{std::move(out), std::nullopt};
+}
+
+void ImageChecksum::add(Bytes bytes) {
+    size_t i = 0;
+    if ((length & 1) != 0 && !bytes.empty()) sum += uint64_t{bytes[i++]} << 8;  // completes the pending word
+    for (; i + 1 < bytes.size(); i += 2) sum += uint64_t{bytes[i]} | (uint64_t{bytes[i + 1]} << 8);
+    if (i < bytes.size()) sum += bytes[i];
+    length += bytes.size();
+}
+
+uint32_t ImageChecksum::value() const {
+    uint64_t folded = sum;
+    while (folded > 0xFFFF) folded = (folded & 0xFFFF) + (folded >> 16);
+    return static_cast<uint32_t>(folded + length);
+}
+
+Outcome<std::vector<uint8_t>> build_image(Bytes stub, Bytes payload) {
+    Outcome<StubLayout> layout = place_payload(stub, payload.size());
+    if (!layout.ok()) return failed<std::vector<uint8_t>>(*layout.error);
+    set_checksum(layout.value, [&](const auto& feed) { feed(payload); });
+    std::vector<uint8_t> out = std::move(layout.value.head);
+    out.insert(out.end(), payload.begin(), payload.end());
+    out.resize(out.size() + layout.value.padding, 0);
+    return Outcome<std::vector<uint8_t>>{std::move(out), std::nullopt};
+}
+
+}  // namespace quillbox::pack
