@@ -45,6 +45,26 @@ struct UniqueHandle {
     }
 };
 
+// A loaded DLL, freed when the owner goes.
+struct UniqueModule {
+    HMODULE module = nullptr;
+
+    explicit UniqueModule(HMODULE m) : module(m) {}
+    UniqueModule(const UniqueModule&) = delete;
+    UniqueModule& operator=(const UniqueModule&) = delete;
+    ~UniqueModule() {
+        if (module != nullptr) FreeLibrary(module);
+    }
+};
+
+// Makes every later DLL load search system32 only, never the launcher's own
+// folder, where another download may have left a DLL with a system name.
+// Called first thing; a system without the call keeps its default order.
+void restrict_dll_search();
+
+// A DLL from system32 only; null with the error in GetLastError when it fails.
+HMODULE load_system_library(const wchar_t* name);
+
 // The system's message text for a Win32 error code, trailing white space removed.
 std::string system_message(DWORD code);
 
