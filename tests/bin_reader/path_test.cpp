@@ -89,5 +89,61 @@ TEST(LongPaths, ReachTheFileSystemInExtendedLengthForm) {
     }
 }
 
+// The removal starts from the extended form and forms every child from it, so
+// no item at any depth falls back to the classic 260-unit limit.
+TEST(LongPaths, RemovalPathsKeepTheExtendedFormAtEveryDepth) {
+    struct Case {
+        std::u16string start;
+        std::optional<std::u16string> extended;
+    };
+    const Case cases[] = {
+        {u"C:\\u\\quillbox", u"\\\\?\\C:\\u\\quillbox"},
+        {u"C:\\u\\.\\quillbox", u"\\\\?\\C:\\u\\quillbox"},
+        {u"rel", u"\\\\?\\C:\\cwd\\rel"},
+        {u"\\\\srv\\share\\quillbox", u"\\\\?\\UNC\\srv\\share\\quillbox"},
+        {u"\\\\?\\C:\\kept", u"\\\\?\\C:\\kept"},
+        {u"", std::nullopt},
+    };
+    for (const Case& c : cases) EXPECT_EQ(extended_path(c.start, fake_full_path), c.extended) << show(c.start);
+    EXPECT_EQ(extended_path(u"x", [](std::u16string_view) { return std::optional<std::u16string>(); }), std::nullopt);
+
+    const std::u16string root = *extended_path(u"C:\\u\\quillbox", fake_full_path);
+    const std::u16string component(250, u'n');
+    std::u16string path = root;
+    for (int depth = 0; path.size() <= 32000; ++depth) {
+        const std::u16string parent = path;
+        path = child_path(path, component);
+        ASSERT_EQ(path.size(), parent.size() + 1 + component.size()) << depth;
+        ASSERT_EQ(path.rfind(root + u"\\", 0), 0u) << depth;
+        ASSERT_EQ(holding_folder(path), parent) << depth;
+        ASSERT_EQ(file_name(path), component) << depth;
+    }
+    EXPECT_EQ(child_path(u"\\\\?\\C:\\", u"a"), u"\\\\?\\C:\\a");
+    EXPECT_EQ(child_path(u"\\\\?\\C:\\x", u"a/b"), u"\\\\?\\C:\\x\\a/b");
+}
+
+TEST(RemovalStep, OnlyNameSurrogatesCountAsLinks) {
+    constexpr uint32_t FILE = 0x20, FOLDER = ATTRIBUTE_DIRECTORY, REPARSE = ATTRIBUTE_REPARSE_POINT;
+    struct Case {
+        const char* what;
+        uint32_t attributes, tag;
+        bool where_named;
+        RemovalStep step;
+    };
+    const Case cases[] = {
+        {"plain folder", FOLDER, 0, true, RemovalStep::enter},
+        {"plain file", FILE, 0, true, RemovalStep::delete_alone},
+        {"junction", FOLDER | REPARSE, 0xA0000003, true, RemovalStep::delete_alone},
+        {"symbolic link to a folder", FOLDER | REPARSE, 0xA000000C, true, RemovalStep::delete_alone},
+        {"symbolic link to a file", FILE | REPARSE, 0xA000000C, true, RemovalStep::delete_alone},
+        {"cloud placeholder folder", FOLDER | REPARSE, 0x9000701A, true, RemovalStep::enter},
+        {"deduplicated file", FILE | REPARSE, 0x80000013, true, RemovalStep::delete_alone},
+        {"tag without the reparse attribute", FOLDER, 0xA0000003, true, RemovalStep::enter},
+        {"folder that lives elsewhere", FOLDER, 0, false, RemovalStep::delete_alone},
+        {"placeholder that lives elsewhere", FOLDER | REPARSE, 0x9000701A, false, RemovalStep::delete_alone},
+    };
+    for (const Case& c : cases) EXPECT_EQ(removal_step(c.attributes, c.tag, c.where_named), c.step) << c.what;
+}
+
 }  // namespace
 }  // namespace quillbox

@@ -127,6 +127,41 @@ class Extraction(LauncherTestCase):
         self.assertFalse((APP_DIR / "bad.bin").exists())
         self.assertEqual((APP_DIR / "quillbox.exe").read_bytes(), probe_bytes())
 
+    def test_a_nul_in_a_name_or_the_launch_path_stops_before_anything_on_disk(self):
+        # Win32 calls stop at the NUL: the name would overwrite the main exe, and
+        # the launch path would start it with every argument dropped.
+        hostile_name = b".\\quillbox.exe\0.txt"
+        with_name = payload([(".\\quillbox.exe", probe_bytes()), (hostile_name, b"not the exe")])
+        entry = with_name.index(hostile_name) - 4
+        hostile_exe = b".\\quillbox.exe\0x"
+        with_exe = payload([(".\\quillbox.exe", probe_bytes())], exe=hostile_exe)
+        start = len(with_exe) - len(hostile_exe)
+        for what, bytes_, report in (
+                ("name", with_name, "name of the entry at offset %d: NUL character at offset %d" % (entry, entry + 18)),
+                ("launch path", with_exe, "launch path at offset %d: NUL character at offset %d" % (start, start + 14))):
+            with self.subTest(what):
+                done = run(launcher(bytes_), ["--keep", "these"])
+                self.assertEqual(done.status, FAST_FAIL_STATUS, done)
+                self.assertIn(report, done.stderr)
+                self.assertEqual(done.stdout, "")
+                self.assertFalse(APP_DIR.exists())
+
+    def test_install_mode_removes_a_tree_deeper_than_the_classic_path_limit(self):
+        # Created one missing folder at a time, removed from the extended-length form.
+        deep_name = ".\\" + "\\".join(["level%03d" % i for i in range(400)]) + "\\deep.bin"
+        exe = launcher(payload([(".\\quillbox.exe", probe_bytes()), (deep_name, b"deep")]))
+        first = run(exe)
+        self.assertEqual(first.status, 0, first)
+        deep_file = APP_DIR.joinpath(*deep_name[2:].split("\\"))
+        self.assertEqual(deep_file.read_bytes(), b"deep")
+        self.assertGreater(len(APP_DIR_WIN + deep_name), 3000)
+        (deep_file.parent / "extra.txt").write_bytes(b"left by the user")
+        os.chmod(deep_file.parent / "extra.txt", 0o444)
+        install = run(exe, ["--silent-install"])
+        self.assertEqual(install.status, 0, install)
+        self.assertFalse((deep_file.parent / "extra.txt").exists())
+        self.assertEqual(len(folder_contents()), 2)
+
 
 if __name__ == "__main__":
     unittest.main()

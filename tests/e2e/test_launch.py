@@ -86,6 +86,19 @@ class Launch(LauncherTestCase):
         self.assertEqual(done.stdout, "executing %s\\.\\quillbox.exe\nprobe: running\n" % APP_DIR_WIN)
         self.assertTrue(record["stdout"] and record["stderr"])
 
+    def test_environment_block_is_in_the_systems_own_order(self):
+        # Names that differ only by case, by '_' against letters, and by
+        # non-ASCII letters, judged by CompareStringOrdinal in the child itself.
+        exe = launcher(probe_payload())
+        env = {"QB_ORDER_b": "1", "qb_order_B": "2", "QB_ORDER_AB": "3", "QB_ORDER_A_B": "4", "QB_ORDER_AZ": "5",
+               "QB_ORDER_\u00e9": "6", "QB_ORDER_\u00c9": "7", "QB_ORDER_\u03c9": "8", "QB_ORDER_Z": "9",
+               "QB_ORDER_[": "10", "LC_ALL": "C.UTF-8"}
+        _, record = self.launch(exe, env=env)
+        self.assertEqual(record["environment_unordered"], [])
+        names = [e.split("=", 1)[0].upper() for e in record["environment"] if e.upper().startswith("QB_ORDER")]
+        self.assertEqual(len(names), len(set(names)), "one entry per name")
+        self.assertEqual(len(names), 8, names)
+
     def test_the_application_status_is_not_the_launchers(self):
         exe = launcher(probe_payload())
         for env in ({"QUILLBOX_PROBE_EXIT": "3"}, {"QUILLBOX_PROBE_CRASH": "1"}):

@@ -116,6 +116,9 @@ class LauncherImage(unittest.TestCase):
         imports = {name.lower() for name in self.image.imports()}
         self.assertTrue(imports)
         self.assertLessEqual(imports, SYSTEM_DLLS)
+        # Everything else is loaded from system32 by name once the DLL search is
+        # restricted: an imported DLL would be looked for beside the launcher first.
+        self.assertEqual(imports, {"kernel32.dll", "msvcrt.dll"})
 
     def test_one_icon_group_of_one_48px_png_icon_and_nothing_else(self):
         resources = self.image.resources()

@@ -44,6 +44,27 @@ static void write_record(const std::wstring& path, int argc, wchar_t** argv) {
     FreeEnvironmentStringsW(block);
     out += ",\"environment\":";
     json_list(out, items);
+    // The first pair of neighbouring names that the system's own comparison
+    // (CompareStringOrdinal ignoring case) does not find in strictly rising order.
+    // Wine appends variables of its own to every new process's block (WINE...,
+    // SystemDrive, SystemRoot), after what the parent passed: those are left out.
+    auto added_by_wine = [](const std::wstring& name) {
+        return name.compare(0, 4, L"WINE") == 0 || name == L"SystemDrive" || name == L"SystemRoot";
+    };
+    std::vector<std::wstring> names;
+    for (const std::wstring& item : items) {
+        std::wstring name = item.substr(0, item.find(L'=', 1));
+        if (!added_by_wine(name)) names.push_back(name);
+    }
+    std::vector<std::wstring> unordered;
+    for (size_t i = 1; i < names.size() && unordered.empty(); ++i) {
+        if (CompareStringOrdinal(names[i - 1].c_str(), static_cast<int>(names[i - 1].size()), names[i].c_str(),
+                                 static_cast<int>(names[i].size()), TRUE) != CSTR_LESS_THAN) {
+            unordered = {names[i - 1], names[i]};
+        }
+    }
+    out += ",\"environment_unordered\":";
+    json_list(out, unordered);
 
     wchar_t buffer[32768];
     DWORD n = GetCurrentDirectoryW(32768, buffer);

@@ -52,7 +52,7 @@ constexpr char USAGE[] =
     "        --jobs     files compressed at once (default: one per core)\n"
     "        --quiet    prints nothing but errors\n"
     "list    one line per entry: name, compressed size, plain size, digest\n"
-    "verify  decompresses every entry and checks its digest\n"
+    "verify  decompresses every entry, checks its digest and that its name stays in the folder\n"
     "unpack  writes every entry's content under DIR\n"
     "A built launcher (EXE) is read through its payload section.\n";
 
@@ -355,7 +355,10 @@ int run_verify(const fs::path& path) {
     uint64_t plain_bytes = 0;
     for (const BinEntry& entry : payload.reader.files) {
         const Outcome<ByteBuffer> plain = decompress_stream(entry.data);
-        const std::string problem = entry_problem(entry, plain);
+        // The launcher joins names as they stand, so a name that leaves its
+        // folder would write outside it: a ready payload must not hold one.
+        const Outcome<fs::path> relative = unpack_relative_path(entry.name);
+        const std::string problem = relative.ok() ? entry_problem(entry, plain) : describe(*relative.error);
         if (!problem.empty()) {
             ++bad;
             std::printf("bad\t%s\t%s\n", printable(entry.name).c_str(), problem.c_str());

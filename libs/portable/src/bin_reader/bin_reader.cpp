@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <optional>
 
 #include "main/fatal.h"
 
@@ -34,6 +35,27 @@ Error wrapped(const char* what, uint64_t entry, uint64_t start, uint64_t end) {
 std::string_view as_text(Bytes bytes) {
     return std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size());
 }
+
+// Every Win32 call stops at a NUL, so a text that holds one would name another
+// file (a name ".\quillbox.exe", NUL, ".txt" is the main exe) or cut the
+// child's command line short.
+std::optional<Error> nul_inside(const char* what, uint64_t where, Bytes payload, uint64_t start, uint64_t size) {
+    const Bytes text = payload.subspan(start, size);
+    const auto nul = std::find(text.begin(), text.end(), uint8_t{0});
+    if (nul == text.end()) return std::nullopt;
+    return bounds_error(std::string(what) + " at offset " + std::to_string(where) + ": NUL character at offset " +
+                        std::to_string(start + static_cast<uint64_t>(nul - text.begin())));
+}
+
+// The decoder's allocations end in the same out-of-memory stop as the launcher's
+// own, with the size the decoder asked for.
+void* decoder_alloc(void*, size_t size) {
+    void* p = std::malloc(size);
+    if (p == nullptr) fatal_out_of_memory(size);
+    return p;
+}
+
+void decoder_free(void*, void* p) { std::free(p); }
 
 }  // namespace
 
@@ -84,11 +106,14 @@ Outcome<BinReader> parse_payload(Bytes payload) {
         if (data_end + DIGEST_SIZE > length) {
             return failed<BinReader>(out_of_range("digest", p, data_end + DIGEST_SIZE, length));
         }
+        // Checked once the entry's bounds hold, so that every bound report stays as it was.
+        if (auto error = nul_inside("name of the entry", p, payload, p + 4, n)) return failed<BinReader>(*error);
         entry.data = payload.subspan(data_start, m);
         entry.md5 = payload.subspan(data_end, DIGEST_SIZE);
         out.value.files.push_back(std::move(entry));
         p = data_end + DIGEST_SIZE;
     }
+    if (auto error = nul_inside("launch path", p + 8, payload, p + 8, length - p - 8)) return failed<BinReader>(*error);
     out.value.exe = utf8_lossy(payload.subspan(p + 8));
     return out;
 }
@@ -103,8 +128,9 @@ Outcome<ByteBuffer> decompress_stream(Bytes data) {
     struct DecoderFree {
         void operator()(BrotliDecoderState* s) const { BrotliDecoderDestroyInstance(s); }
     };
-    std::unique_ptr<BrotliDecoderState, DecoderFree> decoder(BrotliDecoderCreateInstance(nullptr, nullptr, nullptr));
-    if (!decoder) fatal_out_of_memory(sizeof(void*) * 1024);
+    std::unique_ptr<BrotliDecoderState, DecoderFree> decoder(
+        BrotliDecoderCreateInstance(decoder_alloc, decoder_free, nullptr));
+    if (!decoder) fatal_stop("the brotli decoder could not be created");  // its allocator stops first
 
     Outcome<ByteBuffer> out;
     ByteBuffer& buffer = out.value;

@@ -141,6 +141,30 @@ std::u16string file_system_path(std::u16string_view path, FullPathFn full_path) 
     return with_verbatim_prefix(*absolute);
 }
 
+std::optional<std::u16string> extended_path(std::u16string_view path, FullPathFn full_path) {
+    if (starts_with(path, VERBATIM)) return std::u16string(path);
+    if (path.empty()) return std::nullopt;
+    std::optional<std::u16string> absolute = full_path(path);
+    if (!absolute) return std::nullopt;
+    std::u16string extended = with_verbatim_prefix(*absolute);
+    if (!starts_with(extended, VERBATIM)) return std::nullopt;
+    return extended;
+}
+
+std::u16string child_path(std::u16string_view folder, std::u16string_view name) {
+    std::u16string child(folder);
+    if (child.empty() || child.back() != u'\\') child += u'\\';
+    child += name;
+    return child;
+}
+
+RemovalStep removal_step(uint32_t attributes, uint32_t reparse_tag, bool where_named) {
+    constexpr uint32_t NAME_SURROGATE = 0x20000000;
+    const bool link = (attributes & ATTRIBUTE_REPARSE_POINT) && (reparse_tag & NAME_SURROGATE);
+    const bool folder = attributes & ATTRIBUTE_DIRECTORY;
+    return folder && !link && where_named ? RemovalStep::enter : RemovalStep::delete_alone;
+}
+
 std::u16string user_path(std::u16string_view path, FullPathFn full_path) {
     std::u16string result = file_system_path(path, full_path);
     if (result.size() + 1 > MAX_PATH_UNITS || !starts_with(result, VERBATIM)) return result;

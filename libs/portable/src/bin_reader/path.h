@@ -2,6 +2,7 @@
 // normalised: a ".\" element stays in every path the launcher forms or prints.
 #pragma once
 
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -31,5 +32,30 @@ std::u16string file_system_path(std::u16string_view path, FullPathFn full_path);
 // The form handed to CreateProcessW: as file_system_path, but the prefix is
 // dropped again when the path fits in 260 units and normalises to itself.
 std::u16string user_path(std::u16string_view path, FullPathFn full_path);
+
+// The absolute extended-length form (\\?\ or \\?\UNC\) whatever the length, so
+// that every path formed from it by child_path stays usable past 260 units;
+// nothing when the full path cannot be formed or has no such form (a device).
+std::optional<std::u16string> extended_path(std::u16string_view path, FullPathFn full_path);
+
+// `name` (one component, as the file system lists it) under `folder`, with one
+// '\' between them; the extended-length prefix of `folder` carries over.
+std::u16string child_path(std::u16string_view folder, std::u16string_view name);
+
+// What the install-mode removal does with one item it has opened without
+// following it.
+enum class RemovalStep {
+    enter,         // a real folder: empty it, then delete it
+    delete_alone,  // a file, or a link deleted as a link and never followed
+};
+
+// Only a name-surrogate reparse point (symbolic link, junction) is a link; any
+// other (cloud placeholder, deduplicated file) is the ordinary file or folder
+// it stands for. A folder that the file system places elsewhere than where it
+// was named (Wine's view of a Unix link) is not entered either.
+RemovalStep removal_step(uint32_t attributes, uint32_t reparse_tag, bool where_named);
+
+inline constexpr uint32_t ATTRIBUTE_DIRECTORY = 0x10;
+inline constexpr uint32_t ATTRIBUTE_REPARSE_POINT = 0x400;
 
 }  // namespace quillbox

@@ -53,8 +53,10 @@ std::optional<Error> copy_std_handles(StdHandleCopies& copies) {
     return std::nullopt;
 }
 
-std::optional<Error> start_and_wait(const std::u16string& launch_path, const std::vector<std::string>& launch_args,
-                                    std::u16string_view app_file_name) {
+// Starts the application. The command line and environment block are freed on
+// return, as soon as the child has its own copies, not after the wait.
+std::optional<Error> start_process(const std::u16string& launch_path, const std::vector<std::string>& launch_args,
+                                   std::u16string_view app_file_name, PROCESS_INFORMATION& process) {
     Outcome<std::u16string> program = resolve_program(launch_path, file_exists, full_path_name);
     if (!program.ok()) return program.error;
     Outcome<std::u16string> command_line = build_command_line(launch_path, launch_args);
@@ -63,23 +65,27 @@ std::optional<Error> start_and_wait(const std::u16string& launch_path, const std
         build_environment_block(inherited_environment(), app_file_name, compare_names);
     if (!environment.ok()) return environment.error;
 
-    PROCESS_INFORMATION process{};
-    {
-        StdHandleCopies copies;
-        if (auto error = copy_std_handles(copies)) return error;
-        STARTUPINFOW startup{};
-        startup.cb = sizeof startup;
-        if (copies.any()) {
-            startup.dwFlags = STARTF_USESTDHANDLES;
-            startup.hStdInput = copies.slots[0].get();
-            startup.hStdOutput = copies.slots[1].get();
-            startup.hStdError = copies.slots[2].get();
-        }
-        if (!CreateProcessW(wide(program.value), wide(command_line.value), nullptr, nullptr, TRUE,
-                            CREATE_UNICODE_ENVIRONMENT, environment.value.data(), nullptr, &startup, &process)) {
-            return last_error();
-        }
+    StdHandleCopies copies;
+    if (auto error = copy_std_handles(copies)) return error;
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    if (copies.any()) {
+        startup.dwFlags = STARTF_USESTDHANDLES;
+        startup.hStdInput = copies.slots[0].get();
+        startup.hStdOutput = copies.slots[1].get();
+        startup.hStdError = copies.slots[2].get();
     }
+    if (!CreateProcessW(wide(program.value), wide(command_line.value), nullptr, nullptr, TRUE,
+                        CREATE_UNICODE_ENVIRONMENT, environment.value.data(), nullptr, &startup, &process)) {
+        return last_error();
+    }
+    return std::nullopt;
+}
+
+std::optional<Error> start_and_wait(const std::u16string& launch_path, const std::vector<std::string>& launch_args,
+                                    std::u16string_view app_file_name) {
+    PROCESS_INFORMATION process{};
+    if (auto error = start_process(launch_path, launch_args, app_file_name, process)) return error;
     // Declared thread first so that the process handle is closed first.
     UniqueHandle thread(process.hThread);
     UniqueHandle child(process.hProcess);

@@ -43,6 +43,7 @@ Bytes embedded_payload() {
 
 int main() {
     using namespace quillbox;
+    restrict_dll_search();
     CommandLine line = collect_args();
     NameFlags flags = name_flags(line);
     std::optional<std::u16string> launch_path;

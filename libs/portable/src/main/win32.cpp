@@ -51,4 +51,27 @@ Outcome<std::u16string> own_module_path() {
     }
 }
 
+void restrict_dll_search() {
+    // Looked up rather than imported: Windows 7 has it only with an update, and
+    // an import it lacks would stop the launcher from loading at all.
+    using SetDefaultDllDirectoriesFn = BOOL(WINAPI*)(DWORD);
+    HMODULE kernel32 = GetModuleHandleW(L"kernel32.dll");
+    auto set_default = reinterpret_cast<SetDefaultDllDirectoriesFn>(
+        reinterpret_cast<void (*)()>(GetProcAddress(kernel32, "SetDefaultDllDirectories")));
+    if (set_default != nullptr) set_default(LOAD_LIBRARY_SEARCH_SYSTEM32);
+}
+
+HMODULE load_system_library(const wchar_t* name) {
+    HMODULE module = LoadLibraryExW(name, nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
+    if (module != nullptr || GetLastError() != ERROR_INVALID_PARAMETER) return module;
+    // A system without the search flags: name the file in system32 instead.
+    std::u16string path(MAX_PATH, u'\0');
+    UINT n = GetSystemDirectoryW(wide(path), static_cast<UINT>(path.size()));
+    if (n == 0 || n >= path.size()) return nullptr;
+    path.resize(n);
+    path += u'\\';
+    path += u16(name);
+    return LoadLibraryExW(wide(path), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
+}
+
 }  // namespace quillbox

@@ -4,7 +4,6 @@
 #pragma once
 
 #include <windows.h>
-#include <objbase.h>
 
 #include <memory>
 #include <string>
@@ -58,29 +57,39 @@ private:
 struct LocalFreeDeleter {
     void operator()(void* p) const { LocalFree(p); }
 };
-struct CoTaskMemFreeDeleter {
-    void operator()(void* p) const { CoTaskMemFree(p); }
-};
 struct EnvironmentStringsDeleter {
     void operator()(wchar_t* block) const { FreeEnvironmentStringsW(block); }
 };
 // FindFirstFileExW fails with INVALID_HANDLE_VALUE; open_find turns that into NULL.
+struct FreeLibraryDeleter {
+    using pointer = HMODULE;
+    void operator()(HMODULE m) const { FreeLibrary(m); }
+};
 struct FindCloseDeleter {
     using pointer = HANDLE;
     void operator()(HANDLE h) const { FindClose(h); }
 };
 
 using LocalText = std::unique_ptr<wchar_t, LocalFreeDeleter>;          // FormatMessageW's buffer
-using CoTaskMemText = std::unique_ptr<wchar_t, CoTaskMemFreeDeleter>;  // SHGetKnownFolderPath's text
 using EnvironmentStrings = std::unique_ptr<wchar_t, EnvironmentStringsDeleter>;
 using UniqueFind = std::unique_ptr<void, FindCloseDeleter>;
+using UniqueModule = std::unique_ptr<std::remove_pointer_t<HMODULE>, FreeLibraryDeleter>;  // a loaded DLL
 
 inline UniqueFind open_find(HANDLE h) { return UniqueFind(h == INVALID_HANDLE_VALUE ? nullptr : h); }
 
 static_assert(!std::is_copy_constructible_v<UniqueHandle> && !std::is_copy_assignable_v<UniqueHandle> &&
-                  !std::is_copy_constructible_v<LocalText> && !std::is_copy_constructible_v<CoTaskMemText> &&
-                  !std::is_copy_constructible_v<EnvironmentStrings> && !std::is_copy_constructible_v<UniqueFind>,
+                  !std::is_copy_constructible_v<LocalText> &&
+                  !std::is_copy_constructible_v<EnvironmentStrings> && !std::is_copy_constructible_v<UniqueFind> &&
+                  !std::is_copy_constructible_v<UniqueModule>,
               "an owner copied would be released twice");
+
+// Makes every later DLL load search system32 only, never the launcher's own
+// folder, where another download may have left a DLL with a system name.
+// Called first thing; a system without the call keeps its default order.
+void restrict_dll_search();
+
+// A DLL from system32 only; null with the error in GetLastError when it fails.
+HMODULE load_system_library(const wchar_t* name);
 
 // The system's message text for a Win32 error code, trailing white space removed.
 std::string system_message(DWORD code);
