@@ -130,7 +130,7 @@ class BuiltLauncher(LauncherTestCase):
         """Output of a first start (unpacking) and a second one, and the files unpacked."""
         reset_app_dir()
         first = run(exe, ["hello world", "--flag"])
-        self.assertIn("  [1] hello world\n  [2] --flag\n", first.stdout, first)
+        self.assertIn("  [1] hello world\r\n  [2] --flag\r\n", first.stdout, first)  # the sample's C runtime
         second = run(exe)
         return first.status, first.stdout, second.status, second.stdout, folder_contents()
 
