@@ -113,6 +113,30 @@ class BuildOutput(Work):
         self.assertEqual(done.stderr, "quillbox-pack: \"%s\" carries no payload\n" % STUB)
 
 
+class ReleaseArchive(Work):
+    def test_installed_packer_takes_the_stub_beside_it(self):
+        host = os.environ.get("QUILLBOX_HOST_BUILD")
+        if not host:
+            self.skipTest("QUILLBOX_HOST_BUILD is not set")
+        prefix = self.dir / "release"
+        subprocess.run(["cmake", "--install", host, "--prefix", str(prefix)], check=True, capture_output=True)
+        self.assertEqual(sorted(p.name for p in prefix.iterdir()),
+                         ["USAGE.txt", "quillbox-pack", "quillbox-stub-x86_64.exe", "quillbox-stub.exe"])
+        self.assertEqual(machine_of((prefix / "quillbox-stub.exe").read_bytes()), 0x14C)
+        # With the 64-bit stub in the default stub's place, a default build is 64-bit:
+        # the stub beside the packer wins over the build tree's.
+        shutil.copyfile(prefix / "quillbox-stub-x86_64.exe", prefix / "quillbox-stub.exe")
+        out = self.dir / "app.exe"
+        done = subprocess.run([str(prefix / "quillbox-pack"), "build", str(SAMPLE), "-o", str(out), "--quiet"],
+                              capture_output=True, text=True)
+        self.assertEqual(done.returncode, 0, done)
+        self.assertEqual(machine_of(out.read_bytes()), 0x8664)
+
+
+def machine_of(image):
+    return struct.unpack_from("<H", image, struct.unpack_from("<I", image, 0x3C)[0] + 4)[0]
+
+
 class BuiltLauncher(LauncherTestCase):
     @staticmethod
     def place(folder):
@@ -130,7 +154,7 @@ class BuiltLauncher(LauncherTestCase):
         """Output of a first start (unpacking) and a second one, and the files unpacked."""
         reset_app_dir()
         first = run(exe, ["hello world", "--flag"])
-        self.assertIn("  [1] hello world\n  [2] --flag\n", first.stdout, first)
+        self.assertIn("  [1] hello world\r\n  [2] --flag\r\n", first.stdout, first)  # the sample's C runtime
         second = run(exe)
         return first.status, first.stdout, second.status, second.stdout, folder_contents()
 
