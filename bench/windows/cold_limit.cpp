@@ -1,7 +1,10 @@
-// Decodes every embedded stream into a buffer of its known size and writes it
-// to the folder named by argv[1]: the least a cold start must do. The plain
+// Asks the shell for the local application-data folder, as every start must,
+// then decodes every embedded stream into a buffer of its known size and writes
+// it to the folder named by argv[1]: the least a cold start must do. The plain
 // sizes follow as arguments, in payload order.
 #include <windows.h>
+#include <shlobj.h>
+#include <knownfolders.h>
 #include <brotli/decode.h>
 
 #include <cstdint>
@@ -14,6 +17,10 @@ static uint32_t be32(const uint8_t* p) { return (uint32_t(p[0]) << 24) | (p[1] <
 
 int wmain(int argc, wchar_t** argv) {
     if (argc < 2) return 2;
+    wchar_t* folder = nullptr;
+    HRESULT found = SHGetKnownFolderPath(FOLDERID_LocalAppData, 0, nullptr, &folder);
+    CoTaskMemFree(folder);
+    if (found != S_OK) return 1;
     const uint8_t* p = quillbox_payload_begin + 8;
     CreateDirectoryW(argv[1], nullptr);
     for (int i = 2; i < argc; ++i) {
