@@ -12,7 +12,7 @@ source "$root/scripts/wine-env.sh"
 micro=$(mktemp)
 trap 'rm -f "$micro"' EXIT
 echo "== micro-benchmarks =="
-taskset -c 0 "$build/host/bench/quillbox_bench" --benchmark_min_time=0.5 | tee "$micro"
+taskset -c 0 "$build/host/bench/quillbox_bench" --benchmark_min_time=0.5 --benchmark_color=false | tee "$micro"
 
 echo
 echo "== launcher size =="

@@ -124,7 +124,7 @@ Outcome<ChunkedBytes> decompress_stream(Bytes data) {
     Outcome<ChunkedBytes> out;
     ChunkedBytes& content = out.value;
     // Executables shrink to a third or so, so twice the stream is a fair first guess.
-    size_t next_chunk = std::clamp<size_t>(2 * data.size(), MIN_CHUNK, CHUNK_SIZE);
+    size_t next_chunk = 2 * std::clamp<size_t>(data.size(), MIN_CHUNK / 2, CHUNK_SIZE / 2);
     // No block until the decoder has output for it, so empty content allocates none.
     ByteBuffer* chunk = nullptr;
 
