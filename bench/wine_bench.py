@@ -52,14 +52,15 @@ def packed(folder, out):
     return out.read_bytes()
 
 
-def cold_limit_exe(payload_file, work):
-    exe = work / "cold_limit.exe"
-    if exe.exists():
+def limit_exe(kind, payload_file, work):
+    """The warm or cold limit linked around the shape's payload."""
+    exe = work / ("%s_limit.exe" % kind)
+    objects = (PROGRAMS / ("%s_limit_objects.txt" % kind)).read_text().split()
+    if exe.exists() and all(os.path.getmtime(f) < exe.stat().st_mtime for f in objects + [payload_file]):
         return exe
     assembly = harness.payload_assembly(work, payload_file)
-    objects = (PROGRAMS / "cold_limit_objects.txt").read_text().split()
     inputs, options = harness.launcher_link_lines()
-    libs = [line for line in inputs if "brotli" in line]
+    libs = [line for line in inputs if "brotli" in line or "crypto" in line]
     subprocess.run([harness.MINGW_CXX, "-municode", "-o", str(exe), str(assembly)] + objects + libs + options,
                    check=True)
     return exe
@@ -67,7 +68,7 @@ def cold_limit_exe(payload_file, work):
 
 def make_shape(name, files, work, probe_size=0):
     """A payload of `files` plus the probe as .\\quillbox.exe (grown to `probe_size`
-    bytes), with its launcher and cold limit."""
+    bytes), with its launcher and limits."""
     folder = work / name / "app"
     if not folder.exists():
         folder.mkdir(parents=True)
@@ -87,7 +88,8 @@ def make_shape(name, files, work, probe_size=0):
         "bytes": sum(int(s) for s in sizes),
         "files": len(names),
         "launcher": harness.launcher(data, name="quillbox.exe"),
-        "cold_limit": cold_limit_exe(payload_file, work / name),
+        "warm_limit": limit_exe("warm", payload_file, work / name),
+        "cold_limit": limit_exe("cold", payload_file, work / name),
         "sizes": sizes,
         "names": names,
     }
@@ -107,7 +109,6 @@ def bench_shape(shape, rounds):
     app = harness.APP_DIR
     app_win = harness.APP_DIR_WIN
     scratch = harness.PREFIX / "drive_c" / "bench-cold"
-    files_win = ["%s\\%s" % (app_win, n) for n in shape["names"]]
 
     def fill():
         harness.reset_app_dir()
@@ -122,7 +123,7 @@ def bench_shape(shape, rounds):
         "floor": (wine + [str(PROGRAMS / "bench_floor.exe")], None),
         "launch floor": (wine + [str(PROGRAMS / "bench_launch_floor.exe"), app_win + "\\quillbox.exe"], None),
         "known folder": (wine + [str(PROGRAMS / "bench_known_folder.exe")], None),
-        "warm limit": (wine + [str(PROGRAMS / "bench_warm_limit.exe")] + files_win, None),
+        "warm limit": (wine + [str(shape["warm_limit"]), app_win], None),
         "cold limit": (wine + [str(shape["cold_limit"]), harness.to_windows(scratch)] + shape["sizes"], clear_scratch),
         "launcher warm": (wine + [str(shape["launcher"])], None),
         "launcher cold": (wine + [str(shape["launcher"])], harness.reset_app_dir),
