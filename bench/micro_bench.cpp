@@ -15,6 +15,7 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <memory>
 #include <random>
 #include <string>
 
@@ -149,12 +150,13 @@ void BM_Decompress(benchmark::State& state) {
 }
 void BM_BrotliOneShotKnownSize(benchmark::State& state) {
     const RealData& data = real_data();
-    std::string out(data.content.size(), '\0');
     for (auto _ : state) {
-        size_t size = out.size();
+        // Fresh memory every time, as any decoding of a new entry needs.
+        std::unique_ptr<uint8_t[]> out(new uint8_t[data.content.size()]);
+        size_t size = data.content.size();
         BrotliDecoderDecompress(data.stream.size(), reinterpret_cast<const uint8_t*>(data.stream.data()), &size,
-                                reinterpret_cast<uint8_t*>(out.data()));
-        benchmark::DoNotOptimize(out.data());
+                                out.get());
+        benchmark::DoNotOptimize(out.get());
     }
     state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * data.content.size()));
 }
@@ -164,6 +166,7 @@ BENCHMARK(BM_BrotliOneShotKnownSize)->Unit(benchmark::kMillisecond);
 // Keeps each run's time per iteration so that the ratios can be printed.
 struct RatioReporter : benchmark::ConsoleReporter {
     std::map<std::string, double> seconds;
+    RatioReporter() : ConsoleReporter(isatty(STDOUT_FILENO) ? OO_Defaults : OO_Tabular) {}
     void ReportRuns(const std::vector<Run>& runs) override {
         for (const Run& run : runs) {
             // Wall time where a child process does the work, CPU time otherwise
