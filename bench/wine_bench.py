@@ -1,16 +1,20 @@
 #!/usr/bin/env python3
 """Whole-run benchmark under Wine: the launcher's warm and cold starts beside
-programs that do only the unavoidable part of the same work, interleaved and
-pinned to one CPU. Prints medians, net ratios and peak memory.
+programs that do only the unavoidable part of the same work (the limits, which
+also ask for the known folder as every start must), interleaved and pinned to
+one CPU. Prints medians, net ratios and peak memory per shape, a 600 MiB file's
+cold and warm start, and then every target in one table.
 
     net = (launcher - launch floor) / (limit - floor)
 
-Run through scripts/bench.sh, which builds everything and sets the environment
-that tests/e2e/harness.py reads.
+Run through scripts/bench.sh, which builds everything, runs the native
+micro-benchmarks (their ratios come in through --micro) and sets the
+environment that tests/e2e/harness.py reads.
 """
 import argparse
 import os
 import pathlib
+import re
 import shutil
 import statistics
 import subprocess
@@ -19,6 +23,7 @@ import time
 
 sys.path.insert(0, str(pathlib.Path(__file__).resolve().parents[1] / "tests" / "e2e"))
 import harness  # noqa: E402
+import test_big_file  # noqa: E402
 
 PROGRAMS = harness.TARGET / "bench-programs"
 WINE_PE_DIRS = ["/usr/lib/i386-linux-gnu/wine/i386-windows", "/usr/lib/x86_64-linux-gnu/wine/x86_64-windows"]
@@ -47,16 +52,18 @@ def packed(folder, out):
     return out.read_bytes()
 
 
-def cold_limit_exe(payload_file, work):
-    exe = work / "cold_limit.exe"
-    if not exe.exists():
-        harness.build_exe(payload_file, exe, stub=PROGRAMS / "bench_cold_limit.exe")
+def limit_exe(kind, payload_file, work):
+    """The warm or cold limit with the shape's payload in its payload section."""
+    exe = work / ("%s_limit.exe" % kind)
+    stub = PROGRAMS / ("bench_%s_limit.exe" % kind)
+    if not exe.exists() or exe.stat().st_mtime < max(stub.stat().st_mtime, os.path.getmtime(payload_file)):
+        harness.build_exe(payload_file, exe, stub=stub)
     return exe
 
 
 def make_shape(name, files, work, probe_size=0):
     """A payload of `files` plus the probe as .\\quillbox.exe (grown to `probe_size`
-    bytes), with its launcher and cold limit."""
+    bytes), with its launcher and limits."""
     folder = work / name / "app"
     if not folder.exists():
         folder.mkdir(parents=True)
@@ -76,37 +83,18 @@ def make_shape(name, files, work, probe_size=0):
         "bytes": sum(int(s) for s in sizes),
         "files": len(names),
         "launcher": harness.launcher(data, name="quillbox.exe"),
-        "cold_limit": cold_limit_exe(payload_file, work / name),
+        "warm_limit": limit_exe("warm", payload_file, work / name),
+        "cold_limit": limit_exe("cold", payload_file, work / name),
         "sizes": sizes,
         "names": names,
     }
 
 
-def peak_of(pid):
-    """VmHWM in KiB of a running process (under Wine, the Windows process itself)."""
-    try:
-        with open("/proc/%d/status" % pid) as f:
-            for line in f:
-                if line.startswith("VmHWM:"):
-                    return int(line.split()[1])
-    except OSError:
-        pass
-    return 0
-
-
 def timed(argv, env):
-    """Wall time of one run and its peak memory, polled while it runs (the high-water
-    mark only rises, so a late look still sees the peak)."""
-    start = time.perf_counter()
-    process = subprocess.Popen(argv, env=env, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
-                               stderr=subprocess.DEVNULL)
-    peak = 0
-    while process.poll() is None:
-        peak = max(peak, peak_of(process.pid))
-        time.sleep(0.002)
-    elapsed = time.perf_counter() - start
-    if process.returncode != 0:
-        raise RuntimeError("%s failed with %d" % (argv, process.returncode))
+    """Wall time of one run and its peak resident memory in KiB."""
+    status, elapsed, peak, _ = harness.measured_run(argv, env)
+    if status != 0:
+        raise RuntimeError("%s failed with %d" % (argv, status))
     return elapsed, peak
 
 
@@ -116,7 +104,6 @@ def bench_shape(shape, rounds):
     app = harness.APP_DIR
     app_win = harness.APP_DIR_WIN
     scratch = harness.PREFIX / "drive_c" / "bench-cold"
-    files_win = ["%s\\%s" % (app_win, n) for n in shape["names"]]
 
     def fill():
         harness.reset_app_dir()
@@ -131,7 +118,7 @@ def bench_shape(shape, rounds):
         "floor": (wine + [str(PROGRAMS / "bench_floor.exe")], None),
         "launch floor": (wine + [str(PROGRAMS / "bench_launch_floor.exe"), app_win + "\\quillbox.exe"], None),
         "known folder": (wine + [str(PROGRAMS / "bench_known_folder.exe")], None),
-        "warm limit": (wine + [str(PROGRAMS / "bench_warm_limit.exe")] + files_win, None),
+        "warm limit": (wine + [str(shape["warm_limit"]), app_win], None),
         "cold limit": (wine + [str(shape["cold_limit"]), harness.to_windows(scratch)] + shape["sizes"], clear_scratch),
         "launcher warm": (wine + [str(shape["launcher"])], None),
         "launcher cold": (wine + [str(shape["launcher"])], harness.reset_app_dir),
@@ -152,28 +139,77 @@ def bench_shape(shape, rounds):
 
 
 def report(shape, medians, memory):
+    """Prints the shape's figures and returns its rows of the target table."""
     floor, launch_floor = medians["floor"], medians["launch floor"]
     warm_net = (medians["launcher warm"] - launch_floor) / max(medians["warm limit"] - floor, 1e-9)
     cold_net = (medians["launcher cold"] - launch_floor) / max(medians["cold limit"] - floor, 1e-9)
-    print("\npayload %s: %d files, %.1f MiB" % (shape["name"], shape["files"], shape["bytes"] / 2**20))
+    label = "%.1f MiB in %d files" % (shape["bytes"] / 2**20, shape["files"])
+    print("\npayload %s: %s" % (shape["name"], label))
     print("  %-16s %10s %12s" % ("command", "median ms", "peak RSS KiB"))
     for name in medians:
         print("  %-16s %10.1f %12d" % (name, medians[name] * 1000, memory[name]))
-    print("  warm net ratio   %6.2f   (target <= 1.10)" % warm_net)
-    print("  cold net ratio   %6.2f   (target <= 1.15)" % cold_net)
-    # The known-folder lookup is part of the launcher's required work but of no
-    # limit's; with its fixed price taken out the ratios compare like with like.
-    shell = medians["known folder"] - floor
-    print("  known-folder lookup costs %.1f ms; without it: warm net %.2f, cold net %.2f" % (
-        shell * 1000, (medians["launcher warm"] - launch_floor - shell) / max(medians["warm limit"] - floor, 1e-9),
-        (medians["launcher cold"] - launch_floor - shell) / max(medians["cold limit"] - floor, 1e-9)))
-    print("  cold peak memory %6.2f x the cold limit's (target <= 1.10; Wine's own share included)"
-          % (memory["launcher cold"] / max(memory["cold limit"], 1)))
+    # Peak memory includes Wine's own share, the same for every program.
+    return [
+        ("warm net", label, warm_net, 1.05),
+        ("cold net", label, cold_net, 1.10),
+        ("warm peak memory / warm limit's", label, memory["launcher warm"] / max(memory["warm limit"], 1), 1.05),
+        ("cold peak memory / cold limit's", label, memory["launcher cold"] / max(memory["cold limit"], 1), 1.05),
+    ]
+
+
+def bench_big_file(work, rounds):
+    """Cold and warm starts with one 600 MiB file; their peak private memory
+    against the file and the payload together."""
+    payload_file, _ = test_big_file.big_payload(work)
+    exe = harness.launcher(payload_file.read_bytes())
+    env = harness.wine_environment()
+    argv = ["taskset", "-c", "0", harness.WINE, str(exe)]
+    both = test_big_file.BIG_SIZE + payload_file.stat().st_size
+    times = {"cold": [], "warm": []}
+    private = {"cold": 0, "warm": 0}
+    for _ in range(rounds):
+        for kind in ("cold", "warm"):
+            if kind == "cold":
+                harness.reset_app_dir()
+            status, elapsed, _, anonymous = harness.measured_run(argv, env)
+            if status != 0:
+                raise RuntimeError("%s failed with %d" % (argv, status))
+            times[kind].append(elapsed)
+            private[kind] = max(private[kind], anonymous)
+    harness.reset_app_dir()
+    label = "600 MiB file, payload %.1f MiB" % (payload_file.stat().st_size / 2**20)
+    print("\n%s" % label)
+    for kind in ("cold", "warm"):
+        print("  %s start %8.1f ms median, peak private %d KiB = %.2f x (file + payload)" % (
+            kind, statistics.median(times[kind]) * 1000, private[kind], private[kind] * 1024 / both))
+    return [("%s peak private / (file + payload)" % kind, label, private[kind] * 1024 / both, test_big_file.PEAK_FACTOR)
+            for kind in ("cold", "warm")]
+
+
+def micro_rows(path):
+    """The ratio lines of the native micro-benchmarks' output."""
+    rows = []
+    for line in pathlib.Path(path).read_text().splitlines():
+        found = re.match(r"^(\S.*?)\s+([0-9.]+)\s+\(target >= ([0-9.]+)\)$", line)
+        if found:
+            rows.append((found.group(1), "native", float(found.group(2)), -float(found.group(3))))
+    return rows
+
+
+def print_table(rows):
+    """One line per target; a negative limit is a lower bound."""
+    print("\n%-40s %-34s %7s %9s  %s" % ("target", "shape", "value", "limit", "met"))
+    for what, shape, value, limit in rows:
+        met = value >= -limit if limit < 0 else value <= limit
+        bound = ">= %.2f" % -limit if limit < 0 else "<= %.2f" % limit
+        print("%-40s %-34s %7.2f %9s  %s" % (what, shape, value, bound, "yes" if met else "NO"))
 
 
 def main():
     parser = argparse.ArgumentParser(description=__doc__.split("\n")[0])
     parser.add_argument("--rounds", type=int, default=15)
+    parser.add_argument("--big-rounds", type=int, default=3, help="rounds of the 600 MiB file (0: none)")
+    parser.add_argument("--micro", help="output of the native micro-benchmarks, for the table")
     args = parser.parse_args()
     work = harness.WORK / "bench"
     work.mkdir(parents=True, exist_ok=True)
@@ -182,10 +218,16 @@ def main():
     shipped = pick_files(2 << 20, at_most=3 << 20)[-1:]
     print("Wine loader %s, build %s, pinned to CPU 0, %d interleaved rounds" % (harness.WINE, harness.TARGET.name,
                                                                              args.rounds))
+    rows = []
     for shape in (make_shape("large", large, work), make_shape("shipped", shipped, work, probe_size=4 << 20)):
         medians, memory = bench_shape(shape, args.rounds)
-        report(shape, medians, memory)
+        rows += report(shape, medians, memory)
     harness.reset_app_dir()
+    if args.big_rounds > 0:
+        rows += bench_big_file(harness.WORK / "big-file", args.big_rounds)
+    if args.micro:
+        rows += micro_rows(args.micro)
+    print_table(rows)
 
 
 if __name__ == "__main__":

@@ -1,7 +1,10 @@
-// Decodes every embedded stream into a buffer of its known size and writes it
-// to the folder named by argv[1]: the least a cold start must do. The plain
+// Asks the shell for the local application-data folder, as every start must,
+// then decodes every embedded stream into a buffer of its known size and writes
+// it to the folder named by argv[1]: the least a cold start must do. The plain
 // sizes follow as arguments, in payload order.
 #include <windows.h>
+#include <shlobj.h>
+#include <knownfolders.h>
 #include <brotli/decode.h>
 
 #include <cstdint>
@@ -9,22 +12,14 @@
 #include <cstring>
 #include <string>
 
-// The payload section that quillbox-pack build added; this program only ever
-// runs on images the benchmark built, so the headers are taken as they are.
-static const uint8_t* payload_section() {
-    auto* base = reinterpret_cast<const uint8_t*>(GetModuleHandleW(nullptr));
-    auto* nt = reinterpret_cast<const IMAGE_NT_HEADERS*>(base + reinterpret_cast<const IMAGE_DOS_HEADER*>(base)->e_lfanew);
-    const IMAGE_SECTION_HEADER* section = IMAGE_FIRST_SECTION(nt);
-    for (int i = 0; i < nt->FileHeader.NumberOfSections; ++i, ++section) {
-        if (std::memcmp(section->Name, ".qbpayld", 8) == 0) return base + section->VirtualAddress;
-    }
-    return nullptr;
-}
-
-static uint32_t be32(const uint8_t* p) { return (uint32_t(p[0]) << 24) | (p[1] << 16) | (p[2] << 8) | p[3]; }
+#include "payload_section.h"
 
 int wmain(int argc, wchar_t** argv) {
     if (argc < 2) return 2;
+    wchar_t* folder = nullptr;
+    HRESULT found = SHGetKnownFolderPath(FOLDERID_LocalAppData, 0, nullptr, &folder);
+    CoTaskMemFree(folder);
+    if (found != S_OK) return 1;
     const uint8_t* payload = payload_section();
     if (payload == nullptr) return 4;
     const uint8_t* p = payload + 8;

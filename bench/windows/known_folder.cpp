@@ -1,6 +1,6 @@
 // Starts, asks the shell for the local application-data folder, and ends: the
 // fixed price of the known-folder service (loading shell32 and what it needs),
-// which every launcher start pays and the limits do not.
+// which every start pays, the limits included.
 #include <windows.h>
 #include <shlobj.h>
 #include <knownfolders.h>

@@ -115,22 +115,42 @@ std::string compress(std::string_view content, int quality = 11, int window = 22
 
 Bytes view_of(const std::string& s) { return Bytes(reinterpret_cast<const uint8_t*>(s.data()), s.size()); }
 
-TEST(DecompressStream, GivesBackTheContentWithinTwiceItsSize) {
+std::string text_of(const ChunkedBytes& content) {
+    std::string out;
+    for (Bytes chunk : content.views()) out += text_of(chunk);
+    return out;
+}
+
+TEST(DecompressStream, FillsBlocksInOrderWithoutRegrowth) {
     std::mt19937 random(7);
     std::string noise(3 << 20, '\0');
     for (char& c : noise) c = static_cast<char>(random());
     std::string text;
     while (text.size() < (9 << 20)) text += "quillbox portable launcher line " + std::to_string(text.size()) + "\n";
-    const std::string contents[] = {"", "x", std::string(4096, 'a'), std::string(4097, 'b'), noise, text};
+    const std::string contents[] = {"", "x", std::string(4096, 'a'), std::string(4097, 'b'),
+                                    std::string(100000, 'c'), noise, text};
     for (const std::string& content : contents) {
         std::string stream = compress(content, content.size() > 1000000 ? 5 : 11);
         auto out = decompress_stream(view_of(stream));
         ASSERT_TRUE(out.ok()) << out.error->text;
         ASSERT_EQ(out.value.size, content.size());
-        EXPECT_EQ(text_of(out.value.view()), content);
-        if (content.size() > 65536) {
-            EXPECT_LE(out.value.capacity, 2 * content.size());
+        EXPECT_EQ(text_of(out.value), content);
+        if (content.empty()) {
+            EXPECT_TRUE(out.value.chunks.empty());  // so the writer makes no write call
         }
+        size_t capacity = 0;
+        for (size_t i = 0; i < out.value.chunks.size(); ++i) {
+            const ByteBuffer& chunk = out.value.chunks[i];
+            EXPECT_LE(chunk.capacity, CHUNK_SIZE) << content.size();
+            if (i + 1 < out.value.chunks.size()) {
+                EXPECT_EQ(chunk.size, chunk.capacity) << content.size() << " #" << i;
+            }
+            capacity += chunk.capacity;
+        }
+        // A small file gets small blocks; a large one leaves less than one block unused.
+        const size_t unused = capacity - content.size();
+        EXPECT_LE(unused, std::max<size_t>(2 * content.size(), 8192)) << content.size();
+        EXPECT_LT(unused, CHUNK_SIZE) << content.size();
     }
 }
 

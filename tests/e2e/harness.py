@@ -17,6 +17,7 @@ import shutil
 import struct
 import subprocess
 import tempfile
+import time
 import unittest
 
 import brotli
@@ -189,3 +190,39 @@ class LauncherTestCase(unittest.TestCase):
 
     def setUp(self):
         reset_app_dir()
+
+
+def _memory_kib(pid):
+    """(peak resident, resident private) in KiB of a running process; under Wine,
+    the Windows process itself. Zeros once it is gone."""
+    fields = {}
+    try:
+        with open("/proc/%d/status" % pid) as f:
+            for line in f:
+                name, _, value = line.partition(":")
+                if name in ("VmHWM", "RssAnon"):
+                    fields[name] = int(value.split()[0])
+    except OSError:
+        pass
+    return fields.get("VmHWM", 0), fields.get("RssAnon", 0)
+
+
+def measured_run(argv, env=None, timeout=600):
+    """Runs `argv` to its end with no standard streams. Returns (status, seconds,
+    peak resident KiB, peak private KiB). The resident peak is the kernel's own
+    high-water mark; the private one is polled, so a spike shorter than a few
+    milliseconds may escape it."""
+    start = time.perf_counter()
+    # No pipes: a persistent wineserver may hold their write ends open.
+    process = subprocess.Popen(argv, env=env, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                               stderr=subprocess.DEVNULL)
+    peak, private = 0, 0
+    while process.poll() is None:
+        resident, anonymous = _memory_kib(process.pid)
+        peak, private = max(peak, resident), max(private, anonymous)
+        if time.perf_counter() - start > timeout:
+            process.kill()
+            process.wait()
+            raise subprocess.TimeoutExpired(argv, timeout)
+        time.sleep(0.002)
+    return process.returncode, time.perf_counter() - start, peak, private

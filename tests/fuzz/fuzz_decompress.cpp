@@ -23,6 +23,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (declared > (16u << 20)) return 0;
 
     auto out = quillbox::decompress_stream(quillbox::Bytes(data, size));
-    if (out.ok() && out.value.size > out.value.capacity) __builtin_trap();
+    if (!out.ok()) return 0;
+    // Blocks are filled in order and never past their room, and they add up.
+    size_t total = 0;
+    for (size_t i = 0; i < out.value.chunks.size(); ++i) {
+        const quillbox::ByteBuffer& chunk = out.value.chunks[i];
+        if (chunk.size > chunk.capacity || chunk.capacity > quillbox::CHUNK_SIZE) __builtin_trap();
+        if (i + 1 < out.value.chunks.size() && chunk.size != chunk.capacity) __builtin_trap();
+        total += chunk.size;
+    }
+    if (total != out.value.size) __builtin_trap();
     return 0;
 }

@@ -37,9 +37,9 @@ TEST(Reports, FatalReportIsWrittenExactly) {
         std::string report;
     };
     const Case cases[] = {
-        {"memory allocation of 12 bytes failed", {"libs/portable/src/bin_reader/bin_reader.cpp", 42, "grow_buffer"},
+        {"memory allocation of 12 bytes failed", {"libs/portable/src/bin_reader/bin_reader.cpp", 42, "new_buffer"},
          "quillbox: fatal: memory allocation of 12 bytes failed\n"
-         "  at libs/portable/src/bin_reader/bin_reader.cpp:42 (grow_buffer)\n"},
+         "  at libs/portable/src/bin_reader/bin_reader.cpp:42 (new_buffer)\n"},
         {"", {"f.cpp", 0, "g"}, "quillbox: fatal: \n  at f.cpp:0 (g)\n"},
         {"x", {"f.cpp", 4294967295u, "g"}, "quillbox: fatal: x\n  at f.cpp:4294967295 (g)\n"},
     };

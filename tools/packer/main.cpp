@@ -322,9 +322,9 @@ std::optional<std::string> load_payload(const fs::path& path, LoadedPayload& out
     return std::nullopt;
 }
 
-std::string entry_problem(const BinEntry& entry, const Outcome<ByteBuffer>& plain) {
+std::string entry_problem(const BinEntry& entry, const Outcome<ChunkedBytes>& plain) {
     if (!plain.ok()) return describe(*plain.error);
-    const std::string actual = md5_hex(plain.value.view());
+    const std::string actual = md5_hex(plain.value.views());
     if (digest_matches(entry.md5, actual)) return "";
     return "digest mismatch: stored " + printable(digest_text(entry.md5)) + ", content " + actual;
 }
@@ -334,7 +334,7 @@ int run_list(const fs::path& path) {
     if (std::optional<std::string> error = load_payload(path, payload)) return failure(*error);
     size_t damaged = 0;
     for (const BinEntry& entry : payload.reader.files) {
-        const Outcome<ByteBuffer> plain = decompress_stream(entry.data);
+        const Outcome<ChunkedBytes> plain = decompress_stream(entry.data);
         const std::string plain_size = plain.ok() ? std::to_string(plain.value.size) : "?";
         std::printf("%s\t%zu\t%s\t%s\n", printable(entry.name).c_str(), entry.data.size(), plain_size.c_str(),
                     printable(digest_text(entry.md5)).c_str());
@@ -354,7 +354,7 @@ int run_verify(const fs::path& path) {
     size_t bad = 0;
     uint64_t plain_bytes = 0;
     for (const BinEntry& entry : payload.reader.files) {
-        const Outcome<ByteBuffer> plain = decompress_stream(entry.data);
+        const Outcome<ChunkedBytes> plain = decompress_stream(entry.data);
         // The launcher joins names as they stand, so a name that leaves its
         // folder would write outside it: a ready payload must not hold one.
         const Outcome<fs::path> relative = unpack_relative_path(entry.name);
@@ -389,7 +389,7 @@ int run_unpack(const fs::path& path, const fs::path& folder) {
 
     for (size_t i = 0; i < targets.size(); ++i) {
         const BinEntry& entry = payload.reader.files[i];
-        const Outcome<ByteBuffer> plain = decompress_stream(entry.data);
+        const Outcome<ChunkedBytes> plain = decompress_stream(entry.data);
         const std::string problem = entry_problem(entry, plain);
         if (!problem.empty()) return failure("entry \"" + printable(entry.name) + "\": " + problem);
 
@@ -398,7 +398,14 @@ int run_unpack(const fs::path& path, const fs::path& folder) {
         // Written through a new file renamed into place, so an existing link
         // at the target is replaced rather than followed.
         std::optional<Error> error = write_file_atomically(
-            targets[i], [&](const ByteSink& sink) { return sink(plain.value.view()); }, false);
+            targets[i],
+            [&](const ByteSink& sink) {
+                for (const ByteBuffer& chunk : plain.value.chunks) {
+                    if (std::optional<Error> error = sink(chunk.view())) return error;
+                }
+                return std::optional<Error>();
+            },
+            false);
         if (error) return failure(describe(*error));
     }
     return 0;

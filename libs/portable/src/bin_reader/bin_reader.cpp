@@ -13,6 +13,7 @@ namespace {
 
 constexpr uint64_t U32_LIMIT = uint64_t{1} << 32;
 constexpr size_t INPUT_CHUNK = 4096;
+constexpr size_t MIN_CHUNK = 4096;
 
 uint32_t read_u32be(const uint8_t* p) {
     return (uint32_t{p[0]} << 24) | (uint32_t{p[1]} << 16) | (uint32_t{p[2]} << 8) | uint32_t{p[3]};
@@ -57,14 +58,33 @@ void* decoder_alloc(void*, size_t size) {
 
 void decoder_free(void*, void* p) { std::free(p); }
 
+struct DecoderFree {
+    void operator()(BrotliDecoderState* s) const { BrotliDecoderDestroyInstance(s); }
+};
+using Decoder = std::unique_ptr<BrotliDecoderState, DecoderFree>;
+
+// A decoder with the standard dictionary, allocating through the functions above.
+Decoder new_decoder() {
+    Decoder decoder(BrotliDecoderCreateInstance(decoder_alloc, decoder_free, nullptr));
+    if (!decoder) fatal_stop("the brotli decoder could not be created");  // its allocator stops first
+    return decoder;
+}
+
 }  // namespace
 
-void grow_buffer(ByteBuffer& buffer, size_t wanted) {
-    void* p = std::realloc(buffer.bytes.get(), wanted);
-    if (p == nullptr) fatal_out_of_memory(wanted);
-    (void)buffer.bytes.release();  // realloc took ownership of the old block
-    buffer.bytes.reset(static_cast<uint8_t*>(p));
-    buffer.capacity = wanted;
+ByteBuffer new_buffer(size_t capacity) {
+    ByteBuffer buffer;
+    buffer.bytes.reset(static_cast<uint8_t*>(std::malloc(capacity)));
+    if (buffer.bytes == nullptr) fatal_out_of_memory(capacity);
+    buffer.capacity = capacity;
+    return buffer;
+}
+
+std::vector<Bytes> ChunkedBytes::views() const {
+    std::vector<Bytes> out;
+    out.reserve(chunks.size());
+    for (const ByteBuffer& chunk : chunks) out.push_back(chunk.view());
+    return out;
 }
 
 Outcome<BinReader> parse_payload(Bytes payload) {
@@ -124,47 +144,46 @@ BinReader BinReader::read(Bytes payload) {
     return std::move(parsed.value);
 }
 
-Outcome<ByteBuffer> decompress_stream(Bytes data) {
-    struct DecoderFree {
-        void operator()(BrotliDecoderState* s) const { BrotliDecoderDestroyInstance(s); }
-    };
-    std::unique_ptr<BrotliDecoderState, DecoderFree> decoder(
-        BrotliDecoderCreateInstance(decoder_alloc, decoder_free, nullptr));
-    if (!decoder) fatal_stop("the brotli decoder could not be created");  // its allocator stops first
-
-    Outcome<ByteBuffer> out;
-    ByteBuffer& buffer = out.value;
-    // A stream is at most a few bytes longer than its content, so one and a half
-    // times its size stays under twice the content; doubling keeps it there.
-    grow_buffer(buffer, std::max<size_t>(data.size() + data.size() / 2, 4096));
+Outcome<ChunkedBytes> decompress_stream(Bytes data) {
+    Decoder decoder = new_decoder();
+    Outcome<ChunkedBytes> out;
+    ChunkedBytes& content = out.value;
+    // Executables shrink to a third or so, so twice the stream is a fair first guess.
+    size_t next_chunk = 2 * std::clamp<size_t>(data.size(), MIN_CHUNK / 2, CHUNK_SIZE / 2);
+    // No block until the decoder has output for it, so empty content allocates none.
+    ByteBuffer* chunk = nullptr;
 
     size_t consumed = 0;
     for (;;) {
-        size_t chunk = std::min(INPUT_CHUNK, data.size() - consumed);
+        size_t chunk_in = std::min(INPUT_CHUNK, data.size() - consumed);
         const uint8_t* next_in = data.data() + consumed;
-        size_t avail_in = chunk;
-        uint8_t* next_out = buffer.bytes.get() + buffer.size;
-        size_t avail_out = buffer.capacity - buffer.size;
+        size_t avail_in = chunk_in;
+        uint8_t* next_out = chunk ? chunk->bytes.get() + chunk->size : nullptr;
+        size_t avail_out = chunk ? chunk->capacity - chunk->size : 0;
+        const size_t room = avail_out;
         BrotliDecoderResult result =
             BrotliDecoderDecompressStream(decoder.get(), &avail_in, &next_in, &avail_out, &next_out, nullptr);
-        consumed += chunk - avail_in;
-        buffer.size = buffer.capacity - avail_out;
+        consumed += chunk_in - avail_in;
+        if (chunk) chunk->size += room - avail_out;
+        content.size += room - avail_out;
 
         switch (result) {
             case BROTLI_DECODER_RESULT_SUCCESS:
                 return out;
             case BROTLI_DECODER_RESULT_NEEDS_MORE_OUTPUT:
-                grow_buffer(buffer, buffer.capacity * 2);
+                content.chunks.push_back(new_buffer(next_chunk));
+                chunk = &content.chunks.back();
+                next_chunk = std::min(2 * next_chunk, CHUNK_SIZE);
                 break;
             case BROTLI_DECODER_RESULT_NEEDS_MORE_INPUT:
                 if (consumed == data.size()) {
-                    return failed<ByteBuffer>(invalid_data("brotli stream ends before its last block"));
+                    return failed<ChunkedBytes>(invalid_data("brotli stream ends before its last block"));
                 }
                 break;
             case BROTLI_DECODER_RESULT_ERROR:
             default: {
                 BrotliDecoderErrorCode code = BrotliDecoderGetErrorCode(decoder.get());
-                return failed<ByteBuffer>(invalid_data(std::string("brotli decoder error ") +
+                return failed<ChunkedBytes>(invalid_data(std::string("brotli decoder error ") +
                                                              std::to_string(code) + " (" +
                                                              BrotliDecoderErrorString(code) + ")"));
             }
@@ -172,8 +191,8 @@ Outcome<ByteBuffer> decompress_stream(Bytes data) {
     }
 }
 
-ByteBuffer BinEntry::decompress() const {
-    Outcome<ByteBuffer> decoded = decompress_stream(data);
+ChunkedBytes BinEntry::decompress() const {
+    Outcome<ChunkedBytes> decoded = decompress_stream(data);
     if (!decoded.ok()) fatal_stop("entry \"" + name + "\": " + describe(*decoded.error));
     return std::move(decoded.value);
 }

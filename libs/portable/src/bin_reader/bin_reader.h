@@ -21,8 +21,7 @@ namespace quillbox {
 inline constexpr std::string_view BIN_MAGIC = "quillbox";
 inline constexpr size_t DIGEST_SIZE = 32;
 
-// Bytes handed out by malloc/realloc, so that a growing buffer can be extended
-// in place instead of being copied at every step.
+// Bytes handed out by malloc, released with free.
 struct ByteBuffer {
     struct Free {
         void operator()(uint8_t* p) const { std::free(p); }
@@ -34,8 +33,21 @@ struct ByteBuffer {
     Bytes view() const { return Bytes(bytes.get(), size); }
 };
 
-// Sets the capacity to `wanted` bytes, keeping the content; out of memory is a fatal stop.
-void grow_buffer(ByteBuffer& buffer, size_t wanted);
+// An empty buffer of `capacity` bytes; out of memory is a fatal stop.
+ByteBuffer new_buffer(size_t capacity);
+
+// Decoded content in blocks filled one after the other. A block never grows, so
+// no byte is moved once the decoder has written it, and no single allocation
+// has to hold a whole large file (a 32-bit process may not find the room).
+struct ChunkedBytes {
+    std::vector<ByteBuffer> chunks;  // in order; each full but the last
+    size_t size = 0;                 // all chunks together
+
+    std::vector<Bytes> views() const;
+};
+
+// The largest block of decoded content.
+inline constexpr size_t CHUNK_SIZE = size_t{1} << 20;
 
 struct BinEntry {
     std::string name;  // decoded with replacement
@@ -43,7 +55,7 @@ struct BinEntry {
     Bytes md5;         // 32 digest characters, inside the payload, not decoded
 
     // The whole uncompressed content; a stream that does not decode is a fatal stop.
-    ByteBuffer decompress() const;
+    ChunkedBytes decompress() const;
 };
 
 struct BinReader {
@@ -57,8 +69,10 @@ struct BinReader {
 // The reader's checks with the failure as a value (for tools, tests and fuzzing).
 Outcome<BinReader> parse_payload(Bytes payload);
 
-// The decoder with the failure as a value. The output capacity never exceeds
-// twice the content size once the content passes the first allocation.
-Outcome<ByteBuffer> decompress_stream(Bytes data);
+// The decoder with the failure as a value. Blocks start near the stream's size
+// and double up to CHUNK_SIZE, so a small file takes few and a large one wastes
+// less than one block.
+Outcome<ChunkedBytes> decompress_stream(Bytes data);
+
 
 }  // namespace quillbox

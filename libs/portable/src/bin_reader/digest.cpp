@@ -1,15 +1,16 @@
 #include "bin_reader/digest.h"
 
-// The one-shot MD5 entry point keeps OpenSSL's provider machinery out of the
-// launcher; it is marked deprecated in OpenSSL 3 but stays supported.
+#include <memory>
+
+// The low-level MD5 entry points keep OpenSSL's provider machinery out of the
+// launcher; they are marked deprecated in OpenSSL 3 but stay supported.
 #define OPENSSL_SUPPRESS_DEPRECATED
 #include <openssl/md5.h>
 
 namespace quillbox {
+namespace {
 
-std::string md5_hex(Bytes bytes) {
-    unsigned char digest[MD5_DIGEST_LENGTH];
-    MD5(bytes.data(), bytes.size(), digest);
+std::string hex_of(const unsigned char (&digest)[MD5_DIGEST_LENGTH]) {
     static constexpr char HEX[] = "0123456789abcdef";
     std::string text(2 * MD5_DIGEST_LENGTH, '0');
     for (size_t i = 0; i < MD5_DIGEST_LENGTH; ++i) {
@@ -17,6 +18,39 @@ std::string md5_hex(Bytes bytes) {
         text[2 * i + 1] = HEX[digest[i] & 0x0F];
     }
     return text;
+}
+
+std::string final_hex(MD5_CTX& context) {
+    unsigned char digest[MD5_DIGEST_LENGTH];
+    MD5_Final(digest, &context);
+    return hex_of(digest);
+}
+
+}  // namespace
+
+std::string md5_hex(Bytes bytes) { return md5_hex(std::span<const Bytes>(&bytes, 1)); }
+
+std::string md5_hex(std::span<const Bytes> pieces) {
+    MD5_CTX context;
+    MD5_Init(&context);
+    for (Bytes piece : pieces) MD5_Update(&context, piece.data(), piece.size());
+    return final_hex(context);
+}
+
+Outcome<std::string> md5_hex_of_blocks(const ReadBlock& read_block) {
+    // On the heap: a quarter of the main thread's 1 MiB stack is too much to take.
+    const std::unique_ptr<uint8_t[]> block(new uint8_t[DIGEST_BLOCK_SIZE]);
+    MD5_CTX context;
+    MD5_Init(&context);
+    for (;;) {
+        Outcome<size_t> got = read_block(std::span<uint8_t>(block.get(), DIGEST_BLOCK_SIZE));
+        if (!got.ok()) return failed<std::string>(std::move(*got.error));
+        if (got.value == 0) break;
+        MD5_Update(&context, block.get(), got.value);
+    }
+    Outcome<std::string> out;
+    out.value = final_hex(context);
+    return out;
 }
 
 std::string digest_text(Bytes md5_field) { return utf8_lossy(md5_field); }

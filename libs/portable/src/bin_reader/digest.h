@@ -1,14 +1,34 @@
 // MD5 digest text and the test that tells a current file from a stale one.
 #pragma once
 
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <span>
 #include <string>
 
+#include "main/error.h"
 #include "main/text.h"
 
 namespace quillbox {
 
 // 32 lower-case hexadecimal characters, high nibble first.
 std::string md5_hex(Bytes bytes);
+
+// The digest text of the pieces one after the other, as if joined.
+std::string md5_hex(std::span<const Bytes> pieces);
+
+// Fills `into` from the start and returns how many bytes it put there; zero
+// means the end. A failure ends the reading.
+using ReadBlock = std::function<Outcome<size_t>(std::span<uint8_t> into)>;
+
+// The size of the blocks md5_hex_of_blocks reads.
+inline constexpr size_t DIGEST_BLOCK_SIZE = size_t{256} << 10;
+
+// The digest text of everything `read_block` yields, read in fixed-size blocks
+// so that a file of any size is hashed in little memory. The first failed read
+// is the result.
+Outcome<std::string> md5_hex_of_blocks(const ReadBlock& read_block);
 
 // An entry's stored digest as text: its bytes decoded with replacement.
 std::string digest_text(Bytes md5_field);

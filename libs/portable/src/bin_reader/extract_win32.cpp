@@ -57,39 +57,38 @@ bool create_folders(const std::u16string& path) {
     return true;
 }
 
-// `path` is already in its file-system form.
-Outcome<ByteBuffer> read_whole_file(const std::u16string& path) {
+// The digest text of the file at `path` (already in its file-system form), read
+// in blocks; a failure to open or read it is the result.
+Outcome<std::string> md5_hex_of_file(const std::u16string& path) {
     UniqueHandle file(CreateFileW(wide(path), GENERIC_READ, SHARE_ALL, nullptr, OPEN_EXISTING,
                                   FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!file.valid()) return failed<ByteBuffer>(last_error());
-    LARGE_INTEGER size{};
-    Outcome<ByteBuffer> out;
-    ByteBuffer& buffer = out.value;
-    // The size is a hint only: the file may change while it is read.
-    size_t capacity = GetFileSizeEx(file.get(), &size) ? static_cast<size_t>(size.QuadPart) + 1 : 8192;
-    for (;;) {
-        if (buffer.size == buffer.capacity) grow_buffer(buffer, buffer.capacity == 0 ? capacity : buffer.capacity * 2);
+    if (!file.valid()) return failed<std::string>(last_error());
+    return md5_hex_of_blocks([&](std::span<uint8_t> into) {
+        Outcome<size_t> out;
         DWORD got = 0;
-        DWORD room = static_cast<DWORD>(std::min<size_t>(buffer.capacity - buffer.size, 1u << 30));
-        if (!ReadFile(file.get(), buffer.bytes.get() + buffer.size, room, &got, nullptr)) {
-            return failed<ByteBuffer>(last_error());
+        if (!ReadFile(file.get(), into.data(), static_cast<DWORD>(into.size()), &got, nullptr)) {
+            return failed<size_t>(last_error());
         }
-        if (got == 0) return out;
-        buffer.size += got;
-    }
+        out.value = got;
+        return out;
+    });
 }
 
 // Create-always and write everything; every failure is ignored by design, and a
 // short file is repaired by the digest test of the next run.
-void write_whole_file(const std::u16string& path, Bytes content) {
+void write_whole_file(const std::u16string& path, const ChunkedBytes& content) {
     UniqueHandle file(CreateFileW(wide(path), GENERIC_WRITE, SHARE_ALL, nullptr, CREATE_ALWAYS,
                                   FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file.valid()) return;
-    while (!content.empty()) {
-        DWORD written = 0;
-        DWORD chunk = static_cast<DWORD>(std::min<size_t>(content.size(), 1u << 30));
-        if (!WriteFile(file.get(), content.data(), chunk, &written, nullptr) || written == 0) return;
-        content = content.subspan(written);
+    for (const ByteBuffer& chunk : content.chunks) {
+        for (Bytes rest = chunk.view(); !rest.empty();) {
+            DWORD written = 0;
+            if (!WriteFile(file.get(), rest.data(), static_cast<DWORD>(rest.size()), &written, nullptr) ||
+                written == 0) {
+                return;
+            }
+            rest = rest.subspan(written);
+        }
     }
 }
 
@@ -349,18 +348,18 @@ void unpack_entry(std::u16string_view app_dir, const BinEntry& entry) {
     const std::u16string on_file_system = fs_path(target);
     std::optional<std::string> on_disk;
     if (path_exists(on_file_system)) {
-        Outcome<ByteBuffer> present = read_whole_file(on_file_system);
-        if (!present.ok()) {
-            fatal_stop("failed to read \"" + utf16_to_utf8_lossy(target) + "\": " + describe(*present.error));
+        Outcome<std::string> hashed = md5_hex_of_file(on_file_system);
+        if (!hashed.ok()) {
+            fatal_stop("failed to read \"" + utf16_to_utf8_lossy(target) + "\": " + describe(*hashed.error));
         }
-        on_disk = md5_hex(present.value.view());
+        on_disk = std::move(hashed.value);
     }
     EntryPlan plan = plan_entry(entry, target, on_disk);
     for (const std::string& line : plan.lines) print_line(Stream::out, line);
     if (plan.action == EntryAction::skip) return;
 
-    ByteBuffer content = entry.decompress();
-    write_whole_file(on_file_system, content.view());
+    const ChunkedBytes content = entry.decompress();
+    write_whole_file(on_file_system, content);
 }
 
 std::optional<std::u16string> unpack_all(const BinReader& reader, bool install_mode) {
