@@ -25,6 +25,37 @@ Bytes view_of(std::string_view text) { return Bytes(reinterpret_cast<const uint8
 
 bool is_utf8(std::string_view text) { return utf8_lossy(text) == text; }
 
+std::string ascii_lower(std::string_view text) {
+    std::string out(text);
+    for (char& c : out) {
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    }
+    return out;
+}
+
+// CON, NUL, COM1 and the like name devices in every folder, with any extension.
+bool is_device_name(std::string_view part) {
+    const std::string stem = ascii_lower(part.substr(0, part.find('.')));
+    for (const char* device : {"con", "prn", "aux", "nul", "conin$", "conout$"}) {
+        if (stem == device) return true;
+    }
+    return stem.size() == 4 && (stem.starts_with("com") || stem.starts_with("lpt")) && stem[3] >= '1' && stem[3] <= '9';
+}
+
+// Why Windows cannot hold `part` as a file name, or nothing. The launcher would
+// otherwise write such an entry somewhere else: "a:b" into a stream of "a",
+// "x." into "x", "nul.txt" into the null device.
+std::optional<std::string> windows_name_problem(std::string_view part) {
+    for (char c : part) {
+        if (static_cast<unsigned char>(c) < 0x20 || std::string_view("<>:\"|?*").find(c) != std::string_view::npos) {
+            return "holds a character Windows does not allow in names";
+        }
+    }
+    if (part.ends_with('.') || part.ends_with(' ')) return "ends in a dot or a space, which Windows drops";
+    if (is_device_name(part)) return "is a Windows device name";
+    return std::nullopt;
+}
+
 // One path element of an entry name. A '\' inside a Linux file name would
 // become a folder separator on Windows, so such names cannot go in as they are.
 std::optional<Error> check_name_part(const std::string& part, const fs::path& source) {
@@ -32,6 +63,9 @@ std::optional<Error> check_name_part(const std::string& part, const fs::path& so
         return invalid_input("file name " + quoted(source) + " holds a '\\', which Windows takes as a folder separator");
     }
     if (!is_utf8(part)) return invalid_input("file name " + quoted(source) + " is not valid UTF-8");
+    if (std::optional<std::string> problem = windows_name_problem(part)) {
+        return invalid_input("file name " + quoted(source) + " " + *problem);
+    }
     return std::nullopt;
 }
 
@@ -43,14 +77,6 @@ Outcome<std::string> entry_name(const std::vector<std::string>& parts, const fs:
         name += part;
     }
     return Outcome<std::string>{std::move(name), std::nullopt};
-}
-
-std::string ascii_lower(std::string_view text) {
-    std::string out(text);
-    for (char& c : out) {
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    }
-    return out;
 }
 
 // Windows file names ignore case, so two names that differ only in case would
