@@ -9,7 +9,7 @@ PACKAGES=(
   wine wine32
   libbrotli-dev libssl-dev libgtest-dev libbenchmark-dev
   clang libclang-rt-14-dev
-  g++-mingw-w64-x86-64 wine64 python3-brotli
+  g++-mingw-w64-x86-64 g++-mingw-w64-x86-64-posix wine64 python3-brotli
   dpkg-dev perl make xz-utils
   osslsigncode openssl
 )

@@ -49,6 +49,9 @@ std::optional<std::filesystem::path> own_program();
 bool is_folder(const std::filesystem::path& path);
 bool is_file(const std::filesystem::path& path);
 
+// The folder and every missing folder above it.
+std::optional<Error> create_folders(const std::filesystem::path& path);
+
 // A regular file under a walked folder: its path elements below that folder
 // (UTF-8) and where to read it.
 struct FoundFile {

@@ -99,6 +99,13 @@ bool is_file(const fs::path& path) {
     return fs::is_regular_file(path, ec);
 }
 
+std::optional<Error> create_folders(const fs::path& path) {
+    std::error_code ec;
+    fs::create_directories(path, ec);
+    if (ec) return fs_failure("cannot create folder", path, ec);
+    return std::nullopt;
+}
+
 Outcome<std::vector<FoundFile>> walk_folder(const fs::path& folder) {
     using Result = std::vector<FoundFile>;
     Result found;

@@ -164,6 +164,17 @@ bool is_file(const fs::path& path) {
     return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
+std::optional<Error> create_folders(const fs::path& path) {
+    if (path.empty() || is_folder(path)) return std::nullopt;
+    if (const fs::path parent = path.parent_path(); parent != path) {
+        if (std::optional<Error> error = create_folders(parent)) return error;
+    }
+    if (CreateDirectoryW(wide(long_path(path)), nullptr)) return std::nullopt;
+    const DWORD code = GetLastError();
+    if (code == ERROR_ALREADY_EXISTS && is_folder(path)) return std::nullopt;  // made by someone else meanwhile
+    return os_failure("cannot create folder", path, code);
+}
+
 Outcome<std::vector<FoundFile>> walk_folder(const fs::path& folder) {
     using Result = std::vector<FoundFile>;
     Result found;

@@ -375,14 +375,12 @@ int run_unpack(const fs::path& path, const fs::path& folder) {
 
     // Every name is checked before anything is written.
     std::vector<fs::path> targets;
-    std::error_code ec;
     for (const BinEntry& entry : payload.reader.files) {
         Outcome<fs::path> relative = unpack_relative_path(entry.name);
         if (!relative.ok()) return failure(describe(*relative.error));
         targets.push_back(folder / relative.value);
     }
-    fs::create_directories(folder, ec);
-    if (ec) return failure("cannot create folder " + quoted(folder) + ": " + ec.message());
+    if (std::optional<Error> error = create_folders(folder)) return failure(describe(*error));
 
     for (size_t i = 0; i < targets.size(); ++i) {
         const BinEntry& entry = payload.reader.files[i];
@@ -390,8 +388,7 @@ int run_unpack(const fs::path& path, const fs::path& folder) {
         const std::string problem = entry_problem(entry, plain);
         if (!problem.empty()) return failure("entry \"" + printable(entry.name) + "\": " + problem);
 
-        fs::create_directories(targets[i].parent_path(), ec);
-        if (ec) return failure("cannot create folder " + quoted(targets[i].parent_path()) + ": " + ec.message());
+        if (std::optional<Error> error = create_folders(targets[i].parent_path())) return failure(describe(*error));
         // Written through a new file renamed into place, so an existing link
         // at the target is replaced rather than followed.
         std::optional<Error> error = write_file_atomically(
