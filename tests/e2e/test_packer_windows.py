@@ -14,6 +14,8 @@ from harness import PACKER, STUB, TARGET, folder_contents, to_windows, wine_envi
 PACKER_EXE = pathlib.Path(os.environ.get("QUILLBOX_PACKER_EXE", "quillbox-pack.exe"))
 WINE64 = os.environ.get("QUILLBOX_WINE64", "/usr/lib/wine/wine64")
 SAMPLE = TARGET / "sample" / "app"
+SYSTEM_LIBRARIES = {"kernel32.dll", "msvcrt.dll", "advapi32.dll", "user32.dll", "ws2_32.dll", "crypt32.dll",
+                    "shell32.dll", "ole32.dll", "bcrypt.dll"}
 
 # Sub-folders, empty files, names beyond ASCII (one outside the BMP), spaces,
 # and a path far beyond MAX_PATH, which only the \\?\ form reaches.
@@ -142,6 +144,15 @@ class WindowsPacker(unittest.TestCase):
                     self.assertEqual(text.count("\n"), 1, (side, text))
                     self.assertFalse(target.exists(), side)
                     self.assertEqual(list(out_dir.iterdir()), [], side)
+
+    def test_imports_only_system_libraries(self):
+        # A MinGW runtime DLL (libstdc++, libgcc, winpthread) among them means a
+        # packer that does not start on a machine without MinGW.
+        dump = subprocess.run(["x86_64-w64-mingw32-objdump", "-p", str(PACKER_EXE)], capture_output=True, text=True,
+                              check=True).stdout
+        imports = {line.split(":", 1)[1].strip().lower() for line in dump.splitlines() if "DLL Name:" in line}
+        self.assertIn("kernel32.dll", imports)
+        self.assertLessEqual(imports, SYSTEM_LIBRARIES)
 
     def test_usage_errors_are_the_same_bytes(self):
         for args in ([], ["build"], ["build", "folder"], ["pack", "--quality"], ["frobnicate"]):
