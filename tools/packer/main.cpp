@@ -147,7 +147,7 @@ std::optional<UsageError> parse_pack_args(Command command, const std::vector<std
         } else if (arg.starts_with("--")) {
             return UsageError{"unknown option " + std::string(arg)};
         } else if (out.files_given) {
-            out.files.emplace_back(arg);
+            out.files.push_back(path_from_text(arg));
         } else if (!out.folder) {
             out.folder = path_from_text(arg);
         } else {
