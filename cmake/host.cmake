@@ -17,24 +17,43 @@ target_include_directories(quillbox_core PUBLIC ${PORTABLE_SRC})
 target_link_libraries(quillbox_core PUBLIC PkgConfig::BROTLIDEC PkgConfig::LIBCRYPTO)
 
 add_subdirectory(tools/packer)
+# The end-to-end tests and the Windows archive take it.
+set(QUILLBOX_PACKER_EXE "" CACHE FILEPATH "quillbox-pack.exe of the Windows packer build")
 add_subdirectory(tests)
 if(QUILLBOX_UNIT_TESTS_ONLY)
   return()
 endif()
 add_subdirectory(bench)
 
-# The release archive (cpack in the host build folder): the packer, both stubs
-# and the usage text, so that packing an application needs no compiler.
+# The release archives (cpack in the host build folder), so that packing an
+# application needs no compiler: the Linux one (a .tar.gz) holds the packer,
+# the Windows one (a .zip) quillbox-pack.exe; both hold both stubs and the usage text.
 set(QUILLBOX_STUB_X86_64 "" CACHE FILEPATH "The payload-less launcher of the x86_64 target build")
-install(TARGETS quillbox-pack RUNTIME DESTINATION .)
-install(FILES ${CMAKE_SOURCE_DIR}/tools/packer/USAGE.txt DESTINATION .)
-if(QUILLBOX_STUB)
-  install(FILES ${QUILLBOX_STUB} DESTINATION .)
+# Each archive opens into a folder named like itself.
+set(linux_dir quillbox-${PROJECT_VERSION}-linux-x86_64)
+set(windows_dir quillbox-${PROJECT_VERSION}-windows-x86_64)
+install(TARGETS quillbox-pack RUNTIME DESTINATION ${linux_dir} COMPONENT linux)
+install(FILES ${CMAKE_SOURCE_DIR}/tools/packer/USAGE.txt DESTINATION ${linux_dir} COMPONENT linux)
+if(QUILLBOX_PACKER_EXE)
+  install(PROGRAMS ${QUILLBOX_PACKER_EXE} DESTINATION ${windows_dir} COMPONENT windows)
+  install(FILES ${CMAKE_SOURCE_DIR}/tools/packer/USAGE-windows.txt DESTINATION ${windows_dir} RENAME USAGE.txt
+          COMPONENT windows)
 endif()
-if(QUILLBOX_STUB_X86_64)
-  install(FILES ${QUILLBOX_STUB_X86_64} DESTINATION . RENAME quillbox-stub-x86_64.exe)
-endif()
-set(CPACK_GENERATOR TGZ)
-set(CPACK_PACKAGE_FILE_NAME quillbox-${PROJECT_VERSION}-linux-x86_64)
+foreach(component linux windows)
+  if(QUILLBOX_STUB)
+    install(FILES ${QUILLBOX_STUB} DESTINATION ${${component}_dir} COMPONENT ${component})
+  endif()
+  if(QUILLBOX_STUB_X86_64)
+    install(FILES ${QUILLBOX_STUB_X86_64} DESTINATION ${${component}_dir} RENAME quillbox-stub-x86_64.exe
+            COMPONENT ${component})
+  endif()
+endforeach()
+set(CPACK_GENERATOR TGZ ZIP)
+set(CPACK_ARCHIVE_COMPONENT_INSTALL ON)
+set(CPACK_INCLUDE_TOPLEVEL_DIRECTORY OFF)  # the install folders above are the top folders
+set(CPACK_ARCHIVE_LINUX_FILE_NAME ${linux_dir})
+set(CPACK_ARCHIVE_WINDOWS_FILE_NAME ${windows_dir})
+# Each generator packs one of the two: the tarball the Linux files, the zip the Windows ones.
+set(CPACK_PROJECT_CONFIG_FILE ${CMAKE_SOURCE_DIR}/cmake/cpack-archives.cmake)
 set(CPACK_PACKAGE_DIRECTORY ${CMAKE_BINARY_DIR}/release)
 include(CPack)

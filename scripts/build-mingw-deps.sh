@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# Cross-compiles brotli's decoder and OpenSSL's libcrypto as static libraries
-# for MinGW-w64 from Debian's source packages, and caches the result.
+# Cross-compiles brotli's decoder and encoder (the encoder for the Windows
+# packer) and OpenSSL's libcrypto as static libraries for MinGW-w64 from Debian's source packages, and caches the result.
 #
 #   prefix=$(scripts/build-mingw-deps.sh [i686|x86_64])
 #
@@ -174,21 +174,20 @@ tar -xzf "$work/src/brotli_${BROTLI_VERSION}.orig.tar.gz" -C "$work/brotli" --st
 tar -xzf "$work/src/openssl_${OPENSSL_VERSION}.orig.tar.gz" -C "$work/openssl" --strip-components=1
 
 # --- brotli ----------------------------------------------------------------
-log "building brotli $BROTLI_VERSION (decoder only)"
+log "building brotli $BROTLI_VERSION"
 run cmake -S "$work/brotli" -B "$work/brotli-build" -G Ninja \
   -DCMAKE_TOOLCHAIN_FILE="$toolchain_file" \
   -DCMAKE_BUILD_TYPE=Release \
   -DBROTLI_DISABLE_TESTS=ON \
   -DBROTLI_BUNDLED_MODE=ON
 # Its CMakeLists always adds shared libs, the encoder and the CLI: build only
-# the two static targets we link.
-run cmake --build "$work/brotli-build" --parallel "$JOBS" --target brotlicommon-static brotlidec-static
+# the static targets we link.
+run cmake --build "$work/brotli-build" --parallel "$JOBS" --target brotlicommon-static brotlidec-static brotlienc-static
 cp "$work/brotli-build/libbrotlicommon-static.a" "$stage/lib/libbrotlicommon.a"
 cp "$work/brotli-build/libbrotlidec-static.a" "$stage/lib/libbrotlidec.a"
-# No encode.h: the encoder is not built, so code using it should fail to compile
-# rather than fail to link.
+cp "$work/brotli-build/libbrotlienc-static.a" "$stage/lib/libbrotlienc.a"
 mkdir -p "$stage/include/brotli"
-cp "$work/brotli/c/include/brotli/"{decode.h,port.h,types.h} "$stage/include/brotli/"
+cp "$work/brotli/c/include/brotli/"{decode.h,encode.h,port.h,types.h} "$stage/include/brotli/"
 
 # --- openssl ---------------------------------------------------------------
 log "building openssl $OPENSSL_VERSION libcrypto (the slow part)"

@@ -4,7 +4,7 @@
 # (cached), then the host configuration (packer, unit tests, their 32-bit run,
 # fuzzers) and the target configurations (the stub, the launcher around the
 # payload, the Windows test programs), i686 and x86_64: the release archive
-# carries both stubs.
+# carries both stubs; and the Windows packer, quillbox-pack.exe (x86_64).
 #   QUILLBOX_APP=DIR|PAYLOAD  embed that application instead of the sample
 #   QUILLBOX_BUILD_DIR=DIR    build folder (default: build/)
 #
@@ -34,12 +34,16 @@ cmake -S "$root" -B "$build/host" -G Ninja \
   -DQUILLBOX_LAUNCHER="$build/target/quillbox.exe" \
   -DQUILLBOX_TARGET_BUILD="$e2e_build" -DQUILLBOX_E2E_WINE="$QUILLBOX_WINE_LOADER" \
   -DQUILLBOX_STUB="$build/target/quillbox-stub.exe" \
-  -DQUILLBOX_STUB_X86_64="$build/target-x86_64/quillbox-stub.exe" >/dev/null
+  -DQUILLBOX_STUB_X86_64="$build/target-x86_64/quillbox-stub.exe" \
+  -DQUILLBOX_PACKER_EXE="$build/packer-windows/quillbox-pack.exe" >/dev/null
 cmake --build "$build/host"
 
 configure_target i686 "$build/target"
 cmake --build "$build/target"
 configure_target x86_64 "$build/target-x86_64"
 cmake --build "$build/target-x86_64"
+cmake -S "$root" -B "$build/packer-windows" -G Ninja --toolchain "$root/cmake/packer-windows.cmake" \
+  -DQUILLBOX_WINDOWS_PACKER=ON -DQUILLBOX_DEPS_PREFIX="$("$root/scripts/build-mingw-deps.sh" x86_64 | tail -n 1)" >/dev/null
+cmake --build "$build/packer-windows"
 
 echo "launcher: $build/target/quillbox.exe" >&2

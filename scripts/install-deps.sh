@@ -11,7 +11,7 @@ PACKAGES=(
   wine wine32:i386
   libbrotli-dev libssl-dev libgtest-dev libbenchmark-dev
   clang libclang-rt-14-dev
-  g++-mingw-w64-x86-64 wine64 python3-brotli
+  g++-mingw-w64-x86-64 g++-mingw-w64-x86-64-posix wine64 python3-brotli
   dpkg-dev perl make xz-utils
   # the unit tests as a 32-bit program, run under qemu-i386
   g++-i686-linux-gnu qemu-user libbrotli-dev:i386 libssl-dev:i386 libgtest-dev:i386

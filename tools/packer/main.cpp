@@ -1,8 +1,6 @@
 // quillbox-pack: builds the payload the launcher carries and the launcher
 // around it, and lists, verifies and unpacks existing ones with the launcher's
 // own reader.
-#include <unistd.h>
-
 #include <algorithm>
 #include <charconv>
 #include <chrono>
@@ -16,6 +14,7 @@
 #include "bin_reader/bin_reader.h"
 #include "bin_reader/digest.h"
 #include "bin_reader/pe_section.h"
+#include "file_system.h"
 #include "payload_writer.h"
 #include "stub_image.h"
 
@@ -74,6 +73,7 @@ struct PackArgs {
     std::optional<fs::path> stub;
     bool verify = true;
     bool quiet = false;
+    bool terminal = false;  // standard error takes the progress line
 };
 
 int usage_failure(const std::string& text) {
@@ -98,7 +98,7 @@ std::optional<UsageError> parse_pack_args(Command command, const std::vector<std
     size_t i = 0;
     if (!build) {
         if (args.empty() || args[0].starts_with("--")) return UsageError{"pack needs an output file first"};
-        out.out = fs::path(args[i++]);
+        out.out = path_from_text(args[i++]);
     }
     for (; i < args.size(); ++i) {
         const std::string_view arg = args[i];
@@ -121,11 +121,11 @@ std::optional<UsageError> parse_pack_args(Command command, const std::vector<std
         } else if (arg == "-o" && build) {
             std::optional<std::string_view> text = value();
             if (!text) return UsageError{"-o needs an output file"};
-            out.out = fs::path(*text);
+            out.out = path_from_text(*text);
         } else if (arg == "--stub" && build) {
             std::optional<std::string_view> text = value();
             if (!text) return UsageError{"--stub needs a file"};
-            out.stub = fs::path(*text);
+            out.stub = path_from_text(*text);
         } else if (arg == "--no-verify" && build) {
             out.verify = false;
         } else if (arg == "--quiet") {
@@ -147,9 +147,9 @@ std::optional<UsageError> parse_pack_args(Command command, const std::vector<std
         } else if (arg.starts_with("--")) {
             return UsageError{"unknown option " + std::string(arg)};
         } else if (out.files_given) {
-            out.files.emplace_back(arg);
+            out.files.push_back(path_from_text(arg));
         } else if (!out.folder) {
-            out.folder = fs::path(arg);
+            out.folder = path_from_text(arg);
         } else {
             return UsageError{build ? "build takes one folder or payload file" : "pack takes one folder; use --files to list files"};
         }
@@ -217,7 +217,7 @@ std::optional<std::string> output_among_inputs(const fs::path& out, const std::v
     if (!fs::exists(out, ec)) return std::nullopt;
     for (const InputFile& input : inputs) {
         if (fs::equivalent(out, input.source, ec)) {
-            return "the output file \"" + out.string() + "\" is also an input (" + input.name + ")";
+            return "the output file " + quoted(out) + " is also an input (" + input.name + ")";
         }
     }
     return std::nullopt;
@@ -226,11 +226,10 @@ std::optional<std::string> output_among_inputs(const fs::path& out, const std::v
 // Checked before compressing, which can take minutes.
 std::optional<std::string> output_problem(const fs::path& out) {
     const fs::path out_folder = out.parent_path().empty() ? fs::path(".") : out.parent_path();
-    std::error_code ec;
-    if (!fs::is_directory(out_folder, ec)) {
-        return "cannot write \"" + out.string() + "\": folder \"" + out_folder.string() + "\" does not exist";
+    if (!is_folder(out_folder)) {
+        return "cannot write " + quoted(out) + ": folder " + quoted(out_folder) + " does not exist";
     }
-    if (fs::is_directory(out, ec)) return "cannot write \"" + out.string() + "\": it is a folder";
+    if (is_folder(out)) return "cannot write " + quoted(out) + ": it is a folder";
     return std::nullopt;
 }
 
@@ -246,7 +245,7 @@ std::optional<std::string> pack_inputs(const PackArgs& pack, Clock::time_point s
                      printable(pack.exe).c_str());
     }
 
-    ProgressLine line{!pack.quiet && ::isatty(STDERR_FILENO) == 1, start, inputs.value.size(), 0, false};
+    ProgressLine line{!pack.quiet && pack.terminal, start, inputs.value.size(), 0, false};
     for (const InputFile& input : inputs.value) line.total_bytes += input.size;
     Outcome<std::vector<PackedEntry>> entries =
         pack_entries(inputs.value, pack.compress, [&](const PackProgress& progress) { show_progress(line, progress); });
@@ -262,8 +261,9 @@ uint64_t plain_total(const std::vector<PackedEntry>& entries) {
     return plain;
 }
 
-int run_pack(const std::vector<std::string_view>& args) {
+int run_pack(const std::vector<std::string_view>& args, bool terminal) {
     PackArgs pack;
+    pack.terminal = terminal;
     if (std::optional<UsageError> error = parse_pack_args(Command::pack, args, pack)) return usage_failure(error->text);
     const Clock::time_point start = Clock::now();
     if (std::optional<std::string> problem = output_problem(pack.out)) return failure(*problem);
@@ -308,8 +308,8 @@ std::optional<std::string> read_payload_bytes(const fs::path& path, LoadedPayloa
     out.payload = Bytes(out.bytes.data(), out.bytes.size());
     if (!is_image(out.payload)) return std::nullopt;
     Outcome<Bytes> section = find_section(out.payload, ImageLayout::file, PAYLOAD_SECTION);
-    if (!section.ok()) return "cannot read the payload of \"" + path.string() + "\": " + describe(*section.error);
-    if (section.value.empty()) return "\"" + path.string() + "\" carries no payload";
+    if (!section.ok()) return "cannot read the payload of " + quoted(path) + ": " + describe(*section.error);
+    if (section.value.empty()) return quoted(path) + " carries no payload";
     out.payload = section.value;
     return std::nullopt;
 }
@@ -317,7 +317,7 @@ std::optional<std::string> read_payload_bytes(const fs::path& path, LoadedPayloa
 std::optional<std::string> load_payload(const fs::path& path, LoadedPayload& out) {
     if (std::optional<std::string> error = read_payload_bytes(path, out)) return error;
     Outcome<BinReader> parsed = parse_payload(out.payload);
-    if (!parsed.ok()) return "damaged payload \"" + path.string() + "\": " + describe(*parsed.error);
+    if (!parsed.ok()) return "damaged payload " + quoted(path) + ": " + describe(*parsed.error);
     out.reader = std::move(parsed.value);
     return std::nullopt;
 }
@@ -378,14 +378,12 @@ int run_unpack(const fs::path& path, const fs::path& folder) {
 
     // Every name is checked before anything is written.
     std::vector<fs::path> targets;
-    std::error_code ec;
     for (const BinEntry& entry : payload.reader.files) {
         Outcome<fs::path> relative = unpack_relative_path(entry.name);
         if (!relative.ok()) return failure(describe(*relative.error));
         targets.push_back(folder / relative.value);
     }
-    fs::create_directories(folder, ec);
-    if (ec) return failure("cannot create folder \"" + folder.string() + "\": " + ec.message());
+    if (std::optional<Error> error = create_folders(folder)) return failure(describe(*error));
 
     for (size_t i = 0; i < targets.size(); ++i) {
         const BinEntry& entry = payload.reader.files[i];
@@ -393,8 +391,7 @@ int run_unpack(const fs::path& path, const fs::path& folder) {
         const std::string problem = entry_problem(entry, plain);
         if (!problem.empty()) return failure("entry \"" + printable(entry.name) + "\": " + problem);
 
-        fs::create_directories(targets[i].parent_path(), ec);
-        if (ec) return failure("cannot create folder \"" + targets[i].parent_path().string() + "\": " + ec.message());
+        if (std::optional<Error> error = create_folders(targets[i].parent_path())) return failure(describe(*error));
         // Written through a new file renamed into place, so an existing link
         // at the target is replaced rather than followed.
         std::optional<Error> error = write_file_atomically(
@@ -414,11 +411,11 @@ int run_unpack(const fs::path& path, const fs::path& folder) {
 // The stub beside this program (the installed layout), else the one of the
 // build tree this program was built in.
 std::optional<fs::path> default_stub() {
-    std::error_code ec;
-    const fs::path self = fs::read_symlink("/proc/self/exe", ec);
-    if (!ec && fs::is_regular_file(self.parent_path() / STUB_NAME, ec)) return self.parent_path() / STUB_NAME;
+    if (const std::optional<fs::path> self = own_program(); self && is_file(self->parent_path() / STUB_NAME)) {
+        return self->parent_path() / STUB_NAME;
+    }
 #ifdef QUILLBOX_BUILD_TREE_STUB
-    if (fs::is_regular_file(QUILLBOX_BUILD_TREE_STUB, ec)) return fs::path(QUILLBOX_BUILD_TREE_STUB);
+    if (is_file(QUILLBOX_BUILD_TREE_STUB)) return fs::path(QUILLBOX_BUILD_TREE_STUB);
 #endif
     return std::nullopt;
 }
@@ -440,13 +437,14 @@ std::optional<std::string> ready_payload(const PackArgs& build, LoadedPayload& o
     if (!build.verify) return read_payload_bytes(path, out);
     if (std::optional<std::string> error = load_payload(path, out)) return "the payload fails verification: " + *error;
     if (std::optional<std::string> bad = first_bad_entry(out.reader)) {
-        return "the payload \"" + path.string() + "\" fails verification: " + *bad;
+        return "the payload " + quoted(path) + " fails verification: " + *bad;
     }
     return std::nullopt;
 }
 
-int run_build(const std::vector<std::string_view>& args) {
+int run_build(const std::vector<std::string_view>& args, bool terminal) {
     PackArgs build;
+    build.terminal = terminal;
     if (std::optional<UsageError> error = parse_pack_args(Command::build, args, build)) {
         return usage_failure(error->text);
     }
@@ -459,11 +457,10 @@ int run_build(const std::vector<std::string_view>& args) {
     const Bytes stub_bytes(stub.value.data(), stub.value.size());
     // A stub that cannot take a payload is refused before any compressing.
     if (Outcome<StubLayout> check = place_payload(stub_bytes, 1); !check.ok()) {
-        return failure("\"" + stub_path->string() + "\": " + check.error->text);
+        return failure(quoted(*stub_path) + ": " + check.error->text);
     }
 
-    std::error_code ec;
-    const bool from_folder = fs::is_directory(*build.folder, ec);
+    const bool from_folder = is_folder(*build.folder);
     std::vector<PackedEntry> entries;
     LoadedPayload ready;
     if (from_folder) {
@@ -483,7 +480,7 @@ int run_build(const std::vector<std::string_view>& args) {
         return failure(describe(*error));
     }
     Outcome<StubLayout> layout = place_payload(stub_bytes, payload_size);
-    if (!layout.ok()) return failure("\"" + stub_path->string() + "\": " + layout.error->text);
+    if (!layout.ok()) return failure(quoted(*stub_path) + ": " + layout.error->text);
     set_checksum(layout.value, [&](const auto& add) {
         feed_payload([&](Bytes bytes) -> std::optional<Error> {
             add(bytes);
@@ -498,33 +495,30 @@ int run_build(const std::vector<std::string_view>& args) {
         return sink(Bytes(padding.data(), padding.size()));
     });
     if (error) return failure(describe(*error));
-    // Executable like a linker's output, for whoever runs it through binfmt or copies it on.
-    std::error_code mode_ec;
-    fs::permissions(build.out, fs::perms::owner_exec | fs::perms::group_exec | fs::perms::others_exec,
-                    fs::perm_options::add, mode_ec);
+    mark_executable(build.out);
 
     if (!build.quiet) {
         const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
         const uint64_t size = layout.value.head.size() + payload_size + layout.value.padding;
-        std::fprintf(stderr, "built %s: %.1f MiB payload, %.1f MiB in all, %.1f s\n", build.out.string().c_str(),
+        std::fprintf(stderr, "built %s: %.1f MiB payload, %.1f MiB in all, %.1f s\n", path_text(build.out).c_str(),
                      double(payload_size) / MIB, double(size) / MIB, seconds);
     }
     return 0;
 }
 
-int run(const std::vector<std::string_view>& args) {
+int run(const std::vector<std::string_view>& args, bool terminal) {
     if (args.empty()) return usage_failure("no command given");
     const std::string_view command = args[0];
     const std::vector<std::string_view> rest(args.begin() + 1, args.end());
-    if (command == "pack") return run_pack(rest);
-    if (command == "build") return run_build(rest);
+    if (command == "pack") return run_pack(rest, terminal);
+    if (command == "build") return run_build(rest, terminal);
     if (command == "list" || command == "verify") {
         if (rest.size() != 1) return usage_failure(std::string(command) + " takes one payload file");
-        return command == "list" ? run_list(fs::path(rest[0])) : run_verify(fs::path(rest[0]));
+        return command == "list" ? run_list(path_from_text(rest[0])) : run_verify(path_from_text(rest[0]));
     }
     if (command == "unpack") {
         if (rest.size() != 2) return usage_failure("unpack takes a payload file and a folder");
-        return run_unpack(fs::path(rest[0]), fs::path(rest[1]));
+        return run_unpack(path_from_text(rest[0]), path_from_text(rest[1]));
     }
     if (command == "--help" || command == "-h" || command == "help") {
         std::fputs(USAGE, stdout);
@@ -537,8 +531,11 @@ int run(const std::vector<std::string_view>& args) {
 }  // namespace quillbox::pack
 
 int main(int argc, char** argv) {
-    std::vector<std::string_view> args(argv + 1, argv + argc);
-    int status = quillbox::pack::run(args);
+    const bool terminal = quillbox::pack::prepare_streams();
+    const quillbox::Outcome<std::vector<std::string>> words = quillbox::pack::program_arguments(argc, argv);
+    if (!words.ok()) return quillbox::pack::usage_failure(words.error->text);
+    const std::vector<std::string_view> args(words.value.begin(), words.value.end());
+    int status = quillbox::pack::run(args, terminal);
     // A listing cut short by a full disk or a closed pipe must not end in success.
     if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
         std::perror("quillbox-pack: cannot write to standard output");

@@ -1,13 +1,9 @@
 #include "payload_writer.h"
 
 #include <brotli/encode.h>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
-#include <cerrno>
 #include <chrono>
 #include <condition_variable>
 #include <mutex>
@@ -23,67 +19,40 @@ namespace fs = std::filesystem;
 namespace {
 
 constexpr auto PROGRESS_TICK = std::chrono::milliseconds(200);
-constexpr size_t READ_CHUNK = size_t{1} << 20;
-
-// Appended piece by piece: `"\"" + string` trips a false -Wrestrict in GCC 12.
-std::string quoted(const fs::path& path) {
-    std::string out = "\"";
-    out += path.string();
-    out += '"';
-    return out;
-}
-
-Error os_failure(std::string_view operation, const fs::path& object, int err) {
-    return plain_error(std::string(operation) + " " + quoted(object) + ": " + std::generic_category().message(err));
-}
-
-Error fs_failure(std::string_view operation, const fs::path& object, const std::error_code& ec) {
-    return plain_error(std::string(operation) + " " + quoted(object) + ": " + ec.message());
-}
 
 Bytes view_of(const std::vector<uint8_t>& bytes) { return Bytes(bytes.data(), bytes.size()); }
 Bytes view_of(std::string_view text) { return Bytes(reinterpret_cast<const uint8_t*>(text.data()), text.size()); }
 
 bool is_utf8(std::string_view text) { return utf8_lossy(text) == text; }
 
-struct FileDescriptor {
-    int fd = -1;
-
-    FileDescriptor() = default;
-    explicit FileDescriptor(int descriptor) : fd(descriptor) {}
-    FileDescriptor(const FileDescriptor&) = delete;
-    FileDescriptor& operator=(const FileDescriptor&) = delete;
-    ~FileDescriptor() {
-        if (fd >= 0) ::close(fd);
+std::string ascii_lower(std::string_view text) {
+    std::string out(text);
+    for (char& c : out) {
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
     }
+    return out;
+}
 
-    // For written files, whose close can report a lost write.
-    int close_now() {
-        int result = ::close(fd);
-        fd = -1;
-        return result;
+// CON, NUL, COM1 and the like name devices in every folder, with any extension.
+bool is_device_name(std::string_view part) {
+    const std::string stem = ascii_lower(part.substr(0, part.find('.')));
+    for (const char* device : {"con", "prn", "aux", "nul", "conin$", "conout$"}) {
+        if (stem == device) return true;
     }
-};
+    return stem.size() == 4 && (stem.starts_with("com") || stem.starts_with("lpt")) && stem[3] >= '1' && stem[3] <= '9';
+}
 
-struct TemporaryFile {
-    fs::path path;
-    FileDescriptor file;
-    bool keep = false;
-
-    ~TemporaryFile() {
-        if (!keep && !path.empty()) ::unlink(path.c_str());
-    }
-};
-
-std::optional<Error> write_all(int fd, Bytes bytes, const fs::path& path) {
-    while (!bytes.empty()) {
-        ssize_t written = ::write(fd, bytes.data(), bytes.size());
-        if (written < 0) {
-            if (errno == EINTR) continue;
-            return os_failure("cannot write", path, errno);
+// Why Windows cannot hold `part` as a file name, or nothing. The launcher would
+// otherwise write such an entry somewhere else: "a:b" into a stream of "a",
+// "x." into "x", "nul.txt" into the null device.
+std::optional<std::string> windows_name_problem(std::string_view part) {
+    for (char c : part) {
+        if (static_cast<unsigned char>(c) < 0x20 || std::string_view("<>:\"|?*").find(c) != std::string_view::npos) {
+            return "holds a character Windows does not allow in names";
         }
-        bytes = bytes.subspan(static_cast<size_t>(written));
     }
+    if (part.ends_with('.') || part.ends_with(' ')) return "ends in a dot or a space, which Windows drops";
+    if (is_device_name(part)) return "is a Windows device name";
     return std::nullopt;
 }
 
@@ -94,6 +63,9 @@ std::optional<Error> check_name_part(const std::string& part, const fs::path& so
         return invalid_input("file name " + quoted(source) + " holds a '\\', which Windows takes as a folder separator");
     }
     if (!is_utf8(part)) return invalid_input("file name " + quoted(source) + " is not valid UTF-8");
+    if (std::optional<std::string> problem = windows_name_problem(part)) {
+        return invalid_input("file name " + quoted(source) + " " + *problem);
+    }
     return std::nullopt;
 }
 
@@ -105,23 +77,6 @@ Outcome<std::string> entry_name(const std::vector<std::string>& parts, const fs:
         name += part;
     }
     return Outcome<std::string>{std::move(name), std::nullopt};
-}
-
-// The last `count` elements of `path`: an entry's path below the walked folder,
-// however that folder was spelled.
-std::vector<std::string> last_parts(const fs::path& path, size_t count) {
-    std::vector<std::string> parts;
-    for (const fs::path& part : path) parts.push_back(part.string());
-    parts.erase(parts.begin(), parts.end() - static_cast<std::ptrdiff_t>(std::min(count, parts.size())));
-    return parts;
-}
-
-std::string ascii_lower(std::string_view text) {
-    std::string out(text);
-    for (char& c : out) {
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    }
-    return out;
 }
 
 // Windows file names ignore case, so two names that differ only in case would
@@ -180,37 +135,21 @@ std::optional<Error> check_entries(const std::vector<PackedEntry>& entries, std:
 
 }  // namespace
 
+Error fs_failure(std::string_view operation, const fs::path& object, const std::error_code& ec) {
+    return plain_error(std::string(operation) + " " + quoted(object) + ": " + ec.message());
+}
+
 Outcome<std::vector<InputFile>> collect_folder(const fs::path& folder) {
     using Result = std::vector<InputFile>;
+    Outcome<std::vector<FoundFile>> found = walk_folder(folder);
+    if (!found.ok()) return failed<Result>(*found.error);
     Result inputs;
-    std::error_code ec;
-    // Symbolic links to folders are not entered: a link can point back up the
-    // tree (an endless walk) or at files already packed, and the launcher can
-    // only recreate plain files, so their content would be stored twice.
-    fs::recursive_directory_iterator it(folder, fs::directory_options::none, ec);
-    if (ec) return failed<Result>(fs_failure("cannot open folder", folder, ec));
-    fs::path last = folder;
-    for (const fs::recursive_directory_iterator end; it != end; it.increment(ec)) {
-        if (ec) break;
-        const fs::directory_entry& entry = *it;
-        last = entry.path();
-        std::error_code status_ec;
-        const fs::file_status target = entry.status(status_ec);  // follows links to files
-        if (status_ec) {
-            std::error_code link_ec;
-            if (entry.is_symlink(link_ec)) return failed<Result>(fs_failure("cannot follow link", entry.path(), status_ec));
-            return failed<Result>(fs_failure("cannot inspect", entry.path(), status_ec));
-        }
-        // Folders are walked; sockets, FIFOs and devices have no content to store.
-        if (!fs::is_regular_file(target)) continue;
-
-        Outcome<std::string> name = entry_name(last_parts(entry.path(), size_t(it.depth()) + 1), entry.path());
+    inputs.reserve(found.value.size());
+    for (const FoundFile& file : found.value) {
+        Outcome<std::string> name = entry_name(file.parts, file.source);
         if (!name.ok()) return failed<Result>(*name.error);
-        const uint64_t size = entry.file_size(status_ec);
-        inputs.push_back(InputFile{std::move(name.value), entry.path(), status_ec ? 0 : size});
+        inputs.push_back(InputFile{std::move(name.value), file.source, file.size});
     }
-    if (ec) return failed<Result>(fs_failure("cannot list folder", last, ec));
-
     std::sort(inputs.begin(), inputs.end(), [](const InputFile& a, const InputFile& b) { return a.name < b.name; });
     if (std::optional<Error> error = check_unique_names(inputs)) return failed<Result>(*error);
     return Outcome<Result>{std::move(inputs), std::nullopt};
@@ -228,7 +167,7 @@ Outcome<std::vector<InputFile>> collect_files(const std::vector<fs::path>& files
         if (base.empty() || base == "." || base == "..") {
             return failed<Result>(invalid_input(quoted(file) + " has no file name"));
         }
-        Outcome<std::string> name = entry_name({base.string()}, file);
+        Outcome<std::string> name = entry_name({path_text(base)}, file);
         if (!name.ok()) return failed<Result>(*name.error);
         const uint64_t size = fs::file_size(file, ec);
         inputs.push_back(InputFile{std::move(name.value), file, ec ? 0 : size});
@@ -395,62 +334,6 @@ Outcome<std::vector<uint8_t>> encode_payload(const std::vector<PackedEntry>& ent
     return Outcome<std::vector<uint8_t>>{std::move(out), std::nullopt};
 }
 
-Outcome<std::vector<uint8_t>> read_whole_file(const fs::path& path) {
-    using Result = std::vector<uint8_t>;
-    // O_NONBLOCK: a FIFO put where a file was must not hang the open; it is refused below.
-    FileDescriptor file(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
-    if (file.fd < 0) return failed<Result>(os_failure("cannot open", path, errno));
-    struct stat info {};
-    if (::fstat(file.fd, &info) != 0) return failed<Result>(os_failure("cannot inspect", path, errno));
-    if (!S_ISREG(info.st_mode)) return failed<Result>(invalid_input(quoted(path) + " is not a regular file"));
-
-    // One byte beyond the known size, so that a file read whole ends in one more short read.
-    Result bytes(static_cast<size_t>(info.st_size) + 1);
-    size_t filled = 0;
-    for (;;) {
-        if (filled == bytes.size()) bytes.resize(bytes.size() + std::max(bytes.size(), READ_CHUNK));
-        ssize_t got = ::read(file.fd, bytes.data() + filled, bytes.size() - filled);
-        if (got < 0) {
-            if (errno == EINTR) continue;
-            return failed<Result>(os_failure("cannot read", path, errno));
-        }
-        if (got == 0) break;
-        filled += static_cast<size_t>(got);
-    }
-    bytes.resize(filled);
-    return Outcome<Result>{std::move(bytes), std::nullopt};
-}
-
-std::optional<Error> write_file_atomically(const fs::path& target,
-                                           const std::function<std::optional<Error>(const ByteSink&)>& fill,
-                                           bool durable) {
-    const std::string base = target.filename().string();
-    if (base.empty() || base == "." || base == "..") return invalid_input(quoted(target) + " names no file");
-
-    TemporaryFile temp;
-    for (unsigned attempt = 0;; ++attempt) {
-        fs::path candidate = target.parent_path() /
-                             ("." + base + "." + std::to_string(::getpid()) + "-" + std::to_string(attempt) + ".tmp");
-        int fd = ::open(candidate.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-        if (fd >= 0) {
-            temp.path = std::move(candidate);
-            temp.file.fd = fd;
-            break;
-        }
-        if (errno != EEXIST || attempt == 99) return os_failure("cannot create temporary file", candidate, errno);
-    }
-
-    const ByteSink sink = [&](Bytes bytes) { return write_all(temp.file.fd, bytes, temp.path); };
-    if (std::optional<Error> error = fill(sink)) return error;
-    if (durable && ::fsync(temp.file.fd) != 0) return os_failure("cannot flush", temp.path, errno);
-    if (temp.file.close_now() != 0) return os_failure("cannot close", temp.path, errno);
-    if (::rename(temp.path.c_str(), target.c_str()) != 0) {
-        return os_failure("cannot rename " + quoted(temp.path) + " to", target, errno);
-    }
-    temp.keep = true;
-    return std::nullopt;
-}
-
 Outcome<fs::path> unpack_relative_path(std::string_view name) {
     auto refuse = [&](std::string_view why) {
         return failed<fs::path>(invalid_input("entry name \"" + printable(name) + "\" " + std::string(why)));
@@ -464,7 +347,7 @@ Outcome<fs::path> unpack_relative_path(std::string_view name) {
         size_t end = std::min(name.find_first_of("\\/", start), name.size());
         const std::string_view part = name.substr(start, end - start);
         if (part == "..") return refuse("leaves the folder through \"..\"");
-        if (!part.empty() && part != ".") relative /= std::string(part);
+        if (!part.empty() && part != ".") relative /= path_from_text(part);
         start = end + 1;
     }
     if (relative.empty()) return refuse("names no file");

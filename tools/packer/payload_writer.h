@@ -1,6 +1,5 @@
 // Building a payload on the host: which files go in and under what names, their
-// compression, the byte layout, and the file handling the packer's subcommands
-// share (whole-file reads, atomic replacement, safe unpack paths).
+// compression, the byte layout, and safe unpack paths.
 //
 //   "quillbox"  entry*  "quillbox"  launch path (to the end)
 //   entry = N:u32be  name[N]  M:u32be  data[M]  md5_hex[32]
@@ -15,6 +14,7 @@
 #include <string_view>
 #include <vector>
 
+#include "file_system.h"
 #include "main/error.h"
 #include "main/text.h"
 
@@ -53,9 +53,6 @@ struct PackProgress {
 // Called from the calling thread, several times a second and once at the end.
 using ProgressFn = std::function<void(const PackProgress&)>;
 
-// Where payload bytes go; an error stops the writer.
-using ByteSink = std::function<std::optional<Error>(Bytes)>;
-
 // Every regular file under `folder`, named ".\" + relative path with '\', sorted
 // by the names' bytes.
 Outcome<std::vector<InputFile>> collect_folder(const std::filesystem::path& folder);
@@ -86,17 +83,6 @@ Outcome<uint64_t> payload_size(std::span<const EntrySize> entries, uint64_t exe_
 std::optional<Error> write_payload(const std::vector<PackedEntry>& entries, std::string_view exe, const ByteSink& sink);
 
 Outcome<std::vector<uint8_t>> encode_payload(const std::vector<PackedEntry>& entries, std::string_view exe);
-
-// The whole content of a file.
-Outcome<std::vector<uint8_t>> read_whole_file(const std::filesystem::path& path);
-
-// Writes `target` through a temporary file in the same folder that is renamed
-// over it at the end: readers see the old file or the complete new one, and a
-// failure leaves no temporary file and the old file untouched. `durable` adds
-// an fsync before the rename, so that a crash cannot leave the name on lost data.
-std::optional<Error> write_file_atomically(const std::filesystem::path& target,
-                                           const std::function<std::optional<Error>(const ByteSink&)>& fill,
-                                           bool durable = true);
 
 // Where an entry goes under an unpack folder: '\' and '/' separate, "." and
 // empty parts are dropped. Rooted, drive-qualified, ".." and NUL-holding names

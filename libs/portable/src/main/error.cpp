@@ -17,6 +17,13 @@ Error invalid_input(std::string text) { return error_of(ErrorKind::invalid_input
 Error invalid_data(std::string text) { return error_of(ErrorKind::invalid_data, std::move(text)); }
 Error out_of_memory_error(std::string text) { return error_of(ErrorKind::out_of_memory, std::move(text)); }
 
+Error plain_os_error(uint32_t code, std::string text) {
+    Error error = plain_error(std::move(text));
+    error.os_code = code;
+    error.from_os = true;
+    return error;
+}
+
 Error os_error(uint32_t code, std::string system_text) {
     Error error = error_of(os_error_kind(code), std::move(system_text));
     error.os_code = code;

@@ -47,6 +47,9 @@ Error out_of_memory_error(std::string text);
 // An operating-system error with its kind and the system's own text.
 Error os_error(uint32_t code, std::string system_text);
 
+// An operating-system error shown by its text and code alone, with no kind.
+Error plain_os_error(uint32_t code, std::string text);
+
 // The kind as the reports show it; empty for ErrorKind::none.
 const char* kind_name(ErrorKind kind);
 

@@ -1,0 +1,86 @@
+// What the packer needs from the operating system: paths as UTF-8 text, the
+// folder walk, whole-file reads, atomic replacement, its own location and its
+// standard streams. file_system_posix.cpp and file_system_win32.cpp implement it;
+// everything else in the packer is the same on both.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <system_error>
+#include <vector>
+
+#include "main/error.h"
+#include "main/text.h"
+
+namespace quillbox::pack {
+
+// A path as UTF-8 text, and back. Never through the narrow code page, which
+// on Windows cannot spell every file name.
+std::string path_text(const std::filesystem::path& path);
+std::filesystem::path path_from_text(std::string_view text);
+
+// The path in double quotes, for messages. Appended piece by piece:
+// `"\"" + string` trips a false -Wrestrict in GCC 12.
+inline std::string quoted(const std::filesystem::path& path) {
+    std::string out = "\"";
+    out += path_text(path);
+    out += '"';
+    return out;
+}
+
+// "operation "object": why", from a std::filesystem failure.
+Error fs_failure(std::string_view operation, const std::filesystem::path& object, const std::error_code& ec);
+
+// The arguments as UTF-8, or a word for why one cannot be.
+Outcome<std::vector<std::string>> program_arguments(int argc, char** argv);
+
+// Puts the standard streams in the state the packer writes them in (bytes
+// unchanged, UTF-8 on a console); whether standard error is a terminal that
+// takes the progress line's cursor controls.
+bool prepare_streams();
+
+// The running packer's own file.
+std::optional<std::filesystem::path> own_program();
+
+bool is_folder(const std::filesystem::path& path);
+bool is_file(const std::filesystem::path& path);
+
+// The folder and every missing folder above it.
+std::optional<Error> create_folders(const std::filesystem::path& path);
+
+// A regular file under a walked folder: its path elements below that folder
+// (UTF-8) and where to read it.
+struct FoundFile {
+    std::vector<std::string> parts;
+    std::filesystem::path source;
+    uint64_t size = 0;  // at the walk; for progress only
+};
+
+// Every regular file under `folder`, in no particular order. Links to folders
+// are not entered: a link can point back up the tree (an endless walk) or at
+// files already packed, and the launcher can only recreate plain files.
+Outcome<std::vector<FoundFile>> walk_folder(const std::filesystem::path& folder);
+
+// Where bytes go; an error stops the writer.
+using ByteSink = std::function<std::optional<Error>(Bytes)>;
+
+// The whole content of a file.
+Outcome<std::vector<uint8_t>> read_whole_file(const std::filesystem::path& path);
+
+// Writes `target` through a temporary file in the same folder that is renamed
+// over it at the end: readers see the old file or the complete new one, and a
+// failure leaves no temporary file and the old file untouched. `durable` flushes
+// the data to the disk before the rename, so that a crash cannot leave the name
+// on lost data.
+std::optional<Error> write_file_atomically(const std::filesystem::path& target,
+                                           const std::function<std::optional<Error>(const ByteSink&)>& fill,
+                                           bool durable = true);
+
+// Marks a built launcher executable where the file system keeps such a mark.
+void mark_executable(const std::filesystem::path& path);
+
+}  // namespace quillbox::pack

@@ -1,0 +1,252 @@
+// The packer's operating-system layer on Windows. Files are reached through
+// their \\?\ form, so folders deeper than MAX_PATH pack like any other, and
+// text crosses the boundary as UTF-16, never through the ANSI code page.
+#include <fcntl.h>
+#include <io.h>
+
+#include <algorithm>
+#include <cstdio>
+
+#include "file_system.h"
+#include "main/command_line.h"
+#include "main/win32.h"
+
+namespace quillbox::pack {
+namespace fs = std::filesystem;
+namespace {
+
+// ReadFile and WriteFile take 32-bit lengths.
+constexpr size_t IO_CHUNK = size_t{1} << 30;
+constexpr size_t READ_GROWTH = size_t{1} << 20;
+
+// Reports keep the Linux packer's shape ("cannot open "x": why") and add the code.
+Error os_failure(std::string_view operation, const fs::path& object, DWORD code) {
+    return plain_os_error(code, std::string(operation) + " " + quoted(object) + ": " + system_message(code));
+}
+
+std::u16string native(const fs::path& path) { return std::u16string(u16(path.c_str())); }
+
+// The \\?\ form of `path`: absolute, and free of MAX_PATH.
+std::u16string long_path(const fs::path& path) {
+    const std::u16string text = native(path);
+    if (text.starts_with(u"\\\\?\\") || text.starts_with(u"\\\\.\\")) return text;
+    const std::optional<std::u16string> full = full_path_name(text);
+    if (!full) return text;
+    if (full->starts_with(u"\\\\")) return u"\\\\?\\UNC\\" + full->substr(2);
+    return u"\\\\?\\" + *full;
+}
+
+
+struct TemporaryFile {
+    fs::path path;
+    UniqueHandle file;
+    bool keep = false;
+
+    ~TemporaryFile() {
+        file.reset();  // an open file cannot be deleted
+        if (!keep && !path.empty()) DeleteFileW(wide(long_path(path)));
+    }
+};
+
+std::optional<Error> write_all(HANDLE file, Bytes bytes, const fs::path& path) {
+    while (!bytes.empty()) {
+        DWORD written = 0;
+        const auto size = static_cast<DWORD>(std::min(bytes.size(), IO_CHUNK));
+        if (!WriteFile(file, bytes.data(), size, &written, nullptr)) return os_failure("cannot write", path, GetLastError());
+        bytes = bytes.subspan(written);
+    }
+    return std::nullopt;
+}
+
+DWORD attributes_of(const fs::path& path) { return GetFileAttributesW(wide(long_path(path))); }
+
+std::u16string module_path_or_empty() { return own_module_path().value; }
+
+struct PendingFolder {
+    fs::path path;
+    std::vector<std::string> parts;
+};
+
+// One folder's files into `found` and its sub-folders into `pending`.
+std::optional<Error> list_folder(const PendingFolder& folder, std::vector<FoundFile>& found,
+                                 std::vector<PendingFolder>& pending) {
+    std::u16string pattern = long_path(folder.path);
+    if (!pattern.ends_with(u'\\')) pattern += u'\\';
+    pattern += u'*';
+    WIN32_FIND_DATAW data{};
+    UniqueFind find = open_find(FindFirstFileExW(wide(pattern), FindExInfoBasic, &data, FindExSearchNameMatch,
+                                                 nullptr, FIND_FIRST_EX_LARGE_FETCH));
+    if (!find) {
+        const DWORD code = GetLastError();
+        return os_failure(folder.parts.empty() ? "cannot open folder" : "cannot list folder", folder.path, code);
+    }
+    do {
+        const std::u16string_view name = u16(data.cFileName);
+        if (name == u"." || name == u"..") continue;
+        const fs::path path = folder.path / data.cFileName;
+        const std::optional<std::string> part = utf16_to_utf8(name);
+        if (!part) return invalid_input("file name " + quoted(path) + " is not valid UTF-16");
+        std::vector<std::string> parts = folder.parts;
+        parts.push_back(*part);
+        if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+            // Junctions and links to folders are not entered.
+            if (!(data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)) pending.push_back({path, std::move(parts)});
+            continue;
+        }
+        const uint64_t size = (uint64_t{data.nFileSizeHigh} << 32) | data.nFileSizeLow;
+        found.push_back(FoundFile{std::move(parts), path, size});
+    } while (FindNextFileW(find.get(), &data));
+    const DWORD code = GetLastError();
+    if (code != ERROR_NO_MORE_FILES) return os_failure("cannot list folder", folder.path, code);
+    return std::nullopt;
+}
+
+}  // namespace
+
+std::string path_text(const fs::path& path) { return utf16_to_utf8_lossy(u16(path.c_str())); }
+
+fs::path path_from_text(std::string_view text) {
+    const std::u16string wide_text = utf8_to_utf16(text);
+    return fs::path(std::wstring(reinterpret_cast<const wchar_t*>(wide_text.data()), wide_text.size()));
+}
+
+Outcome<std::vector<std::string>> program_arguments(int, char**) {
+    // The CRT's argv went through the ANSI code page; the command line itself did not.
+    const std::vector<std::u16string> words = split_command_line(u16(GetCommandLineW()), module_path_or_empty);
+    std::vector<std::string> args;
+    for (size_t i = 1; i < words.size(); ++i) {
+        std::optional<std::string> arg = utf16_to_utf8(words[i]);
+        if (!arg) {
+            return failed<std::vector<std::string>>(
+                invalid_input("argument " + std::to_string(i) + " holds an unpaired surrogate"));
+        }
+        args.push_back(std::move(*arg));
+    }
+    return Outcome<std::vector<std::string>>{std::move(args), std::nullopt};
+}
+
+bool prepare_streams() {
+    // Text mode would turn every "\n" into "\r\n"; the lines are the same bytes as on Linux.
+    _setmode(_fileno(stdout), _O_BINARY);
+    _setmode(_fileno(stderr), _O_BINARY);
+    // The progress line redraws itself with cursor controls, which a console
+    // takes only with virtual-terminal processing on.
+    const HANDLE err = GetStdHandle(STD_ERROR_HANDLE);
+    DWORD mode = 0;
+    if (!GetConsoleMode(err, &mode)) return false;
+    return SetConsoleMode(err, mode | ENABLE_VIRTUAL_TERMINAL_PROCESSING) != 0;
+}
+
+std::optional<fs::path> own_program() {
+    Outcome<std::u16string> path = own_module_path();
+    if (!path.ok()) return std::nullopt;
+    return fs::path(std::wstring(wide(path.value)));
+}
+
+bool is_folder(const fs::path& path) {
+    const DWORD attributes = attributes_of(path);
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+bool is_file(const fs::path& path) {
+    const DWORD attributes = attributes_of(path);
+    return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+std::optional<Error> create_folders(const fs::path& path) {
+    if (path.empty() || is_folder(path)) return std::nullopt;
+    if (const fs::path parent = path.parent_path(); parent != path) {
+        if (std::optional<Error> error = create_folders(parent)) return error;
+    }
+    if (CreateDirectoryW(wide(long_path(path)), nullptr)) return std::nullopt;
+    const DWORD code = GetLastError();
+    if (code == ERROR_ALREADY_EXISTS && is_folder(path)) return std::nullopt;  // made by someone else meanwhile
+    return os_failure("cannot create folder", path, code);
+}
+
+Outcome<std::vector<FoundFile>> walk_folder(const fs::path& folder) {
+    using Result = std::vector<FoundFile>;
+    Result found;
+    // A list of folders still to read instead of recursion: the depth is the tree's.
+    std::vector<PendingFolder> pending{{folder, {}}};
+    while (!pending.empty()) {
+        const PendingFolder next = std::move(pending.back());
+        pending.pop_back();
+        if (std::optional<Error> error = list_folder(next, found, pending)) return failed<Result>(*error);
+    }
+    return Outcome<Result>{std::move(found), std::nullopt};
+}
+
+Outcome<std::vector<uint8_t>> read_whole_file(const fs::path& path) {
+    using Result = std::vector<uint8_t>;
+    // Backup semantics opens a folder too, so that it is refused as not a file
+    // rather than as access denied.
+    UniqueHandle file(CreateFileW(wide(long_path(path)), GENERIC_READ,
+                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                  FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN | FILE_FLAG_BACKUP_SEMANTICS,
+                                  nullptr));
+    if (!file.valid()) return failed<Result>(os_failure("cannot open", path, GetLastError()));
+    BY_HANDLE_FILE_INFORMATION info{};
+    if (GetFileType(file.get()) != FILE_TYPE_DISK || !GetFileInformationByHandle(file.get(), &info) ||
+        (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
+        return failed<Result>(invalid_input(quoted(path) + " is not a regular file"));
+    }
+
+    // One byte beyond the known size, so that a file read whole ends in one more short read.
+    const uint64_t size = (uint64_t{info.nFileSizeHigh} << 32) | info.nFileSizeLow;
+    Result bytes(static_cast<size_t>(size) + 1);
+    size_t filled = 0;
+    for (;;) {
+        if (filled == bytes.size()) bytes.resize(bytes.size() + std::max(bytes.size(), READ_GROWTH));
+        DWORD got = 0;
+        const auto want = static_cast<DWORD>(std::min(bytes.size() - filled, IO_CHUNK));
+        if (!ReadFile(file.get(), bytes.data() + filled, want, &got, nullptr)) {
+            return failed<Result>(os_failure("cannot read", path, GetLastError()));
+        }
+        if (got == 0) break;
+        filled += got;
+    }
+    bytes.resize(filled);
+    return Outcome<Result>{std::move(bytes), std::nullopt};
+}
+
+std::optional<Error> write_file_atomically(const fs::path& target,
+                                           const std::function<std::optional<Error>(const ByteSink&)>& fill,
+                                           bool durable) {
+    const std::string base = path_text(target.filename());
+    if (base.empty() || base == "." || base == "..") return invalid_input(quoted(target) + " names no file");
+
+    TemporaryFile temp;
+    for (unsigned attempt = 0;; ++attempt) {
+        fs::path candidate = target.parent_path() / path_from_text("." + base + "." +
+                                                                   std::to_string(GetCurrentProcessId()) + "-" +
+                                                                   std::to_string(attempt) + ".tmp");
+        HANDLE file = CreateFileW(wide(long_path(candidate)), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                  FILE_ATTRIBUTE_NORMAL, nullptr);
+        const DWORD code = GetLastError();
+        if (file != INVALID_HANDLE_VALUE) {
+            temp.path = std::move(candidate);
+            temp.file = UniqueHandle(file);
+            break;
+        }
+        if ((code != ERROR_FILE_EXISTS && code != ERROR_ALREADY_EXISTS) || attempt == 99) {
+            return os_failure("cannot create temporary file", candidate, code);
+        }
+    }
+
+    const ByteSink sink = [&](Bytes bytes) { return write_all(temp.file.get(), bytes, temp.path); };
+    if (std::optional<Error> error = fill(sink)) return error;
+    if (durable && !FlushFileBuffers(temp.file.get())) return os_failure("cannot flush", temp.path, GetLastError());
+    const HANDLE written = temp.file.release();
+    if (!CloseHandle(written)) return os_failure("cannot close", temp.path, GetLastError());
+    const DWORD flags = MOVEFILE_REPLACE_EXISTING | (durable ? MOVEFILE_WRITE_THROUGH : 0);
+    if (!MoveFileExW(wide(long_path(temp.path)), wide(long_path(target)), flags)) {
+        return os_failure("cannot rename " + quoted(temp.path) + " to", target, GetLastError());
+    }
+    temp.keep = true;
+    return std::nullopt;
+}
+
+void mark_executable(const fs::path&) {}  // Windows runs any .exe
+
+}  // namespace quillbox::pack
