@@ -119,7 +119,9 @@ class ReleaseArchive(Work):
         if not host:
             self.skipTest("QUILLBOX_HOST_BUILD is not set")
         prefix = self.dir / "release"
-        subprocess.run(["cmake", "--install", host, "--prefix", str(prefix)], check=True, capture_output=True)
+        subprocess.run(["cmake", "--install", host, "--prefix", str(prefix), "--component", "linux"], check=True,
+                       capture_output=True)
+        (prefix,) = prefix.iterdir()  # the archive's top folder
         self.assertEqual(sorted(p.name for p in prefix.iterdir()),
                          ["USAGE.txt", "quillbox-pack", "quillbox-stub-x86_64.exe", "quillbox-stub.exe"])
         self.assertEqual(machine_of((prefix / "quillbox-stub.exe").read_bytes()), 0x14C)

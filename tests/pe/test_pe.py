@@ -22,8 +22,8 @@ class PeImage:
         self.data = data
         pe = struct.unpack_from("<I", data, 0x3C)[0]
         assert data[pe:pe + 4] == b"PE\0\0", "no PE signature"
-        self.machine, sections, _, _, _, optional_size, self.characteristics = struct.unpack_from("<HHIIIHH", data,
-                                                                                                  pe + 4)
+        (self.machine, sections, _, _, _, optional_size,
+         self.file_characteristics) = struct.unpack_from("<HHIIIHH", data, pe + 4)
         opt = pe + 24
         self.magic = struct.unpack_from("<H", data, opt)[0]
         self.section_alignment, self.file_alignment = struct.unpack_from("<II", data, opt + 32)
@@ -112,7 +112,7 @@ class LauncherImage(unittest.TestCase):
         self.assertEqual(self.image.machine, 0x14C)  # i386
         self.assertEqual(self.image.magic, 0x10B)  # PE32
         self.assertEqual(self.image.subsystem, 2)  # Windows GUI
-        self.assertTrue(self.image.characteristics & 0x0020, "not large address aware")
+        self.assertTrue(self.image.file_characteristics & 0x0020, "not large address aware")
 
     def test_imports_only_system_dlls(self):
         imports = {name.lower() for name in self.image.imports()}
