@@ -40,13 +40,17 @@ std::string md5_hex(std::span<const Bytes> pieces) {
 Outcome<std::string> md5_hex_of_blocks(const ReadBlock& read_block) {
     // On the heap: a quarter of the main thread's 1 MiB stack is too much to take.
     const std::unique_ptr<uint8_t[]> block(new uint8_t[DIGEST_BLOCK_SIZE]);
+    return md5_hex_of_blocks(read_block, std::span<uint8_t>(block.get(), DIGEST_BLOCK_SIZE));
+}
+
+Outcome<std::string> md5_hex_of_blocks(const ReadBlock& read_block, std::span<uint8_t> block) {
     MD5_CTX context;
     MD5_Init(&context);
     for (;;) {
-        Outcome<size_t> got = read_block(std::span<uint8_t>(block.get(), DIGEST_BLOCK_SIZE));
+        Outcome<size_t> got = read_block(block);
         if (!got.ok()) return failed<std::string>(std::move(*got.error));
         if (got.value == 0) break;
-        MD5_Update(&context, block.get(), got.value);
+        MD5_Update(&context, block.data(), got.value);
     }
     Outcome<std::string> out;
     out.value = final_hex(context);

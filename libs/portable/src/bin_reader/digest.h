@@ -30,6 +30,10 @@ inline constexpr size_t DIGEST_BLOCK_SIZE = size_t{256} << 10;
 // is the result.
 Outcome<std::string> md5_hex_of_blocks(const ReadBlock& read_block);
 
+// The same, reading into `block` (not empty), which a caller hashing many files
+// allocates once: a fresh block per file costs more than hashing a small file.
+Outcome<std::string> md5_hex_of_blocks(const ReadBlock& read_block, std::span<uint8_t> block);
+
 // An entry's stored digest as text: its bytes decoded with replacement.
 std::string digest_text(Bytes md5_field);
 

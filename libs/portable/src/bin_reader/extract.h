@@ -2,7 +2,9 @@
 // written only when missing or when its MD5 differs from the stored digest.
 #pragma once
 
+#include <cstdint>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -32,7 +34,9 @@ EntryPlan plan_entry(const BinEntry& entry, std::u16string_view target, const st
 
 // Makes one entry's file current; ignores failures to create folders, open for
 // writing or write; a present file that cannot be read is a fatal stop.
-void unpack_entry(std::u16string_view app_dir, const BinEntry& entry);
+// `digest_block` is where a present file is read to be hashed; one block serves
+// every entry of a run.
+void unpack_entry(std::u16string_view app_dir, const BinEntry& entry, std::span<uint8_t> digest_block);
 
 // The launch path (app_dir joined with exe), or nothing after reporting that the
 // local application-data folder is missing. Install mode empties app_dir first.
