@@ -9,9 +9,8 @@
 namespace quillbox::pack {
 namespace {
 
-constexpr size_t NT_OFFSET_FIELD = 0x3C;
-constexpr size_t FILE_HEADER_SIZE = 20;
-constexpr size_t SECTION_HEADER_SIZE = 40;
+using namespace pe;
+
 constexpr uint32_t PE32_MAGIC = 0x10B;
 constexpr uint32_t PE32_PLUS_MAGIC = 0x20B;
 constexpr uint32_t SECURITY_DIRECTORY = 4;
@@ -47,9 +46,6 @@ struct Headers {
     std::vector<Section> sections;
 };
 
-uint32_t get16(Bytes bytes, size_t at) { return uint32_t{bytes[at]} | (uint32_t{bytes[at + 1]} << 8); }
-uint32_t get32(Bytes bytes, size_t at) { return get16(bytes, at) | (get16(bytes, at + 2) << 16); }
-
 void put16(std::vector<uint8_t>& bytes, size_t at, uint64_t value) {
     bytes[at] = static_cast<uint8_t>(value);
     bytes[at + 1] = static_cast<uint8_t>(value >> 8);
@@ -60,7 +56,6 @@ void put32(std::vector<uint8_t>& bytes, size_t at, uint64_t value) {
     put16(bytes, at + 2, (value >> 16) & 0xFFFF);
 }
 
-bool inside(uint64_t offset, uint64_t length, uint64_t size) { return offset <= size && length <= size - offset; }
 bool power_of_two(uint64_t value) { return value != 0 && (value & (value - 1)) == 0; }
 uint64_t align_up(uint64_t value, uint64_t alignment) { return (value + alignment - 1) / alignment * alignment; }
 
@@ -71,7 +66,7 @@ Outcome<Headers> read_headers(Bytes stub) {
     const uint64_t size = stub.size();
     if (size < 2 || stub[0] != 'M' || stub[1] != 'Z') return failed<Headers>(not_pe("no MZ signature"));
     if (!inside(0, NT_OFFSET_FIELD + 4, size)) return failed<Headers>(not_pe("truncated DOS header"));
-    const uint64_t nt = get32(stub, NT_OFFSET_FIELD);
+    const uint64_t nt = read_u32le(stub, NT_OFFSET_FIELD);
     if (!inside(nt, 4, size) || std::memcmp(stub.data() + nt, "PE\0\0", 4) != 0) {
         return failed<Headers>(not_pe("no PE signature at offset " + std::to_string(nt)));
     }
@@ -79,36 +74,36 @@ Outcome<Headers> read_headers(Bytes stub) {
     out.count_field = nt + 6;
     out.optional = nt + 4 + FILE_HEADER_SIZE;
     if (!inside(nt + 4, FILE_HEADER_SIZE, size)) return failed<Headers>(bad_stub("truncated file header"));
-    const uint64_t optional_size = get16(stub, nt + 20);
+    const uint64_t optional_size = read_u16le(stub, nt + 20);
     if (!inside(out.optional, optional_size, size)) return failed<Headers>(bad_stub("truncated optional header"));
     if (optional_size < 2) return failed<Headers>(bad_stub("no optional header"));
-    const uint32_t magic = get16(stub, out.optional);
+    const uint32_t magic = read_u16le(stub, out.optional);
     if (magic != PE32_MAGIC && magic != PE32_PLUS_MAGIC) {
         return failed<Headers>(bad_stub("unknown optional header magic " + std::to_string(magic)));
     }
     const size_t directories = magic == PE32_MAGIC ? 96 : 112;
     if (optional_size < directories) return failed<Headers>(bad_stub("optional header too short"));
-    const uint64_t directory_count = get32(stub, out.optional + directories - 4);
+    const uint64_t directory_count = read_u32le(stub, out.optional + directories - 4);
     if (directory_count > MAX_DIRECTORIES || directories + 8 * directory_count > optional_size) {
         return failed<Headers>(bad_stub(std::to_string(directory_count) + " data directories do not fit"));
     }
     if (directory_count > SECURITY_DIRECTORY) {
         const size_t security = out.optional + directories + 8 * SECURITY_DIRECTORY;
-        if (get32(stub, security) != 0 || get32(stub, security + 4) != 0) {
+        if (read_u32le(stub, security) != 0 || read_u32le(stub, security + 4) != 0) {
             return failed<Headers>(invalid_input("the stub carries a signature; sign the exe after packing, not the stub"));
         }
     }
 
-    out.file_alignment = get32(stub, out.optional + OPT_FILE_ALIGNMENT);
-    out.section_alignment = get32(stub, out.optional + OPT_SECTION_ALIGNMENT);
-    out.size_of_headers = get32(stub, out.optional + OPT_SIZE_OF_HEADERS);
-    out.size_of_image = get32(stub, out.optional + OPT_SIZE_OF_IMAGE);
+    out.file_alignment = read_u32le(stub, out.optional + OPT_FILE_ALIGNMENT);
+    out.section_alignment = read_u32le(stub, out.optional + OPT_SECTION_ALIGNMENT);
+    out.size_of_headers = read_u32le(stub, out.optional + OPT_SIZE_OF_HEADERS);
+    out.size_of_image = read_u32le(stub, out.optional + OPT_SIZE_OF_IMAGE);
     if (!power_of_two(out.file_alignment) || out.file_alignment < 512 || out.file_alignment > 65536 ||
         !power_of_two(out.section_alignment) || out.section_alignment < out.file_alignment) {
         return failed<Headers>(bad_stub("file alignment " + std::to_string(out.file_alignment) +
                                         " and section alignment " + std::to_string(out.section_alignment)));
     }
-    const uint64_t count = get16(stub, out.count_field);
+    const uint64_t count = read_u16le(stub, out.count_field);
     out.table = out.optional + optional_size;
     if (!inside(out.table, count * SECTION_HEADER_SIZE, std::min(size, out.size_of_headers))) {
         return failed<Headers>(bad_stub("the section table lies outside the headers"));
@@ -118,10 +113,10 @@ Outcome<Headers> read_headers(Bytes stub) {
         section.header = out.table + i * SECTION_HEADER_SIZE;
         const char* name = reinterpret_cast<const char*>(stub.data() + section.header);
         section.name.assign(name, strnlen(name, 8));
-        section.virtual_size = get32(stub, section.header + 8);
-        section.virtual_address = get32(stub, section.header + 12);
-        section.raw_size = get32(stub, section.header + 16);
-        section.raw_offset = get32(stub, section.header + 20);
+        section.virtual_size = read_u32le(stub, section.header + 8);
+        section.virtual_address = read_u32le(stub, section.header + 12);
+        section.raw_size = read_u32le(stub, section.header + 16);
+        section.raw_offset = read_u32le(stub, section.header + 20);
         if (section.raw_size != 0 &&
             (section.raw_offset < out.size_of_headers || !inside(section.raw_offset, section.raw_size, size))) {
             return failed<Headers>(bad_stub("the data of section " + section.name + " lies outside the file"));
@@ -166,7 +161,7 @@ Outcome<StubLayout> place_payload(Bytes stub, uint64_t payload_size) {
     StubLayout out;
     out.head.assign(stub.begin(), stub.end());
     out.checksum_offset = headers.optional + OPT_CHECKSUM;
-    uint64_t initialized_data = get32(stub, headers.optional + OPT_SIZE_OF_INITIALIZED_DATA);
+    uint64_t initialized_data = read_u32le(stub, headers.optional + OPT_SIZE_OF_INITIALIZED_DATA);
     if (std::optional<Error> error = drop_old_payload(headers, out.head, initialized_data)) {
         return failed<StubLayout>(*error);
     }

@@ -7,17 +7,9 @@
 namespace quillbox {
 namespace {
 
-constexpr size_t NT_OFFSET_FIELD = 0x3C;
-constexpr size_t FILE_HEADER_SIZE = 20;
-constexpr size_t SECTION_HEADER_SIZE = 40;
+using namespace pe;
+
 constexpr size_t NAME_SIZE = 8;
-
-uint32_t read_u16le(Bytes bytes, size_t at) { return uint32_t{bytes[at]} | (uint32_t{bytes[at + 1]} << 8); }
-
-uint32_t read_u32le(Bytes bytes, size_t at) { return read_u16le(bytes, at) | (read_u16le(bytes, at + 2) << 16); }
-
-// Whether [offset, offset + length) lies inside `size` bytes, without wrapping.
-bool inside(uint64_t offset, uint64_t length, uint64_t size) { return offset <= size && length <= size - offset; }
 
 Error bad_header(const std::string& text) { return invalid_input("image header: " + text); }
 
