@@ -42,7 +42,29 @@ dpkg --print-foreign-architectures | grep -qx i386 || need_i386=1
 need_src=0
 [ "$(cat "$SRC_LIST" 2>/dev/null)" = "$SRC_ENTRY" ] || need_src=1
 
+# Where the kernel runs no 32-bit programs, qemu-i386 registered with binfmt_misc
+# runs them (32-bit Wine with them), slowly. Registered once per boot; never
+# where the kernel runs them itself, since binfmt_misc would then take them over.
+BINFMT=/proc/sys/fs/binfmt_misc
+I386_ENTRY=':qemu-i386:M::\x7fELF\x01\x01\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00\x02\x00\x03\x00:\xff\xff\xff\xff\xff\xfe\xfe\x00\xff\xff\xff\xff\xff\xff\xff\xff\xfe\xff\xff\xff:/usr/bin/qemu-i386:F'
+register_qemu_i386() {
+  [ -x /usr/bin/qemu-i386 ] && [ -x /usr/lib/wine/wine ] || return 0
+  [ -e "$BINFMT/qemu-i386" ] && return 0
+  timeout 20 /usr/lib/wine/wine --version >/dev/null 2>&1 && return 0  # the kernel runs them
+  if [ "$(id -u)" -ne 0 ]; then
+    echo "note: 32-bit programs cannot run here; as root this script registers qemu-i386 for them" >&2
+    return 0
+  fi
+  [ -e "$BINFMT/register" ] || mount -t binfmt_misc binfmt_misc "$BINFMT" 2>/dev/null || true
+  if [ -e "$BINFMT/register" ] && printf '%s' "$I386_ENTRY" > "$BINFMT/register" 2>/dev/null; then
+    echo "registered qemu-i386 with binfmt_misc: 32-bit programs (32-bit Wine too) now run emulated" >&2
+  else
+    echo "note: this kernel offers no binfmt_misc; 32-bit programs cannot run here" >&2
+  fi
+}
+
 if [ "${#missing[@]}" -eq 0 ] && [ "$need_i386" -eq 0 ] && [ "$need_src" -eq 0 ]; then
+  [ "${1:-}" = --check ] || register_qemu_i386
   exit 0
 fi
 if [ "${1:-}" = --check ]; then
@@ -56,9 +78,11 @@ fi
 [ "$need_i386" -eq 0 ] || dpkg --add-architecture i386
 [ "$need_src" -eq 0 ] || printf '%s\n' "$SRC_ENTRY" > "$SRC_LIST"
 export DEBIAN_FRONTEND=noninteractive
-apt-get update -q
+# A mirror caught mid-sync fails one index; the others still serve the install.
+apt-get update -q || echo "apt-get update reported errors; installing from the lists it could read" >&2
 if [ "${#missing[@]}" -gt 0 ]; then
   echo "installing: ${missing[*]}"
   # --no-remove: none of these may take the MinGW cross compilers away.
   apt-get install -y -q --no-install-recommends --no-remove "${missing[@]}"
 fi
+register_qemu_i386

@@ -1,20 +1,39 @@
 # Sourced by the scripts that build for or run Windows programs: the one place
-# that probes Wine. Sets QUILLBOX_WINE_ARCH and QUILLBOX_WINE_LOADER: 32-bit Wine
-# where this kernel runs 32-bit programs, else wine64 (which then runs the x86_64
-# build of the same sources). Unless sourced with --no-prefix, it also makes the
+# that probes Wine. Sets QUILLBOX_WINE32 (native, emulated or none),
+# QUILLBOX_WINE_ARCH and QUILLBOX_WINE_LOADER: 32-bit Wine where this kernel runs
+# 32-bit programs itself, else wine64 (which then runs the x86_64 build of the
+# same sources). Unless sourced with --no-prefix, it also makes the
 # project's own quiet Wine prefix, created once and reused.
 export WINEDEBUG=-all
 export WINEPREFIX=${WINEPREFIX:-${QUILLBOX_BUILD_DIR:-$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)/build}/wineprefix}
 export WINEDLLOVERRIDES="mscoree,mshtml="  # no Mono or Gecko installer prompts
-# A kernel without 32-bit support refuses the 32-bit loader at once ("Exec format error").
-if timeout 20 /usr/lib/wine/wine --version >/dev/null 2>&1; then
+# 32-bit Wine runs natively, emulated (qemu-i386 registered with binfmt_misc by
+# install-deps.sh: minutes per start) or not at all. Only native 32-bit Wine runs
+# the broad end-to-end suites; emulated, they run the x86_64 build under wine64,
+# and only the e2e_i686 test runs the shipped 32-bit launcher.
+qemu_i386_registered() {
+  local entry
+  for entry in /proc/sys/fs/binfmt_misc/*; do
+    [ "$(head -n 1 "$entry" 2>/dev/null)" = enabled ] && grep -qs '^interpreter .*qemu-i386' "$entry" && return 0
+  done
+  return 1
+}
+if ! timeout 300 /usr/lib/wine/wine --version >/dev/null 2>&1; then
+  QUILLBOX_WINE32=none  # "Exec format error": nothing runs 32-bit programs here
+elif qemu_i386_registered; then
+  QUILLBOX_WINE32=emulated
+else
+  QUILLBOX_WINE32=native
+fi
+if [ "$QUILLBOX_WINE32" = native ]; then
   QUILLBOX_WINE_ARCH=i686 QUILLBOX_WINE_LOADER=/usr/lib/wine/wine
 else
   QUILLBOX_WINE_ARCH=x86_64 QUILLBOX_WINE_LOADER=/usr/lib/wine/wine64
 fi
+export QUILLBOX_WINE32 QUILLBOX_WINE_ARCH QUILLBOX_WINE_LOADER
 if [ "${1:-}" != --no-prefix ] && [ ! -f "$WINEPREFIX/system.reg" ]; then
-  echo "creating the Wine prefix $WINEPREFIX (once; takes a few seconds)" >&2
+  echo "creating the Wine prefix $WINEPREFIX (once; seconds, or minutes where 32-bit Wine is emulated)" >&2
   mkdir -p "$WINEPREFIX"
-  timeout 300 "$QUILLBOX_WINE_LOADER" wineboot --init </dev/null >/dev/null 2>&1 || true
+  timeout 1200 "$QUILLBOX_WINE_LOADER" wineboot --init </dev/null >/dev/null 2>&1 || true
   timeout 60 wineserver --wait || true
 fi

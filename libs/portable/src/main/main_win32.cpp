@@ -9,8 +9,6 @@
 #include "main/start_mode.h"
 #include "main/win32.h"
 
-#include <psapi.h>  // after windows.h, which it needs
-
 namespace quillbox {
 namespace {
 
@@ -25,15 +23,27 @@ CommandLine collect_args() {
     return std::move(line.value);
 }
 
+// The launcher's own mapped image: the pages of the allocation the loader made
+// for it, walked in-process. (GetModuleInformation reads the loader's records
+// through the cross-process memory path, which emulators get wrong.) The
+// header's SizeOfImage is checked against this bound by find_section.
+Bytes own_image() {
+    const auto* base = reinterpret_cast<const uint8_t*>(GetModuleHandleW(nullptr));
+    size_t size = 0;
+    MEMORY_BASIC_INFORMATION region{};
+    while (VirtualQuery(base + size, &region, sizeof region) == sizeof region && region.AllocationBase == base &&
+           region.State == MEM_COMMIT) {
+        size += region.RegionSize;
+    }
+    if (size == 0) fatal_stop(last_error());
+    return Bytes(base, size);
+}
+
 // The payload section of the launcher's own image, which the loader mapped
-// read-only; the loader's record of the image size bounds every header read.
-// A launcher without the section gets an empty payload, which the reader refuses.
+// read-only. A launcher without the section gets an empty payload, which the
+// reader refuses.
 Bytes embedded_payload() {
-    const HMODULE self = GetModuleHandleW(nullptr);
-    MODULEINFO info{};
-    if (!GetModuleInformation(GetCurrentProcess(), self, &info, sizeof info)) fatal_stop(last_error());
-    const Bytes image(static_cast<const uint8_t*>(info.lpBaseOfDll), info.SizeOfImage);
-    Outcome<Bytes> section = find_section(image, ImageLayout::mapped, PAYLOAD_SECTION);
+    Outcome<Bytes> section = find_section(own_image(), ImageLayout::mapped, PAYLOAD_SECTION);
     if (!section.ok()) fatal_stop(*section.error);
     return section.value;
 }
