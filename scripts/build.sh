@@ -33,6 +33,7 @@ e2e_build=$build/target
 cmake -S "$root" -B "$build/host" -G Ninja \
   -DQUILLBOX_LAUNCHER="$build/target/quillbox.exe" \
   -DQUILLBOX_TARGET_BUILD="$e2e_build" -DQUILLBOX_E2E_WINE="$QUILLBOX_WINE_LOADER" \
+  -DQUILLBOX_I686_BUILD="$build/target" \
   -DQUILLBOX_STUB="$build/target/quillbox-stub.exe" \
   -DQUILLBOX_STUB_X86_64="$build/target-x86_64/quillbox-stub.exe" \
   -DQUILLBOX_PACKER_EXE="$build/packer-windows/quillbox-pack.exe" >/dev/null
