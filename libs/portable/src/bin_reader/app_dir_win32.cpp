@@ -2,6 +2,7 @@
 // mode; the decisions the removal takes are in removal.h.
 #include <shlobj.h>
 #include <knownfolders.h>
+#include <winternl.h>
 
 #include <memory>
 #include <vector>
@@ -15,10 +16,58 @@ namespace quillbox {
 namespace {
 
 constexpr DWORD SHARE_ALL = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
-constexpr int REMOVE_ATTEMPTS = 10;
 
-bool worth_retrying(DWORD error) {
-    return error == ERROR_SHARING_VIOLATION || error == ERROR_DELETE_PENDING || error == ERROR_DIR_NOT_EMPTY;
+// The ntdll calls the removal needs, resolved at run time: the import table
+// stays KERNEL32 and the C runtime, and ntdll is in every process already.
+using NtOpenFileFn = NTSTATUS(NTAPI*)(PHANDLE, ACCESS_MASK, POBJECT_ATTRIBUTES, PIO_STATUS_BLOCK, ULONG, ULONG);
+using NtStatusToWin32Fn = ULONG(NTAPI*)(NTSTATUS);
+using LastNtStatusFn = NTSTATUS(NTAPI*)();
+struct NtCalls {
+    NtOpenFileFn open_file = nullptr;
+    NtStatusToWin32Fn to_win32 = nullptr;
+    LastNtStatusFn last_status = nullptr;
+};
+
+template <class Fn>
+Fn ntdll_export(HMODULE ntdll, const char* name) {
+    return reinterpret_cast<Fn>(reinterpret_cast<void (*)()>(GetProcAddress(ntdll, name)));
+}
+
+std::optional<NtCalls> resolve_nt_calls() {
+    HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
+    if (ntdll == nullptr) return std::nullopt;
+    NtCalls nt{ntdll_export<NtOpenFileFn>(ntdll, "NtOpenFile"),
+               ntdll_export<NtStatusToWin32Fn>(ntdll, "RtlNtStatusToDosError"),
+               ntdll_export<LastNtStatusFn>(ntdll, "RtlGetLastNtStatus")};
+    if (!nt.open_file || !nt.to_win32 || !nt.last_status) return std::nullopt;
+    return nt;
+}
+
+// A failed step as both layers report it: the Win32 code alone cannot tell an
+// item pending deletion from one the user may not touch. {0, 0} is success.
+struct Failure {
+    DWORD error = 0;
+    NTSTATUS status = 0;
+    bool failed() const { return error != 0; }
+};
+
+Failure last_failure(const NtCalls& nt) {
+    DWORD error = GetLastError();
+    return {error, nt.last_status()};
+}
+
+// Runs `step` until it succeeds, fails for good or has had every attempt, with
+// growing pauses between attempts; the last failure is the result.
+template <class Step>
+Failure with_retries(const Step& step) {
+    for (int attempt = 1;; ++attempt) {
+        Failure failure = step();
+        if (!failure.failed() || !worth_retrying(failure.error, static_cast<uint32_t>(failure.status)) ||
+            attempt == REMOVE_ATTEMPTS) {
+            return failure;
+        }
+        Sleep(retry_pause_ms(attempt));
+    }
 }
 
 // One item of the tree in install mode, opened once without following it: what
@@ -33,46 +82,69 @@ struct OpenItem {
 // Declared by the headers only for Windows 10 targets; systems before it refuse
 // the class and the classic disposition takes over.
 constexpr auto FILE_DISPOSITION_INFO_EX_CLASS = static_cast<FILE_INFO_BY_HANDLE_CLASS>(21);
-constexpr DWORD DISPOSITION_DELETE = 0x1;
-constexpr DWORD DISPOSITION_POSIX_SEMANTICS = 0x2;
-constexpr DWORD DISPOSITION_IGNORE_READONLY = 0x10;
 struct DispositionInfoEx {
     DWORD flags;
 };
 
 constexpr DWORD ITEM_FLAGS = FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS;
-constexpr DWORD ITEM_ACCESS = DELETE | SYNCHRONIZE | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES | FILE_LIST_DIRECTORY;
-// Enough to delete a file the user may not read or change.
-constexpr DWORD ITEM_ACCESS_LEAST = DELETE | SYNCHRONIZE | FILE_READ_ATTRIBUTES;
 constexpr DWORD TAG_UNKNOWN_LINK = 0xA0000000;  // taken as a link: never entered
+// NtOpenFile's equivalents of ITEM_FLAGS, plus the synchronous I/O that the
+// handle's later calls expect, as CreateFileW would ask for.
+constexpr ULONG OPTION_SYNCHRONOUS_IO = 0x00000020;     // FILE_SYNCHRONOUS_IO_NONALERT
+constexpr ULONG OPTION_BACKUP_INTENT = 0x00004000;      // FILE_OPEN_FOR_BACKUP_INTENT
+constexpr ULONG OPTION_OPEN_REPARSE_POINT = 0x00200000;  // FILE_OPEN_REPARSE_POINT
+constexpr ULONG OBJECT_CASE_INSENSITIVE = 0x00000040;    // OBJ_CASE_INSENSITIVE
 
-// 0 once `item` holds the open item, else the error of the last attempt.
-DWORD open_item(const std::u16string& path, OpenItem& item) {
-    for (int attempt = 1;; ++attempt) {
-        HANDLE h = CreateFileW(wide(path), ITEM_ACCESS, SHARE_ALL, nullptr, OPEN_EXISTING, ITEM_FLAGS, nullptr);
-        DWORD error = h == INVALID_HANDLE_VALUE ? GetLastError() : 0;
-        if (error == ERROR_ACCESS_DENIED) {
-            h = CreateFileW(wide(path), ITEM_ACCESS_LEAST, SHARE_ALL, nullptr, OPEN_EXISTING, ITEM_FLAGS, nullptr);
-            error = h == INVALID_HANDLE_VALUE ? GetLastError() : 0;
-        }
-        if (error == 0) {
-            item.handle = UniqueHandle(h);
-            break;
-        }
-        if (!worth_retrying(error) || attempt == REMOVE_ATTEMPTS) return error;
-        SwitchToThread();
-    }
+// What the item is: its attributes and, for a reparse point, its tag.
+Failure describe_item(OpenItem& item, const NtCalls& nt) {
     FILE_ATTRIBUTE_TAG_INFO tag{};
     if (GetFileInformationByHandleEx(item.handle.get(), FileAttributeTagInfo, &tag, sizeof tag)) {
         item.attributes = tag.FileAttributes;
         item.reparse_tag = tag.ReparseTag;
-        return 0;
+        return {};
     }
     BY_HANDLE_FILE_INFORMATION info{};  // systems without the tag query
-    if (!GetFileInformationByHandle(item.handle.get(), &info)) return GetLastError();
+    if (!GetFileInformationByHandle(item.handle.get(), &info)) return last_failure(nt);
     item.attributes = info.dwFileAttributes;
     item.reparse_tag = TAG_UNKNOWN_LINK;
-    return 0;
+    return {};
+}
+
+// The folder to empty, by its whole path: the one path the removal resolves.
+Failure open_root(const std::u16string& path, OpenItem& item, const NtCalls& nt) {
+    Failure failure = with_retries([&] {
+        HANDLE h = CreateFileW(wide(path), removal_access(true), SHARE_ALL, nullptr, OPEN_EXISTING, ITEM_FLAGS, nullptr);
+        if (h == INVALID_HANDLE_VALUE) return last_failure(nt);
+        item.handle = UniqueHandle(h);
+        return Failure{};
+    });
+    return failure.failed() ? failure : describe_item(item, nt);
+}
+
+// The item called `name` in the open folder `parent`, opened relative to the
+// parent's handle: no path is resolved again from the top, so a folder above
+// that is renamed and replaced by a link meanwhile cannot send the open
+// elsewhere, and the item itself is opened as what it is, a link included.
+// `folder` (from the listing) adds the access that emptying a folder needs.
+Failure open_child(HANDLE parent, const std::u16string& name, bool folder, OpenItem& item, const NtCalls& nt) {
+    UNICODE_STRING object_name{};
+    object_name.Buffer = const_cast<wchar_t*>(wide(name));
+    object_name.Length = object_name.MaximumLength = static_cast<USHORT>(name.size() * sizeof(char16_t));
+    OBJECT_ATTRIBUTES attributes{};
+    attributes.Length = sizeof attributes;
+    attributes.RootDirectory = parent;
+    attributes.ObjectName = &object_name;
+    attributes.Attributes = OBJECT_CASE_INSENSITIVE;
+    Failure failure = with_retries([&] {
+        HANDLE h = nullptr;
+        IO_STATUS_BLOCK io{};
+        NTSTATUS status = nt.open_file(&h, removal_access(folder), &attributes, &io, SHARE_ALL,
+                                       OPTION_SYNCHRONOUS_IO | OPTION_BACKUP_INTENT | OPTION_OPEN_REPARSE_POINT);
+        if (status < 0) return Failure{nt.to_win32(status), status};
+        item.handle = UniqueHandle(h);
+        return Failure{};
+    });
+    return failure.failed() ? failure : describe_item(item, nt);
 }
 
 // Where the file system really has an open item, or nothing when it cannot say.
@@ -103,8 +175,14 @@ bool where_named(HANDLE item, const std::optional<std::u16string>& folder_final,
     return !item_final || same_path(*item_final, child_path(*folder_final, name));
 }
 
-// The names in an open folder, "." and ".." left out; false when listing fails.
-bool list_folder(HANDLE folder, std::vector<std::u16string>& names) {
+// One name in a folder's listing, with what the listing says it is.
+struct Listed {
+    std::u16string name;
+    bool folder = false;
+};
+
+// The items in an open folder, "." and ".." left out; false when listing fails.
+bool list_folder(HANDLE folder, std::vector<Listed>& items) {
     constexpr size_t BUFFER_BYTES = 64 * 1024;
     std::unique_ptr<LONGLONG[]> buffer(new LONGLONG[BUFFER_BYTES / sizeof(LONGLONG)]);  // entries are 8-aligned
     for (;;) {
@@ -116,88 +194,98 @@ bool list_folder(HANDLE folder, std::vector<std::u16string>& names) {
             const auto* entry = reinterpret_cast<const FILE_ID_BOTH_DIR_INFO*>(at);
             std::u16string_view name(reinterpret_cast<const char16_t*>(entry->FileName),
                                      entry->FileNameLength / sizeof(char16_t));
-            if (name != u"." && name != u"..") names.emplace_back(name);
+            if (name != u"." && name != u"..") {
+                items.push_back({std::u16string(name), (entry->FileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0});
+            }
             if (entry->NextEntryOffset == 0) break;
             at += entry->NextEntryOffset;
         }
     }
 }
 
-bool clear_read_only(const OpenItem& item) {
+// The classic deletion of a read-only item, which refuses it: a second handle
+// to the same item (never reopened by name) with the right to change its
+// attributes clears read-only and marks it.
+Failure delete_read_only(const OpenItem& item, const NtCalls& nt) {
+    const bool folder = item.attributes & FILE_ATTRIBUTE_DIRECTORY;
+    UniqueHandle writable(ReOpenFile(item.handle.get(), removal_access(folder) | FILE_WRITE_ATTRIBUTES, SHARE_ALL,
+                                     ITEM_FLAGS));
+    if (!writable.valid()) return last_failure(nt);
     FILE_BASIC_INFO basic{};  // zero times: left as they are
     basic.FileAttributes = item.attributes & ~FILE_ATTRIBUTE_READONLY;
     if (basic.FileAttributes == 0) basic.FileAttributes = FILE_ATTRIBUTE_NORMAL;
-    return SetFileInformationByHandle(item.handle.get(), FileBasicInfo, &basic, sizeof basic);
+    FILE_DISPOSITION_INFO classic{TRUE};
+    if (!SetFileInformationByHandle(writable.get(), FileBasicInfo, &basic, sizeof basic) ||
+        !SetFileInformationByHandle(writable.get(), FileDispositionInfo, &classic, sizeof classic)) {
+        return last_failure(nt);
+    }
+    return {};
 }
 
 // Marks the item for deletion: at once, ignoring the read-only attribute, where
-// the system has POSIX semantics; otherwise when the handle closes, after
-// clearing read-only. 0 or the error.
-DWORD mark_for_deletion(const OpenItem& item) {
-    DispositionInfoEx posix{DISPOSITION_DELETE | DISPOSITION_POSIX_SEMANTICS | DISPOSITION_IGNORE_READONLY};
-    if (SetFileInformationByHandle(item.handle.get(), FILE_DISPOSITION_INFO_EX_CLASS, &posix, sizeof posix)) return 0;
+// the system has POSIX semantics; otherwise when the handle closes.
+Failure mark_for_deletion(const OpenItem& item, const NtCalls& nt) {
+    DispositionInfoEx posix{POSIX_DELETE_FLAGS};
+    if (SetFileInformationByHandle(item.handle.get(), FILE_DISPOSITION_INFO_EX_CLASS, &posix, sizeof posix)) return {};
     FILE_DISPOSITION_INFO classic{TRUE};
-    if (SetFileInformationByHandle(item.handle.get(), FileDispositionInfo, &classic, sizeof classic)) return 0;
-    DWORD error = GetLastError();
-    if (error == ERROR_ACCESS_DENIED && (item.attributes & FILE_ATTRIBUTE_READONLY) && clear_read_only(item)) {
-        if (SetFileInformationByHandle(item.handle.get(), FileDispositionInfo, &classic, sizeof classic)) return 0;
-        error = GetLastError();
+    if (SetFileInformationByHandle(item.handle.get(), FileDispositionInfo, &classic, sizeof classic)) return {};
+    Failure failure = last_failure(nt);
+    if (failure.error == ERROR_ACCESS_DENIED && (item.attributes & FILE_ATTRIBUTE_READONLY)) {
+        return delete_read_only(item, nt);
     }
-    return error;
+    return failure;
 }
 
 // Deletes an open item, retrying while it is in use or its folder still holds
 // items pending deletion. The deletion is complete once the handle closes.
-bool delete_item(OpenItem item) {
-    for (int attempt = 1;; ++attempt) {
-        DWORD error = mark_for_deletion(item);
-        if (error == 0) return true;
-        if (!worth_retrying(error) || attempt == REMOVE_ATTEMPTS) return false;
-        SwitchToThread();
-    }
+bool delete_item(OpenItem item, const NtCalls& nt) {
+    return !with_retries([&] { return mark_for_deletion(item, nt); }).failed();
 }
 
-// A folder being emptied: its handle, its path and final path, and the names
-// still to remove.
+// A folder being emptied: its handle and final path, and the items still to remove.
 struct FolderLevel {
     OpenItem folder;
-    std::u16string path;
     std::optional<std::u16string> final;
-    std::vector<std::u16string> names;
+    std::vector<Listed> items;
     size_t next = 0;
 };
 
-// Bottom-up removal of the real folder `root`, already open. Links are deleted
-// as links and never entered. Stops at the first item that will not go. A
-// stack rather than recursion: depth is bounded only by the path length.
-bool remove_tree(OpenItem root, const std::u16string& root_path) {
+// Bottom-up removal of the real folder `root`, already open. Each item is
+// opened relative to its folder's handle; links are deleted as links and never
+// entered. Stops at the first item that will not go, or that is found outside
+// the folder. A stack rather than recursion: depth is bounded only by the
+// path length.
+bool remove_tree(OpenItem root, const NtCalls& nt) {
     std::vector<FolderLevel> levels;
-    auto enter = [&levels](OpenItem folder, std::u16string path) {
-        FolderLevel level{std::move(folder), std::move(path), std::nullopt, {}, 0};
+    auto enter = [&levels](OpenItem folder) {
+        FolderLevel level{std::move(folder), std::nullopt, {}, 0};
         level.final = final_path(level.folder.handle.get());
-        if (!list_folder(level.folder.handle.get(), level.names)) return false;
+        if (!list_folder(level.folder.handle.get(), level.items)) return false;
         levels.push_back(std::move(level));
         return true;
     };
-    if (!enter(std::move(root), root_path)) return false;
+    if (!enter(std::move(root))) return false;
     while (!levels.empty()) {
         FolderLevel& top = levels.back();
-        if (top.next == top.names.size()) {
+        if (top.next == top.items.size()) {
             OpenItem folder = std::move(top.folder);
             levels.pop_back();
-            if (!delete_item(std::move(folder))) return false;
+            if (!delete_item(std::move(folder), nt)) return false;
             continue;
         }
-        const std::u16string& name = top.names[top.next++];
-        std::u16string path = child_path(top.path, name);
+        const Listed& listed = top.items[top.next++];
         OpenItem item;
-        DWORD error = open_item(path, item);
-        if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) continue;  // gone meanwhile
-        if (error != 0) return false;
-        bool stays_put = where_named(item.handle.get(), top.final, name);
-        if (removal_step(item.attributes, item.reparse_tag, stays_put) == RemovalStep::enter) {
-            if (!enter(std::move(item), std::move(path))) return false;
-        } else if (!delete_item(std::move(item))) {
+        Failure failure = open_child(top.folder.handle.get(), listed.name, listed.folder, item, nt);
+        if (failure.error == ERROR_FILE_NOT_FOUND || failure.error == ERROR_PATH_NOT_FOUND) continue;  // gone meanwhile
+        if (failure.failed()) return false;
+        switch (removal_step(item.attributes, item.reparse_tag, where_named(item.handle.get(), top.final, listed.name))) {
+        case RemovalStep::enter:
+            if (!enter(std::move(item))) return false;
+            break;
+        case RemovalStep::delete_alone:
+            if (!delete_item(std::move(item), nt)) return false;
+            break;
+        case RemovalStep::stop:
             return false;
         }
     }
@@ -218,18 +306,23 @@ std::optional<std::u16string> resolved_holder(const std::u16string& path) {
 }  // namespace
 
 void remove_app_dir(const std::u16string& app_dir) {
-    // Extended-length from the start, so that no item deep inside meets the
-    // classic path limit and stops the removal.
+    std::optional<NtCalls> nt = resolve_nt_calls();
+    // Extended-length, so that the root's own path may exceed the classic limit.
     std::optional<std::u16string> root = extended_path(app_dir, full_path_name);
-    if (!root) return;
+    if (!nt || !root) return;
     OpenItem item;
-    if (open_item(*root, item) != 0 || !(item.attributes & FILE_ATTRIBUTE_DIRECTORY)) return;
+    if (open_root(*root, item, *nt).failed() || !(item.attributes & FILE_ATTRIBUTE_DIRECTORY)) return;
     std::optional<std::u16string> root_name = file_name(*root);
     bool stays_put = !root_name || where_named(item.handle.get(), resolved_holder(*root), *root_name);
-    if (removal_step(item.attributes, item.reparse_tag, stays_put) == RemovalStep::enter) {
-        remove_tree(std::move(item), *root);
-    } else {
-        delete_item(std::move(item));  // a linked folder goes as a link
+    switch (removal_step(item.attributes, item.reparse_tag, stays_put)) {
+    case RemovalStep::enter:
+        remove_tree(std::move(item), *nt);
+        break;
+    case RemovalStep::delete_alone:
+        delete_item(std::move(item), *nt);  // a linked folder goes as a link
+        break;
+    case RemovalStep::stop:
+        break;
     }
 }
 
