@@ -330,16 +330,18 @@ std::optional<std::u16string> find_app_dir() {
     // Shell and COM come from system32 by name, not through the import table,
     // so that nothing they pull in is looked for beside the launcher. If either
     // cannot be loaded the lookup has failed like any other: the folder is not
-    // found, which the caller reports.
+    // found, which the caller reports. Both stay loaded for the life of the
+    // process: unloading shell32 once it has registered callbacks of its own is
+    // a known hazard, and there is nothing to gain.
     using GetKnownFolderPathFn = HRESULT(WINAPI*)(REFKNOWNFOLDERID, DWORD, HANDLE, PWSTR*);
     using FreeTaskMemoryFn = void(WINAPI*)(void*);
-    UniqueModule shell32(load_system_library(L"shell32.dll"));
-    UniqueModule ole32(load_system_library(L"ole32.dll"));
-    if (!shell32 || !ole32) return std::nullopt;
+    HMODULE shell32 = load_system_library(L"shell32.dll");
+    HMODULE ole32 = load_system_library(L"ole32.dll");
+    if (shell32 == nullptr || ole32 == nullptr) return std::nullopt;
     auto get_known_folder_path = reinterpret_cast<GetKnownFolderPathFn>(
-        reinterpret_cast<void (*)()>(GetProcAddress(shell32.get(), "SHGetKnownFolderPath")));
+        reinterpret_cast<void (*)()>(GetProcAddress(shell32, "SHGetKnownFolderPath")));
     auto free_task_memory = reinterpret_cast<FreeTaskMemoryFn>(
-        reinterpret_cast<void (*)()>(GetProcAddress(ole32.get(), "CoTaskMemFree")));
+        reinterpret_cast<void (*)()>(GetProcAddress(ole32, "CoTaskMemFree")));
     if (get_known_folder_path == nullptr || free_task_memory == nullptr) return std::nullopt;
 
     // The folder text's owner, released through the CoTaskMemFree loaded above.
