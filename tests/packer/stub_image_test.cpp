@@ -98,6 +98,11 @@ TEST(StubImage, RefusesStubsItCannotExtend) {
         {"unknown optional header", [](PeBuilder& pe) { pe.set16(PeBuilder::OPT, 0x107); }, "magic 263"},
         {"too many directories", [](PeBuilder& pe) { pe.set32(PeBuilder::OPT + 92, 17); }, "do not fit"},
         {"alignment not a power of two", [](PeBuilder& pe) { pe.set32(PeBuilder::OPT + 36, 768); }, "file alignment 768"},
+        {"file shorter than its headers", [](PeBuilder& pe) {
+             pe.bytes.resize(400);
+             pe.set16(PeBuilder::NT + 6, 0);
+             pe.set32(PeBuilder::OPT + 56, 0x1000);
+         }, "512 bytes of headers in a file of 400"},
         {"section data outside the file", [](PeBuilder& pe) { pe.set32(pe.header_of(1) + 20, 0xFFFFFF00); },
          "section .rdata lies outside the file"},
         {"section outside the image", [](PeBuilder& pe) { pe.set32(PeBuilder::OPT + 56, 0x2000); },
@@ -126,6 +131,11 @@ TEST(StubImage, RefusesStubsItCannotExtend) {
              pe.section(".late", 5, 0x4000, 'l');
              pe.set32(PeBuilder::OPT + 56, 0x5000);
          }, "its payload section is not the last section"},
+        {"payload section sharing data with the one before", [](PeBuilder& pe) {
+             pe.section(".qbpayld", 5, 0x3000, 'p');
+             pe.set32(pe.header_of(1) + 16, 1024);  // .rdata's data runs into the payload's
+             pe.set32(PeBuilder::OPT + 56, 0x4000);
+         }, "its payload section is not at the end of the image"},
         {"payload too large for an image", [](PeBuilder&) {},
          "a payload of 2147479553 bytes does not fit: a Windows image stays below 2 GiB", (uint64_t{1} << 31) - 4095},
     };

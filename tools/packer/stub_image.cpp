@@ -105,6 +105,9 @@ std::optional<Error> read_optional_header(Bytes stub, uint64_t nt, Headers& out)
     out.section_alignment = read_u32le(stub, out.optional + OPT_SECTION_ALIGNMENT);
     out.size_of_headers = read_u32le(stub, out.optional + OPT_SIZE_OF_HEADERS);
     out.size_of_image = read_u32le(stub, out.optional + OPT_SIZE_OF_IMAGE);
+    if (out.size_of_headers > size) {
+        return bad_stub(std::to_string(out.size_of_headers) + " bytes of headers in a file of " + std::to_string(size));
+    }
     if (!power_of_two(out.file_alignment) || out.file_alignment < 512 || out.file_alignment > 65536 ||
         !power_of_two(out.section_alignment) || out.section_alignment < out.file_alignment) {
         return bad_stub("file alignment " + std::to_string(out.file_alignment) + " and section alignment " +
@@ -159,9 +162,11 @@ std::optional<Error> drop_old_payload(Headers& headers, std::vector<uint8_t>& he
                             [](const Section& s) { return s.name == PAYLOAD_SECTION; });
     if (old == headers.sections.end()) return std::nullopt;
     if (old + 1 != headers.sections.end()) return bad_stub("its payload section is not the last section");
+    // Cutting the file where the old payload begins must cut no other data.
     for (const Section& other : headers.sections) {
-        if (&other != &*old && (other.virtual_address > old->virtual_address ||
-                                (old->raw_size != 0 && other.raw_offset > old->raw_offset))) {
+        const bool data_after = old->raw_size != 0 && other.raw_size != 0 &&
+                                other.raw_offset + other.raw_size > old->raw_offset;
+        if (&other != &*old && (other.virtual_address > old->virtual_address || data_after)) {
             return bad_stub("its payload section is not at the end of the image");
         }
     }
@@ -231,24 +236,22 @@ Outcome<size_t> free_section_header(const Headers& headers, const std::vector<ui
     return Outcome<size_t>{header, std::nullopt};
 }
 
-// Appends the payload section's header and pads the head to where its data
-// begins; the headers' totals follow.
+// Appends the payload section's header, at `virtual_address` in memory, and
+// pads the head to where its data begins; the headers' totals follow.
 std::optional<Error> add_payload_section(Headers& headers, StubLayout& out, uint64_t payload_size,
-                                         uint64_t data_end, uint64_t& initialized_data) {
-    Outcome<uint64_t> virtual_address = next_section_address(headers);
-    if (!virtual_address.ok()) return *virtual_address.error;
+                                         uint64_t virtual_address, uint64_t data_end, uint64_t& initialized_data) {
     Outcome<size_t> header = free_section_header(headers, out.head);
     if (!header.ok()) return *header.error;
     const uint64_t raw_offset = align_up(data_end, headers.file_alignment);
     const uint64_t raw_size = align_up(payload_size, headers.file_alignment);
-    const uint64_t size_of_image = virtual_address.value + align_up(payload_size, headers.section_alignment);
+    const uint64_t size_of_image = virtual_address + align_up(payload_size, headers.section_alignment);
     if (size_of_image > IMAGE_LIMIT || raw_offset + raw_size > IMAGE_LIMIT) {
         return invalid_input("a payload of " + std::to_string(payload_size) +
                              " bytes does not fit: a Windows image stays below 2 GiB");
     }
     std::memcpy(out.head.data() + header.value, PAYLOAD_SECTION.data(), PAYLOAD_SECTION.size());
     put32(out.head, header.value + 8, payload_size);
-    put32(out.head, header.value + 12, virtual_address.value);
+    put32(out.head, header.value + 12, virtual_address);
     put32(out.head, header.value + 16, raw_size);
     put32(out.head, header.value + 20, raw_offset);
     put32(out.head, header.value + 36, PAYLOAD_CHARACTERISTICS);
@@ -273,11 +276,14 @@ Outcome<StubLayout> place_payload(Bytes stub, uint64_t payload_size) {
     if (std::optional<Error> error = drop_old_payload(headers, out.head, initialized_data)) {
         return failed<StubLayout>(*error);
     }
+    // Checked with or without a payload: the result must be an image Windows maps.
+    Outcome<uint64_t> next_address = next_section_address(headers);
+    if (!next_address.ok()) return failed<StubLayout>(*next_address.error);
     Outcome<uint64_t> data_end = end_of_section_data(headers, out.head.size());
     if (!data_end.ok()) return failed<StubLayout>(*data_end.error);
     if (payload_size != 0) {
-        if (std::optional<Error> error =
-                add_payload_section(headers, out, payload_size, data_end.value, initialized_data)) {
+        if (std::optional<Error> error = add_payload_section(headers, out, payload_size, next_address.value,
+                                                             data_end.value, initialized_data)) {
             return failed<StubLayout>(*error);
         }
     }
