@@ -249,6 +249,11 @@ std::optional<Error> add_payload_section(Headers& headers, StubLayout& out, uint
         return invalid_input("a payload of " + std::to_string(payload_size) +
                              " bytes does not fit: a Windows image stays below 2 GiB");
     }
+    // A total past 32 bits would be stored cut short, and rebuilding would
+    // subtract the wrong amount.
+    if (initialized_data + raw_size > UINT32_MAX) {
+        return bad_stub("initialised data of " + std::to_string(initialized_data) + " bytes");
+    }
     std::memcpy(out.head.data() + header.value, PAYLOAD_SECTION.data(), PAYLOAD_SECTION.size());
     put32(out.head, header.value + 8, payload_size);
     put32(out.head, header.value + 12, virtual_address);
