@@ -61,6 +61,11 @@ TEST(StubImage, AddsThePayloadSectionAndKeepsEveryOtherByte) {
 }
 
 TEST(StubImage, ABuiltLauncherTakesANewPayloadInPlaceOfItsOld) {
+    PeBuilder odd;  // data ending off the file alignment: the payload's padding follows it
+    odd.set32(odd.header_of(1) + 16, 500);
+    odd.bytes.resize(odd.bytes.size() - 12);
+    const std::vector<uint8_t> odd_first = built(odd.view(), std::string(700, 'a'));
+    EXPECT_EQ(built(view_of(odd_first), "short"), built(odd.view(), "short"));
     const PeBuilder stub;
     const std::vector<uint8_t> first = built(stub.view(), std::string(700, 'a'));  // two file-alignment units
     EXPECT_EQ(built(view_of(first), "short"), built(stub.view(), "short"));
@@ -124,7 +129,7 @@ TEST(StubImage, RefusesStubsItCannotExtend) {
          "no room for another section header"},
         {"no room: headers end at the table", [&](PeBuilder& pe) { pe.set32(PeBuilder::OPT + 60, next + 20); },
          "no room for another section header"},
-        {"data after the last section", [](PeBuilder& pe) { pe.bytes.push_back(0); },
+        {"data after the last section", [](PeBuilder& pe) { pe.bytes.push_back(0x5A); },
          "the stub has 1 bytes after its last section; use a stripped stub"},
         {"payload section not the last", [](PeBuilder& pe) {
              pe.section(".qbpayld", 5, 0x3000, 'p');

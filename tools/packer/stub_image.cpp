@@ -207,14 +207,19 @@ Outcome<uint64_t> next_section_address(const Headers& headers) {
 }
 
 // Where the sections' data ends in the file. Symbols, debug data or an overlay
-// after it would end up inside the payload's place, so they are refused.
-Outcome<uint64_t> end_of_section_data(const Headers& headers, size_t file_size) {
+// after it would end up inside the payload's place, so they are refused; zeros
+// up to the next file-alignment boundary are the padding this packer writes
+// before a payload, and a launcher built here is taken again.
+Outcome<uint64_t> end_of_section_data(const Headers& headers, const std::vector<uint8_t>& head) {
     uint64_t data_end = headers.size_of_headers;
     for (const Section& section : headers.sections) {
         if (section.raw_size != 0) data_end = std::max(data_end, section.raw_offset + section.raw_size);
     }
-    if (file_size > data_end) {
-        return failed<uint64_t>(invalid_input("the stub has " + std::to_string(file_size - data_end) +
+    const bool padding_only = head.size() <= align_up(data_end, headers.file_alignment) &&
+                              std::all_of(head.begin() + std::min<uint64_t>(data_end, head.size()), head.end(),
+                                          [](uint8_t b) { return b == 0; });
+    if (head.size() > data_end && !padding_only) {
+        return failed<uint64_t>(invalid_input("the stub has " + std::to_string(head.size() - data_end) +
                                               " bytes after its last section; use a stripped stub"));
     }
     return Outcome<uint64_t>{data_end, std::nullopt};
@@ -284,7 +289,7 @@ Outcome<StubLayout> place_payload(Bytes stub, uint64_t payload_size) {
     // Checked with or without a payload: the result must be an image Windows maps.
     Outcome<uint64_t> next_address = next_section_address(headers);
     if (!next_address.ok()) return failed<StubLayout>(*next_address.error);
-    Outcome<uint64_t> data_end = end_of_section_data(headers, out.head.size());
+    Outcome<uint64_t> data_end = end_of_section_data(headers, out.head);
     if (!data_end.ok()) return failed<StubLayout>(*data_end.error);
     if (payload_size != 0) {
         if (std::optional<Error> error = add_payload_section(headers, out, payload_size, next_address.value,
