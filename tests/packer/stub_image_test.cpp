@@ -63,7 +63,7 @@ TEST(StubImage, AddsThePayloadSectionAndKeepsEveryOtherByte) {
 TEST(StubImage, ABuiltLauncherTakesANewPayloadInPlaceOfItsOld) {
     PeBuilder odd;  // data ending off the file alignment: the payload's padding follows it
     odd.set32(odd.header_of(1) + 16, 500);
-    odd.bytes.resize(odd.bytes.size() - 12);
+    odd.bytes.erase(odd.bytes.end() - 12, odd.bytes.end());
     const std::vector<uint8_t> odd_first = built(odd.view(), std::string(700, 'a'));
     EXPECT_EQ(built(view_of(odd_first), "short"), built(odd.view(), "short"));
     const PeBuilder stub;
