@@ -104,10 +104,14 @@ TEST(StubImage, RefusesStubsItCannotExtend) {
         {"too many directories", [](PeBuilder& pe) { pe.set32(PeBuilder::OPT + 92, 17); }, "do not fit"},
         {"alignment not a power of two", [](PeBuilder& pe) { pe.set32(PeBuilder::OPT + 36, 768); }, "file alignment 768"},
         {"file shorter than its headers", [](PeBuilder& pe) {
-             pe.bytes.resize(400);
+             // No sections, and the file ends inside the free section header,
+             // which was then read past the end.
+             pe.bytes.resize(330);
+             pe.bytes.shrink_to_fit();
+             std::fill(pe.bytes.begin() + PeBuilder::TABLE, pe.bytes.end(), 0);
              pe.set16(PeBuilder::NT + 6, 0);
              pe.set32(PeBuilder::OPT + 56, 0x1000);
-         }, "512 bytes of headers in a file of 400"},
+         }, "512 bytes of headers in a file of 330"},
         {"section data outside the file", [](PeBuilder& pe) { pe.set32(pe.header_of(1) + 20, 0xFFFFFF00); },
          "section .rdata lies outside the file"},
         {"section outside the image", [](PeBuilder& pe) { pe.set32(PeBuilder::OPT + 56, 0x2000); },
