@@ -68,6 +68,45 @@ class DllPlanting(LauncherTestCase):
                 if plant.exists():
                     plant.unlink()
 
+    def test_a_manifest_beside_the_launcher_is_not_read(self):
+        # A manifest file beside an exe without an embedded one is read before
+        # the exe's first line: its DLL redirection beats even a system32-only
+        # load. The launcher's embedded manifest makes the system ignore it.
+        exe = launcher_for_this_test()
+        folder = exe.parent
+        control = folder / "dll_control.exe"
+        shutil.copyfile(PROGRAMS / "dll_control.exe", control)
+        plant = folder / "shell32.dll"
+        shutil.copyfile(PROGRAMS / "plant.dll", plant)
+        manifests = [folder / (name + ".manifest") for name in (exe.name, control.name)]
+        for manifest in manifests:
+            manifest.write_text(PLANTED_MANIFEST)
+        log = plant_log(folder)
+        env = {"QUILLBOX_PLANT_LOG": to_windows(log), "WINEDLLOVERRIDES": "mscoree,mshtml=;shell32=n,b"}
+        try:
+            checked = run(control, ["--system32", "shell32.dll"], env=env)
+            self.assertEqual(checked.status, 0, checked)
+            if planted_names(log) != {"shell32.dll"}:
+                self.skipTest("this Wine does not redirect DLLs through a manifest beside the program")
+            log.unlink()
+            done = run(exe, env=env)
+            self.assertEqual(planted_names(log), set())
+            self.assertEqual(done.status, 0, done)
+            self.assertIn("executing", done.stdout)
+        finally:
+            for path in manifests + [plant, control, log]:
+                if path.exists():
+                    path.unlink()
+
+
+# Names shell32 as a file of the program's own assembly, to be loaded from its folder.
+PLANTED_MANIFEST = """<?xml version="1.0" encoding="UTF-8" standalone="yes"?>
+<assembly xmlns="urn:schemas-microsoft-com:asm.v1" manifestVersion="1.0">
+  <assemblyIdentity type="win32" name="planted.application" version="1.0.0.0"/>
+  <file name="shell32.dll"/>
+</assembly>
+"""
+
 
 if __name__ == "__main__":
     unittest.main()

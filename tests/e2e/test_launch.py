@@ -86,6 +86,15 @@ class Launch(LauncherTestCase):
         self.assertEqual(done.stdout, "executing %s\\.\\quillbox.exe\nprobe: running\n" % APP_DIR_WIN)
         self.assertTrue(record["stdout"] and record["stderr"])
 
+    def test_shell_and_com_stay_loaded_in_the_launcher(self):
+        # Loaded once for the known-folder lookup and kept: unloading shell32
+        # after it has registered callbacks is a hazard for nothing gained.
+        _, record = self.launch(launcher(probe_payload()))
+        modules = [m.lower() for m in record["parent_modules"]]
+        self.assertIn("quillbox.exe", modules, "the probe sees its parent's modules")
+        self.assertIn("shell32.dll", modules)
+        self.assertIn("ole32.dll", modules)
+
     def test_environment_block_is_in_the_systems_own_order(self):
         # Names that differ only by case, by '_' against letters, and by
         # non-ASCII letters, judged by CompareStringOrdinal in the child itself.

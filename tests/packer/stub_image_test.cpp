@@ -7,11 +7,14 @@
 
 #include "bin_reader/pe_builder.h"
 #include "bin_reader/pe_section.h"
+#include "packer/image_checks.h"
 
 namespace quillbox::pack {
 namespace {
 
+using testing::build_image;
 using testing::PeBuilder;
+using testing::reference_checksum;
 
 Bytes view_of(const std::vector<uint8_t>& bytes) { return Bytes(bytes.data(), bytes.size()); }
 Bytes view_of(std::string_view text) { return Bytes(reinterpret_cast<const uint8_t*>(text.data()), text.size()); }
@@ -22,22 +25,7 @@ std::vector<uint8_t> built(Bytes stub, std::string_view payload) {
     return out.value;
 }
 
-uint32_t get32(const std::vector<uint8_t>& b, size_t at) {
-    return b[at] | (b[at + 1] << 8) | (b[at + 2] << 16) | (uint32_t(b[at + 3]) << 24);
-}
-
-// The checksum as the Windows image helper computes it: fold after every word,
-// with the checksum field itself read as zero.
-uint32_t reference_checksum(const std::vector<uint8_t>& file) {
-    const size_t field = PeBuilder::OPT + 64;
-    uint32_t sum = 0;
-    for (size_t i = 0; i < file.size(); i += 2) {
-        if (i == field || i == field + 2) continue;
-        sum += file[i] | (i + 1 < file.size() ? file[i + 1] << 8 : 0);
-        sum = (sum & 0xFFFF) + (sum >> 16);
-    }
-    return sum + static_cast<uint32_t>(file.size());
-}
+uint32_t get32(const std::vector<uint8_t>& b, size_t at) { return testing::image_u32(b, at); }
 
 TEST(StubImage, AddsThePayloadSectionAndKeepsEveryOtherByte) {
     const PeBuilder stub;
@@ -52,6 +40,7 @@ TEST(StubImage, AddsThePayloadSectionAndKeepsEveryOtherByte) {
         EXPECT_EQ(get32(out, PeBuilder::OPT + 56), added ? 0x4000u : 0x3000u);  // size of image
         EXPECT_EQ(get32(out, PeBuilder::OPT + 8), added ? 1024u : 512u);        // initialised data
         EXPECT_EQ(get32(out, PeBuilder::OPT + 64), reference_checksum(out));
+        EXPECT_EQ(testing::loader_layout_problem(out), std::nullopt);
         std::set<size_t> changed{PeBuilder::NT + 6, PeBuilder::NT + 7};
         for (size_t field : {PeBuilder::OPT + 8, PeBuilder::OPT + 56, PeBuilder::OPT + 64}) {
             for (size_t i = 0; i < 4; ++i) changed.insert(field + i);
@@ -72,6 +61,11 @@ TEST(StubImage, AddsThePayloadSectionAndKeepsEveryOtherByte) {
 }
 
 TEST(StubImage, ABuiltLauncherTakesANewPayloadInPlaceOfItsOld) {
+    PeBuilder odd;  // data ending off the file alignment: the payload's padding follows it
+    odd.set32(odd.header_of(1) + 16, 500);
+    odd.bytes.erase(odd.bytes.end() - 12, odd.bytes.end());
+    const std::vector<uint8_t> odd_first = built(odd.view(), std::string(700, 'a'));
+    EXPECT_EQ(built(view_of(odd_first), "short"), built(odd.view(), "short"));
     const PeBuilder stub;
     const std::vector<uint8_t> first = built(stub.view(), std::string(700, 'a'));  // two file-alignment units
     EXPECT_EQ(built(view_of(first), "short"), built(stub.view(), "short"));
@@ -109,23 +103,48 @@ TEST(StubImage, RefusesStubsItCannotExtend) {
         {"unknown optional header", [](PeBuilder& pe) { pe.set16(PeBuilder::OPT, 0x107); }, "magic 263"},
         {"too many directories", [](PeBuilder& pe) { pe.set32(PeBuilder::OPT + 92, 17); }, "do not fit"},
         {"alignment not a power of two", [](PeBuilder& pe) { pe.set32(PeBuilder::OPT + 36, 768); }, "file alignment 768"},
+        {"file shorter than its headers", [](PeBuilder& pe) {
+             // No sections, and the file ends inside the free section header,
+             // which was then read past the end.
+             pe.bytes.resize(330);
+             pe.bytes.shrink_to_fit();
+             std::fill(pe.bytes.begin() + PeBuilder::TABLE, pe.bytes.end(), 0);
+             pe.set16(PeBuilder::NT + 6, 0);
+             pe.set32(PeBuilder::OPT + 56, 0x1000);
+         }, "512 bytes of headers in a file of 330"},
         {"section data outside the file", [](PeBuilder& pe) { pe.set32(pe.header_of(1) + 20, 0xFFFFFF00); },
          "section .rdata lies outside the file"},
         {"section outside the image", [](PeBuilder& pe) { pe.set32(PeBuilder::OPT + 56, 0x2000); },
          "section .rdata lies outside the image"},
+        // Windows maps only images whose sections follow one another with no
+        // gap (Wine maps the rest): the payload after a SizeOfImage a page too
+        // large would leave one.
+        {"size of image past the last section", [](PeBuilder& pe) { pe.set32(PeBuilder::OPT + 56, 0x4000); },
+         "size of image 16384 is not where the last section ends (12288)"},
+        {"gap between sections", [](PeBuilder& pe) {
+             pe.set32(pe.header_of(1) + 12, 0x3000);
+             pe.set32(PeBuilder::OPT + 56, 0x4000);
+         }, "section .rdata starts at 12288, not where the one before it ends (8192)"},
+        {"gap after the headers", [](PeBuilder& pe) { pe.set32(pe.header_of(0) + 12, 0x1800); },
+         "section .text starts at 6144, not where the one before it ends (4096)"},
         {"signed", [](PeBuilder& pe) { pe.set32(PeBuilder::SECURITY, 1536); pe.set32(PeBuilder::SECURITY + 4, 8); },
          "the stub carries a signature; sign the exe after packing, not the stub"},
         {"no room: bytes after the table", [&](PeBuilder& pe) { pe.bytes[next + 39] = 1; },
          "no room for another section header"},
         {"no room: headers end at the table", [&](PeBuilder& pe) { pe.set32(PeBuilder::OPT + 60, next + 20); },
          "no room for another section header"},
-        {"data after the last section", [](PeBuilder& pe) { pe.bytes.push_back(0); },
+        {"data after the last section", [](PeBuilder& pe) { pe.bytes.push_back(0x5A); },
          "the stub has 1 bytes after its last section; use a stripped stub"},
         {"payload section not the last", [](PeBuilder& pe) {
              pe.section(".qbpayld", 5, 0x3000, 'p');
              pe.section(".late", 5, 0x4000, 'l');
              pe.set32(PeBuilder::OPT + 56, 0x5000);
          }, "its payload section is not the last section"},
+        {"payload section sharing data with the one before", [](PeBuilder& pe) {
+             pe.section(".qbpayld", 5, 0x3000, 'p');
+             pe.set32(pe.header_of(1) + 16, 1024);  // .rdata's data runs into the payload's
+             pe.set32(PeBuilder::OPT + 56, 0x4000);
+         }, "its payload section is not at the end of the image"},
         {"payload too large for an image", [](PeBuilder&) {},
          "a payload of 2147479553 bytes does not fit: a Windows image stays below 2 GiB", (uint64_t{1} << 31) - 4095},
     };

@@ -1,11 +1,12 @@
 """Checks the built launcher as a file: a 32-bit GUI executable whose only
-resource is its icon group, which imports only Windows system DLLs, carries its
+resources are its icon group and a manifest that declares nothing, which imports only Windows system DLLs, carries its
 payload in a read-only section of its own and has a valid checksum; and the
 stub beside it, which has room for that section's header."""
 import os
 import struct
 import sys
 import unittest
+from xml.etree import ElementTree
 
 LAUNCHER = os.environ.get("QUILLBOX_LAUNCHER", "quillbox.exe")
 SYSTEM_DLLS = {"kernel32.dll", "msvcrt.dll", "ole32.dll", "shell32.dll", "advapi32.dll", "user32.dll",
@@ -122,11 +123,17 @@ class LauncherImage(unittest.TestCase):
         # restricted: an imported DLL would be looked for beside the launcher first.
         self.assertEqual(imports, {"kernel32.dll", "msvcrt.dll"})
 
-    def test_one_icon_group_of_one_48px_png_icon_and_nothing_else(self):
+    def test_one_icon_group_of_one_48px_png_icon_and_the_minimal_manifest(self):
         resources = self.image.resources()
-        self.assertEqual(set(resources), {RT_ICON, RT_GROUP_ICON})
-        self.assertNotIn(RT_MANIFEST, resources)
+        self.assertEqual(set(resources), {RT_ICON, RT_GROUP_ICON, RT_MANIFEST})
         self.assertNotIn(RT_VERSION, resources)
+        # Embedded, so that a manifest file planted beside the launcher is not
+        # read; it declares nothing, no execution level in particular.
+        self.assertEqual(list(resources[RT_MANIFEST]), [1])
+        manifest = ElementTree.fromstring(resources[RT_MANIFEST][1])
+        self.assertEqual(manifest.tag, "{urn:schemas-microsoft-com:asm.v1}assembly")
+        self.assertEqual(manifest.attrib, {"manifestVersion": "1.0"})
+        self.assertEqual(list(manifest), [])
         self.assertEqual(list(resources[RT_GROUP_ICON]), ["QUILLBOX_ICON"])
         group = resources[RT_GROUP_ICON]["QUILLBOX_ICON"]
         reserved, kind, count = struct.unpack_from("<HHH", group, 0)

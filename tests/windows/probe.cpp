@@ -1,10 +1,12 @@
 // The probe application: packed as the launcher's payload, it records what it
 // received (command line, argv as the C runtime and as CommandLineToArgvW parse
-// it, the environment block in order, current directory, standard handles) to
+// it, the environment block in order, current directory, standard handles, the
+// DLLs its parent, the launcher, has loaded while it waits) to
 // the file named by QUILLBOX_PROBE_RECORD, says one line on stdout and exits
 // with the code in QUILLBOX_PROBE_EXIT (or crashes, or waits, when asked).
 #include <windows.h>
 #include <shellapi.h>
+#include <tlhelp32.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -20,6 +22,28 @@ static std::wstring env(const wchar_t* name) {
 static bool has_handle(DWORD id) {
     HANDLE h = GetStdHandle(id);
     return h != nullptr && h != INVALID_HANDLE_VALUE;
+}
+
+// The file names of the modules loaded in the process that started this one.
+static std::vector<std::wstring> parent_modules() {
+    std::vector<std::wstring> names;
+    DWORD parent = 0;
+    HANDLE processes = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+    PROCESSENTRY32W process{};
+    process.dwSize = sizeof process;
+    for (BOOL more = Process32FirstW(processes, &process); more; more = Process32NextW(processes, &process)) {
+        if (process.th32ProcessID == GetCurrentProcessId()) parent = process.th32ParentProcessID;
+    }
+    CloseHandle(processes);
+    HANDLE modules = CreateToolhelp32Snapshot(TH32CS_SNAPMODULE, parent);
+    if (modules == INVALID_HANDLE_VALUE) return names;
+    MODULEENTRY32W module{};
+    module.dwSize = sizeof module;
+    for (BOOL more = Module32FirstW(modules, &module); more; more = Module32NextW(modules, &module)) {
+        names.emplace_back(module.szModule);
+    }
+    CloseHandle(modules);
+    return names;
 }
 
 static void write_record(const std::wstring& path, int argc, wchar_t** argv) {
@@ -73,6 +97,9 @@ static void write_record(const std::wstring& path, int argc, wchar_t** argv) {
     n = GetModuleFileNameW(nullptr, buffer, 32768);
     out += ",\"module\":";
     json_string(out, buffer, n);
+
+    out += ",\"parent_modules\":";
+    json_list(out, parent_modules());
 
     out += ",\"stdin\":";
     out += has_handle(STD_INPUT_HANDLE) ? "true" : "false";

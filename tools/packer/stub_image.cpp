@@ -62,51 +62,67 @@ uint64_t align_up(uint64_t value, uint64_t alignment) { return (value + alignmen
 Error not_pe(const std::string& why) { return invalid_input("the stub is not a PE file: " + why); }
 Error bad_stub(const std::string& why) { return invalid_input("the stub's header is inconsistent: " + why); }
 
-Outcome<Headers> read_headers(Bytes stub) {
+// Where the NT headers are, after the DOS header's signature and pointer.
+Outcome<uint64_t> nt_headers_offset(Bytes stub) {
     const uint64_t size = stub.size();
-    if (size < 2 || stub[0] != 'M' || stub[1] != 'Z') return failed<Headers>(not_pe("no MZ signature"));
-    if (!inside(0, NT_OFFSET_FIELD + 4, size)) return failed<Headers>(not_pe("truncated DOS header"));
+    if (size < 2 || stub[0] != 'M' || stub[1] != 'Z') return failed<uint64_t>(not_pe("no MZ signature"));
+    if (!inside(0, NT_OFFSET_FIELD + 4, size)) return failed<uint64_t>(not_pe("truncated DOS header"));
     const uint64_t nt = read_u32le(stub, NT_OFFSET_FIELD);
     if (!inside(nt, 4, size) || std::memcmp(stub.data() + nt, "PE\0\0", 4) != 0) {
-        return failed<Headers>(not_pe("no PE signature at offset " + std::to_string(nt)));
+        return failed<uint64_t>(not_pe("no PE signature at offset " + std::to_string(nt)));
     }
-    Headers out;
+    return Outcome<uint64_t>{nt, std::nullopt};
+}
+
+// The file and optional headers: where they are, that the data directories
+// fit, and that the stub is not signed (a signature would cover the old bytes).
+std::optional<Error> read_optional_header(Bytes stub, uint64_t nt, Headers& out) {
+    const uint64_t size = stub.size();
     out.count_field = nt + 6;
     out.optional = nt + 4 + FILE_HEADER_SIZE;
-    if (!inside(nt + 4, FILE_HEADER_SIZE, size)) return failed<Headers>(bad_stub("truncated file header"));
+    if (!inside(nt + 4, FILE_HEADER_SIZE, size)) return bad_stub("truncated file header");
     const uint64_t optional_size = read_u16le(stub, nt + 20);
-    if (!inside(out.optional, optional_size, size)) return failed<Headers>(bad_stub("truncated optional header"));
-    if (optional_size < 2) return failed<Headers>(bad_stub("no optional header"));
+    if (!inside(out.optional, optional_size, size)) return bad_stub("truncated optional header");
+    if (optional_size < 2) return bad_stub("no optional header");
     const uint32_t magic = read_u16le(stub, out.optional);
     if (magic != PE32_MAGIC && magic != PE32_PLUS_MAGIC) {
-        return failed<Headers>(bad_stub("unknown optional header magic " + std::to_string(magic)));
+        return bad_stub("unknown optional header magic " + std::to_string(magic));
     }
     const size_t directories = magic == PE32_MAGIC ? 96 : 112;
-    if (optional_size < directories) return failed<Headers>(bad_stub("optional header too short"));
+    if (optional_size < directories) return bad_stub("optional header too short");
     const uint64_t directory_count = read_u32le(stub, out.optional + directories - 4);
     if (directory_count > MAX_DIRECTORIES || directories + 8 * directory_count > optional_size) {
-        return failed<Headers>(bad_stub(std::to_string(directory_count) + " data directories do not fit"));
+        return bad_stub(std::to_string(directory_count) + " data directories do not fit");
     }
     if (directory_count > SECURITY_DIRECTORY) {
         const size_t security = out.optional + directories + 8 * SECURITY_DIRECTORY;
         if (read_u32le(stub, security) != 0 || read_u32le(stub, security + 4) != 0) {
-            return failed<Headers>(invalid_input("the stub carries a signature; sign the exe after packing, not the stub"));
+            return invalid_input("the stub carries a signature; sign the exe after packing, not the stub");
         }
     }
-
+    out.table = out.optional + optional_size;
     out.file_alignment = read_u32le(stub, out.optional + OPT_FILE_ALIGNMENT);
     out.section_alignment = read_u32le(stub, out.optional + OPT_SECTION_ALIGNMENT);
     out.size_of_headers = read_u32le(stub, out.optional + OPT_SIZE_OF_HEADERS);
     out.size_of_image = read_u32le(stub, out.optional + OPT_SIZE_OF_IMAGE);
+    if (out.size_of_headers > size) {
+        return bad_stub(std::to_string(out.size_of_headers) + " bytes of headers in a file of " + std::to_string(size));
+    }
     if (!power_of_two(out.file_alignment) || out.file_alignment < 512 || out.file_alignment > 65536 ||
         !power_of_two(out.section_alignment) || out.section_alignment < out.file_alignment) {
-        return failed<Headers>(bad_stub("file alignment " + std::to_string(out.file_alignment) +
-                                        " and section alignment " + std::to_string(out.section_alignment)));
+        return bad_stub("file alignment " + std::to_string(out.file_alignment) + " and section alignment " +
+                        std::to_string(out.section_alignment));
     }
+    return std::nullopt;
+}
+
+// The section table, each section's data inside the file and its memory inside
+// the image.
+std::optional<Error> read_sections(Bytes stub, Headers& out) {
+    const uint64_t size = stub.size();
     const uint64_t count = read_u16le(stub, out.count_field);
-    out.table = out.optional + optional_size;
     if (!inside(out.table, count * SECTION_HEADER_SIZE, std::min(size, out.size_of_headers))) {
-        return failed<Headers>(bad_stub("the section table lies outside the headers"));
+        return bad_stub("the section table lies outside the headers");
     }
     for (uint64_t i = 0; i < count; ++i) {
         Section section;
@@ -119,15 +135,23 @@ Outcome<Headers> read_headers(Bytes stub) {
         section.raw_offset = read_u32le(stub, section.header + 20);
         if (section.raw_size != 0 &&
             (section.raw_offset < out.size_of_headers || !inside(section.raw_offset, section.raw_size, size))) {
-            return failed<Headers>(bad_stub("the data of section " + section.name + " lies outside the file"));
+            return bad_stub("the data of section " + section.name + " lies outside the file");
         }
         const uint64_t extent = std::max(section.virtual_size, section.raw_size);
-        if (section.virtual_address < out.size_of_headers ||
-            section.virtual_address + extent > out.size_of_image) {
-            return failed<Headers>(bad_stub("section " + section.name + " lies outside the image"));
+        if (section.virtual_address < out.size_of_headers || section.virtual_address + extent > out.size_of_image) {
+            return bad_stub("section " + section.name + " lies outside the image");
         }
         out.sections.push_back(section);
     }
+    return std::nullopt;
+}
+
+Outcome<Headers> read_headers(Bytes stub) {
+    Outcome<uint64_t> nt = nt_headers_offset(stub);
+    if (!nt.ok()) return failed<Headers>(*nt.error);
+    Headers out;
+    if (std::optional<Error> error = read_optional_header(stub, nt.value, out)) return failed<Headers>(*error);
+    if (std::optional<Error> error = read_sections(stub, out)) return failed<Headers>(*error);
     return Outcome<Headers>{std::move(out), std::nullopt};
 }
 
@@ -138,9 +162,11 @@ std::optional<Error> drop_old_payload(Headers& headers, std::vector<uint8_t>& he
                             [](const Section& s) { return s.name == PAYLOAD_SECTION; });
     if (old == headers.sections.end()) return std::nullopt;
     if (old + 1 != headers.sections.end()) return bad_stub("its payload section is not the last section");
+    // Cutting the file where the old payload begins must cut no other data.
     for (const Section& other : headers.sections) {
-        if (&other != &*old && (other.virtual_address > old->virtual_address ||
-                                (old->raw_size != 0 && other.raw_offset > old->raw_offset))) {
+        const bool data_after = old->raw_size != 0 && other.raw_size != 0 &&
+                                other.raw_offset + other.raw_size > old->raw_offset;
+        if (&other != &*old && (other.virtual_address > old->virtual_address || data_after)) {
             return bad_stub("its payload section is not at the end of the image");
         }
     }
@@ -149,6 +175,101 @@ std::optional<Error> drop_old_payload(Headers& headers, std::vector<uint8_t>& he
     initialized_data -= std::min(initialized_data, old->raw_size);
     headers.size_of_image = old->virtual_address;
     headers.sections.pop_back();
+    return std::nullopt;
+}
+
+// Where the next section starts, by the rules the Windows loader checks
+// before it maps an image (Wine checks none of them):
+// 1. the first section starts at SizeOfHeaders rounded up to SectionAlignment;
+// 2. each further section starts where the one before it ends: its address
+//    plus its virtual size (its raw size when the virtual size is 0), rounded
+//    up to SectionAlignment;
+// 3. SizeOfImage, rounded up to SectionAlignment, is where the last one ends.
+// A stub that breaks any of them is refused; the payload section goes where
+// rule 2 puts it, so the result keeps all three (a stub with a larger
+// SizeOfImage would leave a gap before the payload, which Windows refuses).
+Outcome<uint64_t> next_section_address(const Headers& headers) {
+    const uint64_t alignment = headers.section_alignment;
+    uint64_t next = align_up(headers.size_of_headers, alignment);
+    for (const Section& section : headers.sections) {
+        if (section.virtual_address != next) {
+            return failed<uint64_t>(bad_stub("section " + section.name + " starts at " +
+                                             std::to_string(section.virtual_address) + ", not where the one before it ends (" +
+                                             std::to_string(next) + ")"));
+        }
+        next += align_up(section.virtual_size != 0 ? section.virtual_size : section.raw_size, alignment);
+    }
+    if (align_up(headers.size_of_image, alignment) != next) {
+        return failed<uint64_t>(bad_stub("size of image " + std::to_string(headers.size_of_image) +
+                                         " is not where the last section ends (" + std::to_string(next) + ")"));
+    }
+    return Outcome<uint64_t>{next, std::nullopt};
+}
+
+// Where the sections' data ends in the file. Symbols, debug data or an overlay
+// after it would end up inside the payload's place, so they are refused; zeros
+// up to the next file-alignment boundary are the padding this packer writes
+// before a payload, and a launcher built here is taken again.
+Outcome<uint64_t> end_of_section_data(const Headers& headers, const std::vector<uint8_t>& head) {
+    uint64_t data_end = headers.size_of_headers;
+    for (const Section& section : headers.sections) {
+        if (section.raw_size != 0) data_end = std::max(data_end, section.raw_offset + section.raw_size);
+    }
+    const bool padding_only = head.size() <= align_up(data_end, headers.file_alignment) &&
+                              std::all_of(head.begin() + std::min<uint64_t>(data_end, head.size()), head.end(),
+                                          [](uint8_t b) { return b == 0; });
+    if (head.size() > data_end && !padding_only) {
+        return failed<uint64_t>(invalid_input("the stub has " + std::to_string(head.size() - data_end) +
+                                              " bytes after its last section; use a stripped stub"));
+    }
+    return Outcome<uint64_t>{data_end, std::nullopt};
+}
+
+// The offset of a free section header after the table, which must end before
+// the first section's data and hold only zeros.
+Outcome<size_t> free_section_header(const Headers& headers, const std::vector<uint8_t>& head) {
+    const size_t header = headers.table + headers.sections.size() * SECTION_HEADER_SIZE;
+    uint64_t first_data = headers.size_of_headers;
+    for (const Section& section : headers.sections) {
+        if (section.raw_size != 0) first_data = std::min(first_data, section.raw_offset);
+    }
+    if (header + SECTION_HEADER_SIZE > first_data ||
+        !std::all_of(head.begin() + header, head.begin() + header + SECTION_HEADER_SIZE,
+                     [](uint8_t b) { return b == 0; })) {
+        return failed<size_t>(invalid_input("the stub's headers have no room for another section header"));
+    }
+    return Outcome<size_t>{header, std::nullopt};
+}
+
+// Appends the payload section's header, at `virtual_address` in memory, and
+// pads the head to where its data begins; the headers' totals follow.
+std::optional<Error> add_payload_section(Headers& headers, StubLayout& out, uint64_t payload_size,
+                                         uint64_t virtual_address, uint64_t data_end, uint64_t& initialized_data) {
+    Outcome<size_t> header = free_section_header(headers, out.head);
+    if (!header.ok()) return *header.error;
+    const uint64_t raw_offset = align_up(data_end, headers.file_alignment);
+    const uint64_t raw_size = align_up(payload_size, headers.file_alignment);
+    const uint64_t size_of_image = virtual_address + align_up(payload_size, headers.section_alignment);
+    if (size_of_image > IMAGE_LIMIT || raw_offset + raw_size > IMAGE_LIMIT) {
+        return invalid_input("a payload of " + std::to_string(payload_size) +
+                             " bytes does not fit: a Windows image stays below 2 GiB");
+    }
+    // A total past 32 bits would be stored cut short, and rebuilding would
+    // subtract the wrong amount.
+    if (initialized_data + raw_size > UINT32_MAX) {
+        return bad_stub("initialised data of " + std::to_string(initialized_data) + " bytes");
+    }
+    std::memcpy(out.head.data() + header.value, PAYLOAD_SECTION.data(), PAYLOAD_SECTION.size());
+    put32(out.head, header.value + 8, payload_size);
+    put32(out.head, header.value + 12, virtual_address);
+    put32(out.head, header.value + 16, raw_size);
+    put32(out.head, header.value + 20, raw_offset);
+    put32(out.head, header.value + 36, PAYLOAD_CHARACTERISTICS);
+    headers.sections.push_back(Section{});
+    initialized_data += raw_size;
+    headers.size_of_image = size_of_image;
+    out.head.resize(raw_offset, 0);
+    out.padding = raw_size - payload_size;
     return std::nullopt;
 }
 
@@ -165,51 +286,16 @@ Outcome<StubLayout> place_payload(Bytes stub, uint64_t payload_size) {
     if (std::optional<Error> error = drop_old_payload(headers, out.head, initialized_data)) {
         return failed<StubLayout>(*error);
     }
-
-    uint64_t data_end = headers.size_of_headers;
-    uint64_t image_end = headers.size_of_image;
-    for (const Section& section : headers.sections) {
-        if (section.raw_size != 0) data_end = std::max(data_end, section.raw_offset + section.raw_size);
-        image_end = std::max(image_end, section.virtual_address + std::max(section.virtual_size, section.raw_size));
-    }
-    // Symbols, debug data or an overlay after the sections would end up
-    // inside the payload's place.
-    if (out.head.size() > data_end) {
-        return failed<StubLayout>(invalid_input("the stub has " + std::to_string(out.head.size() - data_end) +
-                                                " bytes after its last section; use a stripped stub"));
-    }
-
+    // Checked with or without a payload: the result must be an image Windows maps.
+    Outcome<uint64_t> next_address = next_section_address(headers);
+    if (!next_address.ok()) return failed<StubLayout>(*next_address.error);
+    Outcome<uint64_t> data_end = end_of_section_data(headers, out.head);
+    if (!data_end.ok()) return failed<StubLayout>(*data_end.error);
     if (payload_size != 0) {
-        const size_t header = headers.table + headers.sections.size() * SECTION_HEADER_SIZE;
-        uint64_t first_data = headers.size_of_headers;
-        for (const Section& section : headers.sections) {
-            if (section.raw_size != 0) first_data = std::min(first_data, section.raw_offset);
+        if (std::optional<Error> error = add_payload_section(headers, out, payload_size, next_address.value,
+                                                             data_end.value, initialized_data)) {
+            return failed<StubLayout>(*error);
         }
-        if (header + SECTION_HEADER_SIZE > first_data ||
-            !std::all_of(out.head.begin() + header, out.head.begin() + header + SECTION_HEADER_SIZE,
-                         [](uint8_t b) { return b == 0; })) {
-            return failed<StubLayout>(invalid_input("the stub's headers have no room for another section header"));
-        }
-        const uint64_t raw_offset = align_up(data_end, headers.file_alignment);
-        const uint64_t raw_size = align_up(payload_size, headers.file_alignment);
-        const uint64_t virtual_address = align_up(image_end, headers.section_alignment);
-        const uint64_t size_of_image = virtual_address + align_up(payload_size, headers.section_alignment);
-        if (size_of_image > IMAGE_LIMIT || raw_offset + raw_size > IMAGE_LIMIT) {
-            return failed<StubLayout>(invalid_input("a payload of " + std::to_string(payload_size) +
-                                                    " bytes does not fit: a Windows image stays below 2 GiB"));
-        }
-        std::memcpy(out.head.data() + header, PAYLOAD_SECTION.data(), PAYLOAD_SECTION.size());
-        put32(out.head, header + 8, payload_size);
-        put32(out.head, header + 12, virtual_address);
-        put32(out.head, header + 16, raw_size);
-        put32(out.head, header + 20, raw_offset);
-        put32(out.head, header + 36, PAYLOAD_CHARACTERISTICS);
-        headers.sections.push_back(Section{});
-        initialized_data += raw_size;
-        headers.size_of_image = size_of_image;
-        out.head.resize(raw_offset, 0);
-        out.payload_size = payload_size;
-        out.padding = raw_size - payload_size;
     }
     put16(out.head, headers.count_field, headers.sections.size());
     put32(out.head, headers.optional + OPT_SIZE_OF_INITIALIZED_DATA, initialized_data);
@@ -230,16 +316,6 @@ uint32_t ImageChecksum::value() const {
     uint64_t folded = sum;
     while (folded > 0xFFFF) folded = (folded & 0xFFFF) + (folded >> 16);
     return static_cast<uint32_t>(folded + length);
-}
-
-Outcome<std::vector<uint8_t>> build_image(Bytes stub, Bytes payload) {
-    Outcome<StubLayout> layout = place_payload(stub, payload.size());
-    if (!layout.ok()) return failed<std::vector<uint8_t>>(*layout.error);
-    set_checksum(layout.value, [&](const auto& feed) { feed(payload); });
-    std::vector<uint8_t> out = std::move(layout.value.head);
-    out.insert(out.end(), payload.begin(), payload.end());
-    out.resize(out.size() + layout.value.padding, 0);
-    return Outcome<std::vector<uint8_t>>{std::move(out), std::nullopt};
 }
 
 }  // namespace quillbox::pack

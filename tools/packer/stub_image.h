@@ -19,7 +19,6 @@ inline constexpr uint64_t IMAGE_LIMIT = uint64_t{1} << 31;
 // The output file is `head`, then the payload, then `padding` zero bytes.
 struct StubLayout {
     std::vector<uint8_t> head;  // the stub with its new headers, up to the payload
-    uint64_t payload_size = 0;
     uint64_t padding = 0;
     size_t checksum_offset = 0;  // of the checksum field in `head`, which is left zero
 };
@@ -50,8 +49,5 @@ void set_checksum(StubLayout& layout, const FeedPayload& payload) {
     const uint32_t value = checksum.value();
     for (int i = 0; i < 4; ++i) layout.head[layout.checksum_offset + i] = static_cast<uint8_t>(value >> (8 * i));
 }
-
-// The whole file at once, for a payload held in memory.
-Outcome<std::vector<uint8_t>> build_image(Bytes stub, Bytes payload);
 
 }  // namespace quillbox::pack

@@ -13,11 +13,6 @@
 
 namespace quillbox {
 
-inline constexpr char16_t APP_DIR_NAME[] = u"quillbox";
-
-// %LOCALAPPDATA%\quillbox, or nothing when the known folder cannot be found.
-std::optional<std::u16string> find_app_dir();
-
 enum class EntryAction { skip, write };
 
 // What to do with one entry's target, and the lines for standard output that go with it.

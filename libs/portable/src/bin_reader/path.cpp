@@ -158,13 +158,6 @@ std::u16string child_path(std::u16string_view folder, std::u16string_view name) 
     return child;
 }
 
-RemovalStep removal_step(uint32_t attributes, uint32_t reparse_tag, bool where_named) {
-    constexpr uint32_t NAME_SURROGATE = 0x20000000;
-    const bool link = (attributes & ATTRIBUTE_REPARSE_POINT) && (reparse_tag & NAME_SURROGATE);
-    const bool folder = attributes & ATTRIBUTE_DIRECTORY;
-    return folder && !link && where_named ? RemovalStep::enter : RemovalStep::delete_alone;
-}
-
 std::u16string user_path(std::u16string_view path, FullPathFn full_path) {
     std::u16string result = file_system_path(path, full_path);
     if (result.size() + 1 > MAX_PATH_UNITS || !starts_with(result, VERBATIM)) return result;

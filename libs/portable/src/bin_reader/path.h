@@ -2,7 +2,6 @@
 // normalised: a ".\" element stays in every path the launcher forms or prints.
 #pragma once
 
-#include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -41,21 +40,5 @@ std::optional<std::u16string> extended_path(std::u16string_view path, FullPathFn
 // `name` (one component, as the file system lists it) under `folder`, with one
 // '\' between them; the extended-length prefix of `folder` carries over.
 std::u16string child_path(std::u16string_view folder, std::u16string_view name);
-
-// What the install-mode removal does with one item it has opened without
-// following it.
-enum class RemovalStep {
-    enter,         // a real folder: empty it, then delete it
-    delete_alone,  // a file, or a link deleted as a link and never followed
-};
-
-// Only a name-surrogate reparse point (symbolic link, junction) is a link; any
-// other (cloud placeholder, deduplicated file) is the ordinary file or folder
-// it stands for. A folder that the file system places elsewhere than where it
-// was named (Wine's view of a Unix link) is not entered either.
-RemovalStep removal_step(uint32_t attributes, uint32_t reparse_tag, bool where_named);
-
-inline constexpr uint32_t ATTRIBUTE_DIRECTORY = 0x10;
-inline constexpr uint32_t ATTRIBUTE_REPARSE_POINT = 0x400;
 
 }  // namespace quillbox

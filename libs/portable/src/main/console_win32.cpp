@@ -1,3 +1,4 @@
+// Win32 side of the launcher's output lines: console or pipe; the text rules are in text.h.
 #include <string>
 
 #include "main/console.h"

@@ -1,6 +1,7 @@
-// The launcher's fatal stop. It writes the report straight to the stderr handle
-// and ends the process through fast-fail: no exit handlers, no flush, no
-// unwinding, so nothing half-done can run after a failed check.
+// Win32 side of the fatal stop; the report's text is formed in fatal_report.cpp.
+// It writes the report straight to the stderr handle and ends the process
+// through fast-fail: no exit handlers, no flush, no unwinding, so nothing
+// half-done can run after a failed check.
 #include "main/console.h"
 #include "main/fatal.h"
 #include "main/win32.h"

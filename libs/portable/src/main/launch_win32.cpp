@@ -1,3 +1,5 @@
+// Win32 side of starting the application and waiting for it; the command line
+// and environment it is given are decided in launch.h, command_line.h, environment.h.
 #include <array>
 
 #include "bin_reader/path.h"

@@ -1,5 +1,6 @@
-// The run sequence: split the command line, decide the start mode, validate the
-// payload, bring the per-user folder up to date, start the application and wait.
+// Win32 entry point; the start mode is decided in start_mode.h. The run sequence:
+// split the command line, decide the start mode, validate the payload, bring the
+// per-user folder up to date, start the application and wait.
 #include "bin_reader/bin_reader.h"
 #include "bin_reader/extract.h"
 #include "bin_reader/pe_section.h"

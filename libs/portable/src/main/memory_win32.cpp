@@ -1,3 +1,4 @@
+// Win32 side of allocation failure (the report is formed in fatal_report.cpp).
 // Every allocation failure in the launcher becomes the fatal stop
 // "memory allocation of N bytes failed" instead of an exception nobody catches.
 #include <cstdlib>

@@ -1,3 +1,4 @@
+// Win32 helpers shared by every *_win32.cpp file (owners, text, errors); no decisions of its own.
 #include "main/win32.h"
 
 #include "main/text.h"

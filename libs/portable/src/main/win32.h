@@ -61,10 +61,6 @@ struct EnvironmentStringsDeleter {
     void operator()(wchar_t* block) const { FreeEnvironmentStringsW(block); }
 };
 // FindFirstFileExW fails with INVALID_HANDLE_VALUE; open_find turns that into NULL.
-struct FreeLibraryDeleter {
-    using pointer = HMODULE;
-    void operator()(HMODULE m) const { FreeLibrary(m); }
-};
 struct FindCloseDeleter {
     using pointer = HANDLE;
     void operator()(HANDLE h) const { FindClose(h); }
@@ -73,14 +69,12 @@ struct FindCloseDeleter {
 using LocalText = std::unique_ptr<wchar_t, LocalFreeDeleter>;          // FormatMessageW's buffer
 using EnvironmentStrings = std::unique_ptr<wchar_t, EnvironmentStringsDeleter>;
 using UniqueFind = std::unique_ptr<void, FindCloseDeleter>;
-using UniqueModule = std::unique_ptr<std::remove_pointer_t<HMODULE>, FreeLibraryDeleter>;  // a loaded DLL
 
 inline UniqueFind open_find(HANDLE h) { return UniqueFind(h == INVALID_HANDLE_VALUE ? nullptr : h); }
 
 static_assert(!std::is_copy_constructible_v<UniqueHandle> && !std::is_copy_assignable_v<UniqueHandle> &&
                   !std::is_copy_constructible_v<LocalText> &&
-                  !std::is_copy_constructible_v<EnvironmentStrings> && !std::is_copy_constructible_v<UniqueFind> &&
-                  !std::is_copy_constructible_v<UniqueModule>,
+                  !std::is_copy_constructible_v<EnvironmentStrings> && !std::is_copy_constructible_v<UniqueFind>,
               "an owner copied would be released twice");
 
 // Makes every later DLL load search system32 only, never the launcher's own

@@ -1,0 +1,361 @@
+// Win32 side of the per-user folder: finding it and emptying it for install
+// mode; the decisions the removal takes are in removal.h.
+#include <shlobj.h>
+#include <knownfolders.h>
+#include <winternl.h>
+
+#include <memory>
+#include <vector>
+
+#include "bin_reader/app_dir.h"
+#include "bin_reader/path.h"
+#include "bin_reader/removal.h"
+#include "main/win32.h"
+
+namespace quillbox {
+namespace {
+
+constexpr DWORD SHARE_ALL = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+
+// The ntdll calls the removal needs, resolved at run time: the import table
+// stays KERNEL32 and the C runtime, and ntdll is in every process already.
+using NtOpenFileFn = NTSTATUS(NTAPI*)(PHANDLE, ACCESS_MASK, POBJECT_ATTRIBUTES, PIO_STATUS_BLOCK, ULONG, ULONG);
+using NtStatusToWin32Fn = ULONG(NTAPI*)(NTSTATUS);
+using LastNtStatusFn = NTSTATUS(NTAPI*)();
+struct NtCalls {
+    NtOpenFileFn open_file = nullptr;
+    NtStatusToWin32Fn to_win32 = nullptr;
+    LastNtStatusFn last_status = nullptr;
+};
+
+template <class Fn>
+Fn ntdll_export(HMODULE ntdll, const char* name) {
+    return reinterpret_cast<Fn>(reinterpret_cast<void (*)()>(GetProcAddress(ntdll, name)));
+}
+
+std::optional<NtCalls> resolve_nt_calls() {
+    HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
+    if (ntdll == nullptr) return std::nullopt;
+    NtCalls nt{ntdll_export<NtOpenFileFn>(ntdll, "NtOpenFile"),
+               ntdll_export<NtStatusToWin32Fn>(ntdll, "RtlNtStatusToDosError"),
+               ntdll_export<LastNtStatusFn>(ntdll, "RtlGetLastNtStatus")};
+    if (!nt.open_file || !nt.to_win32 || !nt.last_status) return std::nullopt;
+    return nt;
+}
+
+// A failed step as both layers report it: the Win32 code alone cannot tell an
+// item pending deletion from one the user may not touch. {0, 0} is success.
+struct Failure {
+    DWORD error = 0;
+    NTSTATUS status = 0;
+    bool failed() const { return error != 0; }
+};
+
+Failure last_failure(const NtCalls& nt) {
+    DWORD error = GetLastError();
+    return {error, nt.last_status()};
+}
+
+// Runs `step` until it succeeds, fails for good or has had every attempt, with
+// growing pauses between attempts; the last failure is the result.
+template <class Step>
+Failure with_retries(const Step& step) {
+    for (int attempt = 1;; ++attempt) {
+        Failure failure = step();
+        if (!failure.failed() || !worth_retrying(failure.error, static_cast<uint32_t>(failure.status)) ||
+            attempt == REMOVE_ATTEMPTS) {
+            return failure;
+        }
+        Sleep(retry_pause_ms(attempt));
+    }
+}
+
+// One item of the tree in install mode, opened once without following it: what
+// it is, its listing and its deletion all go through this handle, so swapping
+// it for a link after the check changes nothing.
+struct OpenItem {
+    UniqueHandle handle;
+    DWORD attributes = 0;
+    DWORD reparse_tag = 0;
+};
+
+// Declared by the headers only for Windows 10 targets; systems before it refuse
+// the class and the classic disposition takes over.
+constexpr auto FILE_DISPOSITION_INFO_EX_CLASS = static_cast<FILE_INFO_BY_HANDLE_CLASS>(21);
+struct DispositionInfoEx {
+    DWORD flags;
+};
+
+constexpr DWORD ITEM_FLAGS = FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS;
+constexpr DWORD TAG_UNKNOWN_LINK = 0xA0000000;  // taken as a link: never entered
+// NtOpenFile's equivalents of ITEM_FLAGS, plus the synchronous I/O that the
+// handle's later calls expect, as CreateFileW would ask for.
+constexpr ULONG OPTION_SYNCHRONOUS_IO = 0x00000020;     // FILE_SYNCHRONOUS_IO_NONALERT
+constexpr ULONG OPTION_BACKUP_INTENT = 0x00004000;      // FILE_OPEN_FOR_BACKUP_INTENT
+constexpr ULONG OPTION_OPEN_REPARSE_POINT = 0x00200000;  // FILE_OPEN_REPARSE_POINT
+constexpr ULONG OBJECT_CASE_INSENSITIVE = 0x00000040;    // OBJ_CASE_INSENSITIVE
+
+// What the item is: its attributes and, for a reparse point, its tag.
+Failure describe_item(OpenItem& item, const NtCalls& nt) {
+    FILE_ATTRIBUTE_TAG_INFO tag{};
+    if (GetFileInformationByHandleEx(item.handle.get(), FileAttributeTagInfo, &tag, sizeof tag)) {
+        item.attributes = tag.FileAttributes;
+        item.reparse_tag = tag.ReparseTag;
+        return {};
+    }
+    BY_HANDLE_FILE_INFORMATION info{};  // systems without the tag query
+    if (!GetFileInformationByHandle(item.handle.get(), &info)) return last_failure(nt);
+    item.attributes = info.dwFileAttributes;
+    item.reparse_tag = TAG_UNKNOWN_LINK;
+    return {};
+}
+
+// The folder to empty, by its whole path: the one path the removal resolves.
+Failure open_root(const std::u16string& path, OpenItem& item, const NtCalls& nt) {
+    Failure failure = with_retries([&] {
+        HANDLE h = CreateFileW(wide(path), removal_access(true), SHARE_ALL, nullptr, OPEN_EXISTING, ITEM_FLAGS, nullptr);
+        if (h == INVALID_HANDLE_VALUE) return last_failure(nt);
+        item.handle = UniqueHandle(h);
+        return Failure{};
+    });
+    return failure.failed() ? failure : describe_item(item, nt);
+}
+
+// The item called `name` in the open folder `parent`, opened relative to the
+// parent's handle: no path is resolved again from the top, so a folder above
+// that is renamed and replaced by a link meanwhile cannot send the open
+// elsewhere, and the item itself is opened as what it is, a link included.
+// `folder` (from the listing) adds the access that emptying a folder needs.
+Failure open_child(HANDLE parent, const std::u16string& name, bool folder, OpenItem& item, const NtCalls& nt) {
+    UNICODE_STRING object_name{};
+    object_name.Buffer = const_cast<wchar_t*>(wide(name));
+    object_name.Length = object_name.MaximumLength = static_cast<USHORT>(name.size() * sizeof(char16_t));
+    OBJECT_ATTRIBUTES attributes{};
+    attributes.Length = sizeof attributes;
+    attributes.RootDirectory = parent;
+    attributes.ObjectName = &object_name;
+    attributes.Attributes = OBJECT_CASE_INSENSITIVE;
+    Failure failure = with_retries([&] {
+        HANDLE h = nullptr;
+        IO_STATUS_BLOCK io{};
+        NTSTATUS status = nt.open_file(&h, removal_access(folder), &attributes, &io, SHARE_ALL,
+                                       OPTION_SYNCHRONOUS_IO | OPTION_BACKUP_INTENT | OPTION_OPEN_REPARSE_POINT);
+        if (status < 0) return Failure{nt.to_win32(status), status};
+        item.handle = UniqueHandle(h);
+        return Failure{};
+    });
+    return failure.failed() ? failure : describe_item(item, nt);
+}
+
+// Where the file system really has an open item, or nothing when it cannot say.
+std::optional<std::u16string> final_path(HANDLE item) {
+    std::u16string out(MAX_PATH, u'\0');
+    for (;;) {
+        DWORD n = GetFinalPathNameByHandleW(item, wide(out), static_cast<DWORD>(out.size()), 0);
+        if (n == 0) return std::nullopt;
+        if (n < out.size()) {
+            out.resize(n);
+            return out;
+        }
+        out.resize(n);
+    }
+}
+
+bool same_path(const std::u16string& a, const std::u16string& b) {
+    return CompareStringOrdinal(wide(a), static_cast<int>(a.size()), wide(b), static_cast<int>(b.size()), TRUE) ==
+           CSTR_EQUAL;
+}
+
+// Whether the item stands where it was named: under the folder whose final
+// path is `folder_final` (resolved the same way, links above both followed).
+// Wine shows a Unix symbolic link as a plain folder that lives elsewhere.
+bool where_named(HANDLE item, const std::optional<std::u16string>& folder_final, std::u16string_view name) {
+    if (!folder_final) return true;
+    std::optional<std::u16string> item_final = final_path(item);
+    return !item_final || same_path(*item_final, child_path(*folder_final, name));
+}
+
+// One name in a folder's listing, with what the listing says it is.
+struct Listed {
+    std::u16string name;
+    bool folder = false;
+};
+
+// The items in an open folder, "." and ".." left out; false when listing fails.
+bool list_folder(HANDLE folder, std::vector<Listed>& items) {
+    constexpr size_t BUFFER_BYTES = 64 * 1024;
+    std::unique_ptr<LONGLONG[]> buffer(new LONGLONG[BUFFER_BYTES / sizeof(LONGLONG)]);  // entries are 8-aligned
+    for (;;) {
+        if (!GetFileInformationByHandleEx(folder, FileIdBothDirectoryInfo, buffer.get(), BUFFER_BYTES)) {
+            return GetLastError() == ERROR_NO_MORE_FILES;
+        }
+        const auto* at = reinterpret_cast<const uint8_t*>(buffer.get());
+        for (;;) {
+            const auto* entry = reinterpret_cast<const FILE_ID_BOTH_DIR_INFO*>(at);
+            std::u16string_view name(reinterpret_cast<const char16_t*>(entry->FileName),
+                                     entry->FileNameLength / sizeof(char16_t));
+            if (name != u"." && name != u"..") {
+                items.push_back({std::u16string(name), (entry->FileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0});
+            }
+            if (entry->NextEntryOffset == 0) break;
+            at += entry->NextEntryOffset;
+        }
+    }
+}
+
+// The classic deletion of a read-only item, which refuses it: a second handle
+// to the same item (never reopened by name) with the right to change its
+// attributes clears read-only and marks it.
+Failure delete_read_only(const OpenItem& item, const NtCalls& nt) {
+    const bool folder = item.attributes & FILE_ATTRIBUTE_DIRECTORY;
+    UniqueHandle writable(ReOpenFile(item.handle.get(), removal_access(folder) | FILE_WRITE_ATTRIBUTES, SHARE_ALL,
+                                     ITEM_FLAGS));
+    if (!writable.valid()) return last_failure(nt);
+    FILE_BASIC_INFO basic{};  // zero times: left as they are
+    basic.FileAttributes = item.attributes & ~FILE_ATTRIBUTE_READONLY;
+    if (basic.FileAttributes == 0) basic.FileAttributes = FILE_ATTRIBUTE_NORMAL;
+    FILE_DISPOSITION_INFO classic{TRUE};
+    if (!SetFileInformationByHandle(writable.get(), FileBasicInfo, &basic, sizeof basic) ||
+        !SetFileInformationByHandle(writable.get(), FileDispositionInfo, &classic, sizeof classic)) {
+        return last_failure(nt);
+    }
+    return {};
+}
+
+// Marks the item for deletion: at once, ignoring the read-only attribute, where
+// the system has POSIX semantics; otherwise when the handle closes.
+Failure mark_for_deletion(const OpenItem& item, const NtCalls& nt) {
+    DispositionInfoEx posix{POSIX_DELETE_FLAGS};
+    if (SetFileInformationByHandle(item.handle.get(), FILE_DISPOSITION_INFO_EX_CLASS, &posix, sizeof posix)) return {};
+    FILE_DISPOSITION_INFO classic{TRUE};
+    if (SetFileInformationByHandle(item.handle.get(), FileDispositionInfo, &classic, sizeof classic)) return {};
+    Failure failure = last_failure(nt);
+    if (failure.error == ERROR_ACCESS_DENIED && (item.attributes & FILE_ATTRIBUTE_READONLY)) {
+        return delete_read_only(item, nt);
+    }
+    return failure;
+}
+
+// Deletes an open item, retrying while it is in use or its folder still holds
+// items pending deletion. The deletion is complete once the handle closes.
+bool delete_item(OpenItem item, const NtCalls& nt) {
+    return !with_retries([&] { return mark_for_deletion(item, nt); }).failed();
+}
+
+// A folder being emptied: its handle and final path, and the items still to remove.
+struct FolderLevel {
+    OpenItem folder;
+    std::optional<std::u16string> final;
+    std::vector<Listed> items;
+    size_t next = 0;
+};
+
+// Bottom-up removal of the real folder `root`, already open. Each item is
+// opened relative to its folder's handle; links are deleted as links and never
+// entered. Stops at the first item that will not go, or that is found outside
+// the folder. A stack rather than recursion: depth is bounded only by the
+// path length.
+bool remove_tree(OpenItem root, const NtCalls& nt) {
+    std::vector<FolderLevel> levels;
+    auto enter = [&levels](OpenItem folder) {
+        FolderLevel level{std::move(folder), std::nullopt, {}, 0};
+        level.final = final_path(level.folder.handle.get());
+        if (!list_folder(level.folder.handle.get(), level.items)) return false;
+        levels.push_back(std::move(level));
+        return true;
+    };
+    if (!enter(std::move(root))) return false;
+    while (!levels.empty()) {
+        FolderLevel& top = levels.back();
+        if (top.next == top.items.size()) {
+            OpenItem folder = std::move(top.folder);
+            levels.pop_back();
+            if (!delete_item(std::move(folder), nt)) return false;
+            continue;
+        }
+        const Listed& listed = top.items[top.next++];
+        OpenItem item;
+        Failure failure = open_child(top.folder.handle.get(), listed.name, listed.folder, item, nt);
+        if (failure.error == ERROR_FILE_NOT_FOUND || failure.error == ERROR_PATH_NOT_FOUND) continue;  // gone meanwhile
+        if (failure.failed()) return false;
+        switch (removal_step(item.attributes, item.reparse_tag, where_named(item.handle.get(), top.final, listed.name))) {
+        case RemovalStep::enter:
+            if (!enter(std::move(item))) return false;
+            break;
+        case RemovalStep::delete_alone:
+            if (!delete_item(std::move(item), nt)) return false;
+            break;
+        case RemovalStep::stop:
+            return false;
+        }
+    }
+    return true;
+}
+
+// Final path of the folder holding `path`, links on the way followed, so that
+// it compares with an item's own final path (whose ancestors are resolved).
+std::optional<std::u16string> resolved_holder(const std::u16string& path) {
+    std::optional<std::u16string> holder = holding_folder(path);
+    if (!holder) return std::nullopt;
+    UniqueHandle folder(CreateFileW(wide(*holder), 0, SHARE_ALL, nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS,
+                                    nullptr));
+    if (!folder.valid()) return std::nullopt;
+    return final_path(folder.get());
+}
+
+}  // namespace
+
+void remove_app_dir(const std::u16string& app_dir) {
+    std::optional<NtCalls> nt = resolve_nt_calls();
+    // Extended-length, so that the root's own path may exceed the classic limit.
+    std::optional<std::u16string> root = extended_path(app_dir, full_path_name);
+    if (!nt || !root) return;
+    OpenItem item;
+    if (open_root(*root, item, *nt).failed() || !(item.attributes & FILE_ATTRIBUTE_DIRECTORY)) return;
+    std::optional<std::u16string> root_name = file_name(*root);
+    bool stays_put = !root_name || where_named(item.handle.get(), resolved_holder(*root), *root_name);
+    switch (removal_step(item.attributes, item.reparse_tag, stays_put)) {
+    case RemovalStep::enter:
+        remove_tree(std::move(item), *nt);
+        break;
+    case RemovalStep::delete_alone:
+        delete_item(std::move(item), *nt);  // a linked folder goes as a link
+        break;
+    case RemovalStep::stop:
+        break;
+    }
+}
+
+std::optional<std::u16string> find_app_dir() {
+    // Shell and COM come from system32 by name, not through the import table,
+    // so that nothing they pull in is looked for beside the launcher. If either
+    // cannot be loaded the lookup has failed like any other: the folder is not
+    // found, which the caller reports. Both stay loaded for the life of the
+    // process: unloading shell32 once it has registered callbacks of its own is
+    // a known hazard, and there is nothing to gain.
+    using GetKnownFolderPathFn = HRESULT(WINAPI*)(REFKNOWNFOLDERID, DWORD, HANDLE, PWSTR*);
+    using FreeTaskMemoryFn = void(WINAPI*)(void*);
+    HMODULE shell32 = load_system_library(L"shell32.dll");
+    HMODULE ole32 = load_system_library(L"ole32.dll");
+    if (shell32 == nullptr || ole32 == nullptr) return std::nullopt;
+    auto get_known_folder_path = reinterpret_cast<GetKnownFolderPathFn>(
+        reinterpret_cast<void (*)()>(GetProcAddress(shell32, "SHGetKnownFolderPath")));
+    auto free_task_memory = reinterpret_cast<FreeTaskMemoryFn>(
+        reinterpret_cast<void (*)()>(GetProcAddress(ole32, "CoTaskMemFree")));
+    if (get_known_folder_path == nullptr || free_task_memory == nullptr) return std::nullopt;
+
+    // The folder text's owner, released through the CoTaskMemFree loaded above.
+    struct TaskMemText {
+        FreeTaskMemoryFn free;
+        wchar_t* text = nullptr;
+        explicit TaskMemText(FreeTaskMemoryFn release) : free(release) {}
+        TaskMemText(const TaskMemText&) = delete;
+        TaskMemText& operator=(const TaskMemText&) = delete;
+        ~TaskMemText() { free(text); }
+    } folder(free_task_memory);
+    HRESULT result = get_known_folder_path(FOLDERID_LocalAppData, 0, nullptr, &folder.text);
+    if (result != S_OK || folder.text == nullptr) return std::nullopt;
+    return path_join(u16(folder.text), APP_DIR_NAME);
+}
+
+}  // namespace quillbox

@@ -1,0 +1,60 @@
+// The decisions of the install-mode removal that need no platform: what to do
+// with each item it opens, which failures are worth another attempt and how
+// long to wait before it, and what access each open asks for. The Win32 walk
+// is in app_dir_win32.cpp.
+#pragma once
+
+#include <cstdint>
+
+namespace quillbox {
+
+// What the install-mode removal does with one item it has opened without
+// following it.
+enum class RemovalStep {
+    enter,         // a real folder: empty it, then delete it
+    delete_alone,  // a file, or a link deleted as a link and never followed
+    stop,          // found outside the folder: left alone, and the removal ends
+};
+
+// Only a name-surrogate reparse point (symbolic link, junction) is a link; any
+// other (cloud placeholder, deduplicated file) is the ordinary file or folder
+// it stands for. An item that the file system places elsewhere than where it
+// was named (a folder swapped for a link, Wine's view of a Unix link) is not
+// the folder's to delete: deleting it would reach outside, so the removal stops.
+RemovalStep removal_step(uint32_t attributes, uint32_t reparse_tag, bool where_named);
+
+inline constexpr uint32_t ATTRIBUTE_DIRECTORY = 0x10;
+inline constexpr uint32_t ATTRIBUTE_REPARSE_POINT = 0x400;
+
+// Each open and each deletion is tried this many times while the item is busy.
+inline constexpr int REMOVE_ATTEMPTS = 10;
+
+// Whether a failed open or deletion may succeed on a later attempt: the item is
+// in use (a scanner or indexer holds it), its folder still holds items pending
+// deletion, or it is itself pending deletion. Windows reports the last as
+// access denied to an open, with STATUS_DELETE_PENDING as the NT status behind
+// it; plain access denied is final.
+bool worth_retrying(uint32_t win32_error, uint32_t nt_status);
+
+// Milliseconds to wait after failed attempt `attempt` (1-based) before the next:
+// doubling from 1 ms, about half a second over all attempts, long enough to
+// outlast a scanner's hold on a file without stalling the start for long.
+uint32_t retry_pause_ms(int attempt);
+
+// The access each item is opened with: what deleting needs and no more (read
+// or write access to the data only invites sharing violations), plus listing
+// for a folder, which is emptied through the same handle.
+uint32_t removal_access(bool folder);
+
+// The flags of the POSIX-semantics deletion, as the system's own DeleteFileW
+// passes them: the name goes at once, read-only is no obstacle, and an image
+// that is mapped (the running application's exe) refuses to go, as it does
+// with the classic deletion, instead of being unlinked under the process.
+inline constexpr uint32_t DISPOSITION_DELETE = 0x1;
+inline constexpr uint32_t DISPOSITION_POSIX_SEMANTICS = 0x2;
+inline constexpr uint32_t DISPOSITION_FORCE_IMAGE_SECTION_CHECK = 0x4;
+inline constexpr uint32_t DISPOSITION_IGNORE_READONLY = 0x10;
+inline constexpr uint32_t POSIX_DELETE_FLAGS = DISPOSITION_DELETE | DISPOSITION_POSIX_SEMANTICS |
+                                               DISPOSITION_FORCE_IMAGE_SECTION_CHECK | DISPOSITION_IGNORE_READONLY;
+
+}  // namespace quillbox

@@ -1,0 +1,78 @@
+#include "bin_reader/removal.h"
+
+#include <gtest/gtest.h>
+
+namespace quillbox {
+namespace {
+
+TEST(RemovalStep, OnlyNameSurrogatesCountAsLinksAndNothingOutsideIsTouched) {
+    constexpr uint32_t FILE = 0x20, FOLDER = ATTRIBUTE_DIRECTORY, REPARSE = ATTRIBUTE_REPARSE_POINT;
+    struct Case {
+        const char* what;
+        uint32_t attributes, tag;
+        bool where_named;
+        RemovalStep step;
+    };
+    const Case cases[] = {
+        {"plain folder", FOLDER, 0, true, RemovalStep::enter},
+        {"plain file", FILE, 0, true, RemovalStep::delete_alone},
+        {"junction", FOLDER | REPARSE, 0xA0000003, true, RemovalStep::delete_alone},
+        {"symbolic link to a folder", FOLDER | REPARSE, 0xA000000C, true, RemovalStep::delete_alone},
+        {"symbolic link to a file", FILE | REPARSE, 0xA000000C, true, RemovalStep::delete_alone},
+        {"cloud placeholder folder", FOLDER | REPARSE, 0x9000701A, true, RemovalStep::enter},
+        {"deduplicated file", FILE | REPARSE, 0x80000013, true, RemovalStep::delete_alone},
+        {"tag without the reparse attribute", FOLDER, 0xA0000003, true, RemovalStep::enter},
+        // Found outside the folder (a folder above swapped for a junction after
+        // the listing, or a Unix link under Wine): deleting it would reach
+        // outside, so nothing is deleted and the removal ends.
+        {"folder that lives elsewhere", FOLDER, 0, false, RemovalStep::stop},
+        {"file that lives elsewhere", FILE, 0, false, RemovalStep::stop},
+        {"placeholder that lives elsewhere", FOLDER | REPARSE, 0x9000701A, false, RemovalStep::stop},
+        {"link that lives elsewhere", FOLDER | REPARSE, 0xA0000003, false, RemovalStep::stop},
+    };
+    for (const Case& c : cases) EXPECT_EQ(removal_step(c.attributes, c.tag, c.where_named), c.step) << c.what;
+}
+
+// Real Windows only (Wine neither reports delete-pending opens this way nor
+// holds files the way scanners do): which failures get another attempt.
+TEST(RemovalRetry, BusyAndDeletePendingItemsAreRetriedForAboutHalfASecond) {
+    constexpr uint32_t ACCESS_DENIED = 5, SHARING_VIOLATION = 32, DIR_NOT_EMPTY = 145, DELETE_PENDING = 303,
+                       NOT_FOUND = 2;
+    constexpr uint32_t STATUS_DELETE_PENDING = 0xC0000056, STATUS_ACCESS_DENIED = 0xC0000022,
+                       STATUS_CANNOT_DELETE = 0xC0000121;
+    struct Case {
+        const char* what;
+        uint32_t error, status;
+        bool retried;
+    };
+    const Case cases[] = {
+        {"in use", SHARING_VIOLATION, 0xC0000043, true},
+        {"folder still holds items pending deletion", DIR_NOT_EMPTY, 0xC0000101, true},
+        {"marked pending deletion", DELETE_PENDING, STATUS_DELETE_PENDING, true},
+        {"opened while pending deletion", ACCESS_DENIED, STATUS_DELETE_PENDING, true},
+        {"not the user's to delete", ACCESS_DENIED, STATUS_ACCESS_DENIED, false},
+        {"a running program's image", ACCESS_DENIED, STATUS_CANNOT_DELETE, false},
+        {"gone", NOT_FOUND, 0xC0000034, false},
+    };
+    for (const Case& c : cases) EXPECT_EQ(worth_retrying(c.error, c.status), c.retried) << c.what;
+
+    uint32_t total = 0;
+    for (int attempt = 1; attempt < REMOVE_ATTEMPTS; ++attempt) {
+        EXPECT_GT(retry_pause_ms(attempt), attempt == 1 ? 0u : retry_pause_ms(attempt - 1)) << attempt;
+        total += retry_pause_ms(attempt);
+    }
+    EXPECT_EQ(REMOVE_ATTEMPTS, 10);
+    EXPECT_GE(total, 300u);  // outlasts a scanner's hold of a few milliseconds, many times over
+    EXPECT_LE(total, 1000u);  // and never stalls a start for long
+}
+
+// Real Windows only: the access and deletion flags Wine does not check.
+TEST(RemovalAccess, AsksForWhatDeletingNeedsAndKeepsARunningImage) {
+    constexpr uint32_t DELETE = 0x10000, SYNCHRONIZE = 0x100000, READ_ATTRIBUTES = 0x80, LIST_DIRECTORY = 0x1;
+    EXPECT_EQ(removal_access(false), DELETE | SYNCHRONIZE | READ_ATTRIBUTES);  // no data access: fewer sharing clashes
+    EXPECT_EQ(removal_access(true), DELETE | SYNCHRONIZE | READ_ATTRIBUTES | LIST_DIRECTORY);
+    EXPECT_EQ(POSIX_DELETE_FLAGS, 0x17u);  // what DeleteFileW passes: image section check included
+}
+
+}  // namespace
+}  // namespace quillbox

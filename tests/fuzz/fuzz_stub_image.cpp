@@ -1,0 +1,91 @@
+// The image code on arbitrary bytes: find_section in both layouts must answer
+// or report, never read outside; and for every stub the packer accepts, the
+// launcher it makes must be one Windows maps (sections one after another,
+// SizeOfImage where the last ends), carry the checksum of its own bytes, and
+// give back exactly the payload put in, from the file and as mapped. Building
+// again on that launcher must replace the payload the same way.
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <vector>
+
+#include "bin_reader/pe_section.h"
+#include "packer/image_checks.h"
+
+namespace {
+
+using namespace quillbox;
+
+constexpr uint64_t MAPPED_LIMIT = 64 << 20;  // larger images are only checked as files
+
+// A broken property names its line before the fuzzer records the input.
+void require(bool holds, unsigned line = __builtin_LINE()) {
+    if (holds) return;
+    std::fprintf(stderr, "property broken at %s:%u\n", __FILE__, line);
+    std::abort();
+}
+
+bool in_bounds(Bytes found, Bytes image) {
+    return found.empty() || (found.data() >= image.data() && found.data() + found.size() <= image.data() + image.size());
+}
+
+// The file as the loader would map it: SizeOfImage rounded up to the section
+// alignment, headers, then each section's data at its address, zeros elsewhere.
+std::vector<uint8_t> mapped_image(const std::vector<uint8_t>& file) {
+    const size_t optional = testing::optional_header_of(file);
+    const uint64_t alignment = testing::image_u32(file, optional + 32);
+    const uint64_t image_size = (testing::image_u32(file, optional + 56) + alignment - 1) / alignment * alignment;
+    std::vector<uint8_t> image(image_size, 0);
+    const size_t headers = std::min<size_t>({testing::image_u32(file, optional + 60), file.size(), image.size()});
+    std::copy_n(file.begin(), headers, image.begin());
+    const size_t nt = testing::image_u32(file, 0x3C);
+    const size_t table = optional + testing::image_u16(file, nt + 20);
+    for (size_t i = 0; i < testing::image_u16(file, nt + 6); ++i) {
+        const size_t at = table + 40 * i;
+        const uint64_t address = testing::image_u32(file, at + 12);
+        const uint64_t raw_offset = testing::image_u32(file, at + 20);
+        uint64_t size = std::min(testing::image_u32(file, at + 8), testing::image_u32(file, at + 16));
+        size = std::min<uint64_t>(size, file.size() - std::min<uint64_t>(raw_offset, file.size()));
+        size = std::min<uint64_t>(size, image.size() - std::min<uint64_t>(address, image.size()));
+        std::copy_n(file.begin() + raw_offset, size, image.begin() + address);
+    }
+    return image;
+}
+
+void check_built(Bytes stub, Bytes payload) {
+    Outcome<std::vector<uint8_t>> built = testing::build_image(stub, payload);
+    if (!built.ok()) return;
+    const std::vector<uint8_t>& out = built.value;
+    const Bytes view(out.data(), out.size());
+    require(!testing::loader_layout_problem(out));
+    require(testing::image_u32(out, testing::optional_header_of(out) + 64) == testing::reference_checksum(out));
+    Outcome<Bytes> from_file = find_section(view, ImageLayout::file, PAYLOAD_SECTION);
+    require(from_file.ok() && std::equal(from_file.value.begin(), from_file.value.end(), payload.begin(), payload.end()));
+    if (testing::image_u32(out, testing::optional_header_of(out) + 56) <= MAPPED_LIMIT) {
+        const std::vector<uint8_t> mapped = mapped_image(out);
+        Outcome<Bytes> from_memory = find_section(Bytes(mapped.data(), mapped.size()), ImageLayout::mapped,
+                                                  PAYLOAD_SECTION);
+        require(from_memory.ok() &&
+                std::equal(from_memory.value.begin(), from_memory.value.end(), payload.begin(), payload.end()));
+    }
+    // Building again on the launcher replaces its payload: the same bytes as
+    // building on the stub, whatever payload it carried before.
+    const Bytes other = payload.first(payload.size() / 2);
+    Outcome<std::vector<uint8_t>> again = testing::build_image(view, other);
+    Outcome<std::vector<uint8_t>> fresh = testing::build_image(stub, other);
+    require(again.ok() && fresh.ok() && again.value == fresh.value);
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    const Bytes input(data, size);
+    for (ImageLayout layout : {ImageLayout::file, ImageLayout::mapped}) {
+        Outcome<Bytes> found = find_section(input, layout, PAYLOAD_SECTION);
+        require(!found.ok() || in_bounds(found.value, input));
+    }
+    // The payload: a piece of the input itself, its length chosen by the input.
+    const size_t length = size == 0 ? 0 : (data[size / 2] * 37u + size) % std::min<size_t>(size, 9000);
+    check_built(input, input.first(length));
+    return 0;
+}
