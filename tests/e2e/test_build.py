@@ -64,6 +64,10 @@ class BuildRefusals(Work):
             ("no room for a section header", bytes(no_room), good, "no room for another section header"),
             ("payload failing verification", stub, damaged, "fails verification: entry \".\\quillbox.exe\": digest mismatch"),
             ("payload that is no payload", stub, b"nothing", "fails verification: damaged payload"),
+            # The name gate (its rules are a unit table): build embeds nothing that verify refuses.
+            ("payload with names that leave the folder", stub,
+             payload([("..\\..\\Startup\\x.exe", b"x"), ("C:\\Windows\\evil.dll", b"y")], exe="..\\..\\Startup\\x.exe"),
+             "fails verification: invalid input: entry name \"..\\..\\Startup\\x.exe\" leaves the folder"),
         ]
         for what, stub_bytes, payload_bytes, message in cases:
             with self.subTest(what):
@@ -77,6 +81,15 @@ class BuildRefusals(Work):
                 self.assertIn(message, done.stderr)
                 self.assertFalse(out.exists())
                 self.assertEqual([p.name for p in self.dir.iterdir() if p.name.startswith("out")], [])
+
+
+class BuildNames(Work):
+    def test_a_launch_path_outside_the_folder_is_refused(self):
+        out = self.dir / "out.exe"
+        done = pack("build", SAMPLE, "-o", out, "--stub", STUB, "--exe", "\\\\host\\share\\x.exe")
+        self.assertEqual(done.returncode, 1, done)
+        self.assertIn("launch path \"\\\\host\\share\\x.exe\" is rooted", done.stderr)
+        self.assertFalse(out.exists())
 
 
 class BuildOutput(Work):
