@@ -9,7 +9,7 @@ import subprocess
 import tempfile
 import unittest
 
-from harness import PACKER, STUB, TARGET, folder_contents, to_windows, wine_environment
+from harness import PACKER, PROGRAMS, STUB, TARGET, folder_contents, to_windows, wine_environment
 
 PACKER_EXE = pathlib.Path(os.environ.get("QUILLBOX_PACKER_EXE", "quillbox-pack.exe"))
 WINE64 = os.environ.get("QUILLBOX_WINE64", "/usr/lib/wine/wine64")
@@ -144,6 +144,14 @@ class WindowsPacker(unittest.TestCase):
                     self.assertEqual(text.count("\n"), 1, (side, text))
                     self.assertFalse(target.exists(), side)
                     self.assertEqual(list(out_dir.iterdir()), [], side)
+
+    def test_case_table_agrees_with_the_platforms_comparison(self):
+        # The name gate's case folding (tools/packer/case_fold.cpp) against
+        # CompareStringOrdinal ignoring case, over every UTF-16 code unit.
+        done = subprocess.run([WINE64, str(PROGRAMS / "case_fold_check.exe")], env=wine_environment(),
+                              stdin=subprocess.DEVNULL, capture_output=True, text=True, timeout=600)
+        self.assertIn("checked 65536 code units: 0 disagreements", done.stdout, done.stdout)
+        self.assertEqual(done.returncode, 0, done.stdout)
 
     def test_imports_only_system_libraries(self):
         # A MinGW runtime DLL (libstdc++, libgcc, winpthread) among them means a

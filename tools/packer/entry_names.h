@@ -50,8 +50,4 @@ std::optional<Error> check_names(const std::vector<std::string_view>& names, std
 // and empty parts are dropped.
 std::filesystem::path relative_unpack_path(std::string_view name);
 
-// A UTF-16 code unit as Windows' ordinal comparison ignoring case sees it: its
-// simple upper case, itself when it has none.
-char16_t fold_case(char16_t unit);
-
 }  // namespace quillbox::pack

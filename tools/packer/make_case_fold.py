@@ -1,33 +1,34 @@
 #!/usr/bin/env python3
-"""Writes case_fold_table.inc: the simple upper-case mapping of every UTF-16
-code unit, as runs of {first, last, stride, delta}. Windows compares names by
-mapping each code unit through one upper-case table (ordinal, ignoring case);
-a mapping to more than one character (German sharp s) has no place in such a
-table and is left out. The generated file is committed; tests/e2e checks it
-against Windows' own comparison.
+"""Writes case_fold_table.inc: how Windows upper-cases each UTF-16 code unit
+when it compares file names (ordinal, ignoring case), as runs of
+{first, last, stride, delta}. Its table holds a unit's simple upper case only
+where that upper case lower-cases back to the unit: "\u00b5", dotless i, long s,
+final sigma and the like keep their own case, as do mappings to more than one
+character (German sharp s). Python's str.upper gives the full mapping, so for
+the few letters whose full mapping is longer (Greek with iota subscript) the
+single-character title case stands in, which is the simple upper case there.
+The generated file is committed; tests/e2e compares it with the platform's
+own comparison over every code unit.
 
     python3 tools/packer/make_case_fold.py > tools/packer/case_fold_table.inc
 """
 import sys
 import unicodedata
 
-# Where the platform's table differs from Python's str.upper (found by the
-# comparison under tests/windows): code unit -> its upper case there (itself: none).
-PLATFORM_EXCEPTIONS = {}
+
+def simple_upper(unit):
+    for mapped in (chr(unit).upper(), chr(unit).title()):
+        if len(mapped) == 1:
+            return ord(mapped)
+    return unit
 
 
 def mapping():
     for unit in range(0x10000):
         if 0xD800 <= unit <= 0xDFFF:
             continue
-        upper = chr(unit).upper()
-        if unit in PLATFORM_EXCEPTIONS:
-            target = PLATFORM_EXCEPTIONS[unit]
-        elif len(upper) == 1 and ord(upper) <= 0xFFFF:
-            target = ord(upper)
-        else:
-            continue
-        if target != unit:
+        target = simple_upper(unit)
+        if target != unit and target <= 0xFFFF and chr(target).lower() == chr(unit):
             yield unit, target
 
 
