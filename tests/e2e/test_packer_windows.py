@@ -153,6 +153,21 @@ class WindowsPacker(unittest.TestCase):
         self.assertIn("checked 65536 code units: 0 disagreements", done.stdout, done.stdout)
         self.assertEqual(done.returncode, 0, done.stdout)
 
+    def test_listed_names_reach_the_name_rule_as_they_are(self):
+        # "x." beside "x": a listed name passed through the path normaliser again
+        # loses its dot and reads the other file; the rule must see it as it is.
+        folder = self.dir / "dotted"
+        folder.mkdir()
+        (folder / "quillbox.exe").write_bytes(b"MZ")
+        (folder / "x").write_bytes(b"plain")
+        (folder / "x.").write_bytes(b"dotted")
+        out = self.dir / "app.exe"
+        for side, run in (("linux", run_linux), ("windows", run_windows)):
+            status, stdout, stderr = run("build", folder, "-o", out, "--stub", STUB, "--quiet")
+            self.assertEqual(status, 1, (side, stderr))
+            self.assertIn("ends in a dot or a space", stderr.decode(), side)
+            self.assertFalse(out.exists(), side)
+
     def test_imports_only_system_libraries(self):
         # A MinGW runtime DLL (libstdc++, libgcc, winpthread) among them means a
         # packer that does not start on a machine without MinGW.

@@ -106,6 +106,9 @@ TEST(Packer, RoundTripsThroughTheLaunchersReader) {
          collect_files({app / "sub" / "deeper" / "lib.dll", app / "empty.txt", app / "quillbox.exe"}),
          {{".\\lib.dll", big}, {".\\empty.txt", ""}, {".\\quillbox.exe", "MZ launcher"}}},
     };
+    std::vector<fs::path> skipped_links;
+    ASSERT_TRUE(collect_folder(app, &skipped_links).ok());
+    EXPECT_EQ(skipped_links, std::vector<fs::path>{app / "linked_dir"}) << "each link not entered is named";
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         Outcome<std::vector<uint8_t>> payload = pack_inputs(c.inputs);
