@@ -154,18 +154,18 @@ class WindowsPacker(unittest.TestCase):
         self.assertEqual(done.returncode, 0, done.stdout)
 
     def test_listed_names_reach_the_name_rule_as_they_are(self):
-        # "x." beside "x": a listed name passed through the path normaliser again
-        # loses its dot and reads the other file; the rule must see it as it is.
+        # A folder "sub." listed and passed through the path normaliser again
+        # loses its dot: the walk would list "sub" (here missing) and fail
+        # before the rule could refuse the name.
         folder = self.dir / "dotted"
-        folder.mkdir()
+        (folder / "sub.").mkdir(parents=True)
         (folder / "quillbox.exe").write_bytes(b"MZ")
-        (folder / "x").write_bytes(b"plain")
-        (folder / "x.").write_bytes(b"dotted")
+        (folder / "sub." / "x.txt").write_bytes(b"x")
         out = self.dir / "app.exe"
         for side, run in (("linux", run_linux), ("windows", run_windows)):
             status, stdout, stderr = run("build", folder, "-o", out, "--stub", STUB, "--quiet")
             self.assertEqual(status, 1, (side, stderr))
-            self.assertIn("ends in a dot or a space", stderr.decode(), side)
+            self.assertIn("\"sub.\" that ends in a dot or a space", stderr.decode(), side)
             self.assertFalse(out.exists(), side)
 
     def test_imports_only_system_libraries(self):

@@ -39,7 +39,7 @@ Error fs_failure(std::string_view operation, const std::filesystem::path& object
 Outcome<std::vector<std::string>> program_arguments(int argc, char** argv);
 
 // Puts the standard streams in the state the packer writes them in (bytes
-// unchanged, UTF-8 on a console); whether standard error is a terminal that
+// unchanged into pipes and files); whether standard error is a terminal that
 // takes the progress line's cursor controls.
 bool prepare_streams();
 
