@@ -21,8 +21,9 @@ constexpr char STUB_NAME[] = "quillbox-stub.exe";
 
 Error failure(std::string text) { return plain_error(std::move(text)); }
 
+// Figures only: the text is cut at the buffer's size.
 void print(Stream stream, const char* format, auto... values) {
-    char text[512];
+    char text[256];
     std::snprintf(text, sizeof text, format, values...);
     write_text(stream, text);
 }
@@ -356,8 +357,12 @@ std::optional<Error> run_build(const CommandLine& line, bool terminal) {
     if (!size.ok()) return size.error;
     mark_executable(line.out);
     if (!line.quiet) {
-        print(Stream::error, "built %s: %.1f MiB payload, %.1f MiB in all, %.1f s\n", path_text(line.out).c_str(),
-              double(size.value.payload) / MIB, double(size.value.total) / MIB, seconds_since(start));
+        // The path apart from the figures: it can be longer than any fixed buffer.
+        std::string built = "built ";
+        built += path_text(line.out);
+        write_text(Stream::error, built);
+        print(Stream::error, ": %.1f MiB payload, %.1f MiB in all, %.1f s\n", double(size.value.payload) / MIB,
+              double(size.value.total) / MIB, seconds_since(start));
     }
     return std::nullopt;
 }
