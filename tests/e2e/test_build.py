@@ -47,23 +47,23 @@ class Work(unittest.TestCase):
 
 class BuildRefusals(Work):
     def test_bad_input_gets_one_line_a_failure_status_and_no_output(self):
+        # One row per rule the command calls; the rules' own tables are unit tests.
         stub = STUB.read_bytes()
         signed = bytearray(stub)
         struct.pack_into("<II", signed, security_directory_offset(stub), len(stub), 16)
-        no_room = bytearray(stub)
-        no_room[section_table_end(stub) + 8] = 1
         lying = bytearray(stub)
         struct.pack_into("<I", lying, section_table_end(stub) - 40 + 20, 0xFFFFF000)  # last section's data offset
         good = payload([(".\\quillbox.exe", b"program")])
         damaged = payload([(".\\quillbox.exe", b"program", None, b"0" * 32)])
+        escaping = payload([("..\\..\\Startup\\x.exe", b"x"), ("C:\\Windows\\evil.dll", b"y")],
+                           exe="..\\..\\Startup\\x.exe")
         cases = [
-            ("not a PE file", b"#!/bin/sh\n", good, "is not a PE file: no MZ signature"),
-            ("truncated header", stub[:300], good, "header is inconsistent: truncated optional header"),
             ("inconsistent header", bytes(lying), good, "header is inconsistent: the data of section"),
             ("signed stub", bytes(signed), good, "the stub carries a signature; sign the exe after packing, not the stub"),
-            ("no room for a section header", bytes(no_room), good, "no room for another section header"),
             ("payload failing verification", stub, damaged, "fails verification: entry \".\\quillbox.exe\": digest mismatch"),
-            ("payload that is no payload", stub, b"nothing", "fails verification: damaged payload"),
+            # build embeds nothing that verify refuses.
+            ("payload with names that leave the folder", stub, escaping,
+             "fails verification: invalid input: entry name \"..\\..\\Startup\\x.exe\" leaves the folder"),
         ]
         for what, stub_bytes, payload_bytes, message in cases:
             with self.subTest(what):
@@ -77,6 +77,15 @@ class BuildRefusals(Work):
                 self.assertIn(message, done.stderr)
                 self.assertFalse(out.exists())
                 self.assertEqual([p.name for p in self.dir.iterdir() if p.name.startswith("out")], [])
+
+
+class BuildNames(Work):
+    def test_a_launch_path_outside_the_folder_is_refused(self):
+        out = self.dir / "out.exe"
+        done = pack("build", SAMPLE, "-o", out, "--stub", STUB, "--exe", "\\\\host\\share\\x.exe")
+        self.assertEqual(done.returncode, 1, done)
+        self.assertIn("launch path \"\\\\host\\share\\x.exe\" is rooted", done.stderr)
+        self.assertFalse(out.exists())
 
 
 class BuildOutput(Work):

@@ -9,7 +9,7 @@ import subprocess
 import tempfile
 import unittest
 
-from harness import PACKER, STUB, TARGET, folder_contents, to_windows, wine_environment
+from harness import PACKER, PROGRAMS, STUB, TARGET, folder_contents, to_windows, wine_environment
 
 PACKER_EXE = pathlib.Path(os.environ.get("QUILLBOX_PACKER_EXE", "quillbox-pack.exe"))
 WINE64 = os.environ.get("QUILLBOX_WINE64", "/usr/lib/wine/wine64")
@@ -144,6 +144,29 @@ class WindowsPacker(unittest.TestCase):
                     self.assertEqual(text.count("\n"), 1, (side, text))
                     self.assertFalse(target.exists(), side)
                     self.assertEqual(list(out_dir.iterdir()), [], side)
+
+    def test_case_table_agrees_with_the_platforms_comparison(self):
+        # The name gate's case folding (tools/packer/case_fold.cpp) against
+        # CompareStringOrdinal ignoring case, over every UTF-16 code unit.
+        done = subprocess.run([WINE64, str(PROGRAMS / "case_fold_check.exe")], env=wine_environment(),
+                              stdin=subprocess.DEVNULL, capture_output=True, text=True, timeout=600)
+        self.assertIn("checked 65536 code units: 0 disagreements", done.stdout, done.stdout)
+        self.assertEqual(done.returncode, 0, done.stdout)
+
+    def test_listed_names_reach_the_name_rule_as_they_are(self):
+        # A folder "sub." listed and passed through the path normaliser again
+        # loses its dot: the walk would list "sub" (here missing) and fail
+        # before the rule could refuse the name.
+        folder = self.dir / "dotted"
+        (folder / "sub.").mkdir(parents=True)
+        (folder / "quillbox.exe").write_bytes(b"MZ")
+        (folder / "sub." / "x.txt").write_bytes(b"x")
+        out = self.dir / "app.exe"
+        for side, run in (("linux", run_linux), ("windows", run_windows)):
+            status, stdout, stderr = run("build", folder, "-o", out, "--stub", STUB, "--quiet")
+            self.assertEqual(status, 1, (side, stderr))
+            self.assertIn("\"sub.\" that ends in a dot or a space", stderr.decode(), side)
+            self.assertFalse(out.exists(), side)
 
     def test_imports_only_system_libraries(self):
         # A MinGW runtime DLL (libstdc++, libgcc, winpthread) among them means a

@@ -39,15 +39,49 @@ Error fs_failure(std::string_view operation, const std::filesystem::path& object
 Outcome<std::vector<std::string>> program_arguments(int argc, char** argv);
 
 // Puts the standard streams in the state the packer writes them in (bytes
-// unchanged, UTF-8 on a console); whether standard error is a terminal that
+// unchanged into pipes and files); whether standard error is a terminal that
 // takes the progress line's cursor controls.
 bool prepare_streams();
 
 // The running packer's own file.
 std::optional<std::filesystem::path> own_program();
 
-bool is_folder(const std::filesystem::path& path);
-bool is_file(const std::filesystem::path& path);
+// Where the packer's lines go.
+enum class Stream { output, error };
+
+// UTF-8 text to a standard stream: as it is into pipes and files, as UTF-16
+// onto a Windows console, which would show UTF-8 bytes in its code page.
+void write_text(Stream stream, std::string_view text);
+
+enum class FileKind { missing, file, folder, other };
+
+// Which file a path reaches, whatever the path's spelling.
+struct FileIdentity {
+    uint64_t device = 0;
+    uint64_t index = 0;
+    bool operator==(const FileIdentity&) const = default;
+};
+
+// What a path names, links followed: kind, size (files) and identity.
+struct FileFacts {
+    FileKind kind = FileKind::missing;
+    uint64_t size = 0;
+    FileIdentity identity;
+};
+
+// The facts, or why they cannot be had; a path that names nothing is a missing
+// kind, not a failure.
+Outcome<FileFacts> file_facts(const std::filesystem::path& path);
+
+inline bool is_folder(const std::filesystem::path& path) {
+    const Outcome<FileFacts> facts = file_facts(path);
+    return facts.ok() && facts.value.kind == FileKind::folder;
+}
+
+inline bool is_file(const std::filesystem::path& path) {
+    const Outcome<FileFacts> facts = file_facts(path);
+    return facts.ok() && facts.value.kind == FileKind::file;
+}
 
 // The folder and every missing folder above it.
 std::optional<Error> create_folders(const std::filesystem::path& path);
@@ -60,10 +94,17 @@ struct FoundFile {
     uint64_t size = 0;  // at the walk; for progress only
 };
 
+// A walked folder's files, and the links to folders it did not enter.
+struct FolderWalk {
+    std::vector<FoundFile> files;
+    std::vector<std::filesystem::path> skipped_links;
+};
+
 // Every regular file under `folder`, in no particular order. Links to folders
-// are not entered: a link can point back up the tree (an endless walk) or at
-// files already packed, and the launcher can only recreate plain files.
-Outcome<std::vector<FoundFile>> walk_folder(const std::filesystem::path& folder);
+// are not entered but listed: a link can point back up the tree (an endless
+// walk) or at files already packed, and the launcher can only recreate plain
+// files. Other reparse points (cloud placeholders) are the folders they stand for.
+Outcome<FolderWalk> walk_folder(const std::filesystem::path& folder);
 
 // Where bytes go; an error stops the writer.
 using ByteSink = std::function<std::optional<Error>(Bytes)>;

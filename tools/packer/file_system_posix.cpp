@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <system_error>
 
 #include "file_system.h"
@@ -71,6 +72,10 @@ std::vector<std::string> last_parts(const fs::path& path, size_t count) {
 
 }  // namespace
 
+Error fs_failure(std::string_view operation, const fs::path& object, const std::error_code& ec) {
+    return plain_error(std::string(operation) + " " + quoted(object) + ": " + ec.message());
+}
+
 std::string path_text(const fs::path& path) { return path.string(); }
 
 fs::path path_from_text(std::string_view text) { return fs::path(text); }
@@ -88,14 +93,21 @@ std::optional<fs::path> own_program() {
     return self;
 }
 
-bool is_folder(const fs::path& path) {
-    std::error_code ec;
-    return fs::is_directory(path, ec);
+void write_text(Stream stream, std::string_view text) {
+    std::FILE* file = stream == Stream::output ? stdout : stderr;
+    std::fwrite(text.data(), 1, text.size(), file);
+    if (stream == Stream::error) std::fflush(file);
 }
 
-bool is_file(const fs::path& path) {
-    std::error_code ec;
-    return fs::is_regular_file(path, ec);
+Outcome<FileFacts> file_facts(const fs::path& path) {
+    struct stat info {};
+    if (::stat(path.c_str(), &info) != 0) {
+        if (errno == ENOENT || errno == ENOTDIR) return Outcome<FileFacts>{};
+        return failed<FileFacts>(os_failure("cannot inspect", path, errno));
+    }
+    const FileKind kind = S_ISREG(info.st_mode) ? FileKind::file : S_ISDIR(info.st_mode) ? FileKind::folder : FileKind::other;
+    const FileIdentity identity{static_cast<uint64_t>(info.st_dev), static_cast<uint64_t>(info.st_ino)};
+    return Outcome<FileFacts>{FileFacts{kind, static_cast<uint64_t>(info.st_size), identity}, std::nullopt};
 }
 
 std::optional<Error> create_folders(const fs::path& path) {
@@ -105,12 +117,11 @@ std::optional<Error> create_folders(const fs::path& path) {
     return std::nullopt;
 }
 
-Outcome<std::vector<FoundFile>> walk_folder(const fs::path& folder) {
-    using Result = std::vector<FoundFile>;
-    Result found;
+Outcome<FolderWalk> walk_folder(const fs::path& folder) {
+    FolderWalk walk;
     std::error_code ec;
     fs::recursive_directory_iterator it(folder, fs::directory_options::none, ec);
-    if (ec) return failed<Result>(fs_failure("cannot open folder", folder, ec));
+    if (ec) return failed<FolderWalk>(fs_failure("cannot open folder", folder, ec));
     fs::path last = folder;
     for (const fs::recursive_directory_iterator end; it != end; it.increment(ec)) {
         if (ec) break;
@@ -118,18 +129,21 @@ Outcome<std::vector<FoundFile>> walk_folder(const fs::path& folder) {
         last = entry.path();
         std::error_code status_ec;
         const fs::file_status target = entry.status(status_ec);  // follows links to files
+        std::error_code link_ec;
+        const bool link = entry.is_symlink(link_ec);
         if (status_ec) {
-            std::error_code link_ec;
-            if (entry.is_symlink(link_ec)) return failed<Result>(fs_failure("cannot follow link", entry.path(), status_ec));
-            return failed<Result>(fs_failure("cannot inspect", entry.path(), status_ec));
+            if (link) return failed<FolderWalk>(fs_failure("cannot follow link", entry.path(), status_ec));
+            return failed<FolderWalk>(fs_failure("cannot inspect", entry.path(), status_ec));
         }
+        if (link && fs::is_directory(target)) walk.skipped_links.push_back(entry.path());
         // Folders are walked; sockets, FIFOs and devices have no content to store.
         if (!fs::is_regular_file(target)) continue;
         const uint64_t size = entry.file_size(status_ec);
-        found.push_back(FoundFile{last_parts(entry.path(), size_t(it.depth()) + 1), entry.path(), status_ec ? 0 : size});
+        walk.files.push_back(
+            FoundFile{last_parts(entry.path(), size_t(it.depth()) + 1), entry.path(), status_ec ? 0 : size});
     }
-    if (ec) return failed<Result>(fs_failure("cannot list folder", last, ec));
-    return Outcome<Result>{std::move(found), std::nullopt};
+    if (ec) return failed<FolderWalk>(fs_failure("cannot list folder", last, ec));
+    return Outcome<FolderWalk>{std::move(walk), std::nullopt};
 }
 
 Outcome<std::vector<uint8_t>> read_whole_file(const fs::path& path) {

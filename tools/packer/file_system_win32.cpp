@@ -7,9 +7,11 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "bin_reader/path.h"
 #include "file_system.h"
 #include "main/command_line.h"
 #include "main/win32.h"
+#include "system_rules.h"
 
 namespace quillbox::pack {
 namespace fs = std::filesystem;
@@ -26,16 +28,15 @@ Error os_failure(std::string_view operation, const fs::path& object, DWORD code)
 
 std::u16string native(const fs::path& path) { return std::u16string(u16(path.c_str())); }
 
-// The \\?\ form of `path`: absolute, and free of MAX_PATH.
+// The \\?\ form of `path`: absolute, and free of MAX_PATH; a path already in an
+// extended or NT form stays as it is.
 std::u16string long_path(const fs::path& path) {
     const std::u16string text = native(path);
-    if (text.starts_with(u"\\\\?\\") || text.starts_with(u"\\\\.\\")) return text;
-    const std::optional<std::u16string> full = full_path_name(text);
-    if (!full) return text;
-    if (full->starts_with(u"\\\\")) return u"\\\\?\\UNC\\" + full->substr(2);
-    return u"\\\\?\\" + *full;
+    if (text.starts_with(u"\\\\.\\") || text.starts_with(u"\\??\\")) return text;
+    return extended_path(text, full_path_name).value_or(text);
 }
 
+fs::path from_native(const std::u16string& text) { return fs::path(std::wstring(wide(text))); }
 
 struct TemporaryFile {
     fs::path path;
@@ -49,59 +50,115 @@ struct TemporaryFile {
 };
 
 std::optional<Error> write_all(HANDLE file, Bytes bytes, const fs::path& path) {
-    while (!bytes.empty()) {
-        DWORD written = 0;
-        const auto size = static_cast<DWORD>(std::min(bytes.size(), IO_CHUNK));
-        if (!WriteFile(file, bytes.data(), size, &written, nullptr)) return os_failure("cannot write", path, GetLastError());
-        bytes = bytes.subspan(written);
-    }
+    const std::string_view text(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+    if (const DWORD code = write_handle(file, text)) return os_failure("cannot write", path, code);
     return std::nullopt;
 }
 
-DWORD attributes_of(const fs::path& path) { return GetFileAttributesW(wide(long_path(path))); }
-
 std::u16string module_path_or_empty() { return own_module_path().value; }
 
+// A folder still to list: its extended-length path, and its path elements
+// below the walked folder.
 struct PendingFolder {
-    fs::path path;
+    std::u16string path;
     std::vector<std::string> parts;
+    fs::path shown;  // for messages: the walked folder as given, or the path formed
 };
 
-// One folder's files into `found` and its sub-folders into `pending`.
-std::optional<Error> list_folder(const PendingFolder& folder, std::vector<FoundFile>& found,
-                                 std::vector<PendingFolder>& pending) {
-    std::u16string pattern = long_path(folder.path);
-    if (!pattern.ends_with(u'\\')) pattern += u'\\';
-    pattern += u'*';
+// One folder's files into `walk` and its sub-folders into `pending`. Listed
+// names are appended as they stand to the extended-length folder path: a
+// second pass through GetFullPathNameW would strip a trailing dot or space
+// before the name rule could refuse it, and read another file.
+std::optional<Error> list_folder(const PendingFolder& folder, FolderWalk& walk, std::vector<PendingFolder>& pending) {
     WIN32_FIND_DATAW data{};
-    UniqueFind find = open_find(FindFirstFileExW(wide(pattern), FindExInfoBasic, &data, FindExSearchNameMatch,
-                                                 nullptr, FIND_FIRST_EX_LARGE_FETCH));
+    UniqueFind find = open_find(FindFirstFileExW(wide(child_path(folder.path, u"*")), FindExInfoBasic, &data,
+                                                 FindExSearchNameMatch, nullptr, FIND_FIRST_EX_LARGE_FETCH));
     if (!find) {
         const DWORD code = GetLastError();
-        return os_failure(folder.parts.empty() ? "cannot open folder" : "cannot list folder", folder.path, code);
+        return os_failure(folder.parts.empty() ? "cannot open folder" : "cannot list folder", folder.shown, code);
     }
     do {
         const std::u16string_view name = u16(data.cFileName);
         if (name == u"." || name == u"..") continue;
-        const fs::path path = folder.path / data.cFileName;
+        const std::u16string path = child_path(folder.path, name);
         const std::optional<std::string> part = utf16_to_utf8(name);
-        if (!part) return invalid_input("file name " + quoted(path) + " is not valid UTF-16");
+        if (!part) return invalid_input("file name " + quoted(from_native(path)) + " is not valid UTF-16");
         std::vector<std::string> parts = folder.parts;
         parts.push_back(*part);
-        if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-            // Junctions and links to folders are not entered.
-            if (!(data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)) pending.push_back({path, std::move(parts)});
-            continue;
+        // The reparse tag is in dwReserved0 when the item is a reparse point.
+        switch (walk_step(data.dwFileAttributes, data.dwReserved0)) {
+        case WalkStep::skip_link:
+            walk.skipped_links.push_back(from_native(path));
+            break;
+        case WalkStep::enter:
+            pending.push_back({path, std::move(parts), from_native(path)});
+            break;
+        case WalkStep::file:
+            const uint64_t size = (uint64_t{data.nFileSizeHigh} << 32) | data.nFileSizeLow;
+            walk.files.push_back(FoundFile{std::move(parts), from_native(path), size});
+            break;
         }
-        const uint64_t size = (uint64_t{data.nFileSizeHigh} << 32) | data.nFileSizeLow;
-        found.push_back(FoundFile{std::move(parts), path, size});
     } while (FindNextFileW(find.get(), &data));
     const DWORD code = GetLastError();
-    if (code != ERROR_NO_MORE_FILES) return os_failure("cannot list folder", folder.path, code);
+    if (code != ERROR_NO_MORE_FILES) return os_failure("cannot list folder", folder.shown, code);
     return std::nullopt;
 }
 
+FileKind kind_of(DWORD attributes) {
+    return (attributes & FILE_ATTRIBUTE_DIRECTORY) ? FileKind::folder : FileKind::file;
+}
+
+bool names_nothing(DWORD code) {
+    return code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND || code == ERROR_INVALID_NAME ||
+           code == ERROR_BAD_NETPATH;
+}
+
+// A file held open without sharing cannot be opened even for its attributes;
+// its kind and size still come from the folder, its identity stays unknown.
+Outcome<FileFacts> facts_from_attributes(const std::u16string& path, const fs::path& shown) {
+    WIN32_FILE_ATTRIBUTE_DATA data{};
+    if (!GetFileAttributesExW(wide(path), GetFileExInfoStandard, &data)) {
+        return failed<FileFacts>(os_failure("cannot inspect", shown, GetLastError()));
+    }
+    const uint64_t size = (uint64_t{data.nFileSizeHigh} << 32) | data.nFileSizeLow;
+    return Outcome<FileFacts>{FileFacts{kind_of(data.dwFileAttributes), size, {}}, std::nullopt};
+}
+
 }  // namespace
+
+void write_text(Stream stream, std::string_view text) {
+    std::FILE* file = stream == Stream::output ? stdout : stderr;
+    const HANDLE h = GetStdHandle(stream == Stream::output ? STD_OUTPUT_HANDLE : STD_ERROR_HANDLE);
+    if (handle_present(h) && is_console(h)) {
+        std::fflush(file);
+        write_console(h, utf8_to_utf16(utf8_lossy(text)));
+        return;
+    }
+    std::fwrite(text.data(), 1, text.size(), file);
+    if (stream == Stream::error) std::fflush(file);
+}
+
+Outcome<FileFacts> file_facts(const fs::path& path) {
+    const std::u16string extended = long_path(path);
+    // No access asked: only the attributes are read. Backup semantics opens folders.
+    UniqueHandle file(CreateFileW(wide(extended), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                  OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    if (!file.valid()) {
+        const DWORD code = GetLastError();
+        if (names_nothing(code)) return Outcome<FileFacts>{};
+        if (code == ERROR_SHARING_VIOLATION) return facts_from_attributes(extended, path);
+        return failed<FileFacts>(os_failure("cannot inspect", path, code));
+    }
+    BY_HANDLE_FILE_INFORMATION info{};
+    if (!GetFileInformationByHandle(file.get(), &info)) {
+        return failed<FileFacts>(os_failure("cannot inspect", path, GetLastError()));
+    }
+    FileFacts facts;
+    facts.kind = GetFileType(file.get()) == FILE_TYPE_DISK ? kind_of(info.dwFileAttributes) : FileKind::other;
+    facts.size = (uint64_t{info.nFileSizeHigh} << 32) | info.nFileSizeLow;
+    facts.identity = FileIdentity{info.dwVolumeSerialNumber, (uint64_t{info.nFileIndexHigh} << 32) | info.nFileIndexLow};
+    return Outcome<FileFacts>{facts, std::nullopt};
+}
 
 std::string path_text(const fs::path& path) { return utf16_to_utf8_lossy(u16(path.c_str())); }
 
@@ -143,16 +200,6 @@ std::optional<fs::path> own_program() {
     return fs::path(std::wstring(wide(path.value)));
 }
 
-bool is_folder(const fs::path& path) {
-    const DWORD attributes = attributes_of(path);
-    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
-}
-
-bool is_file(const fs::path& path) {
-    const DWORD attributes = attributes_of(path);
-    return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
-}
-
 std::optional<Error> create_folders(const fs::path& path) {
     if (path.empty() || is_folder(path)) return std::nullopt;
     if (const fs::path parent = path.parent_path(); parent != path) {
@@ -164,17 +211,16 @@ std::optional<Error> create_folders(const fs::path& path) {
     return os_failure("cannot create folder", path, code);
 }
 
-Outcome<std::vector<FoundFile>> walk_folder(const fs::path& folder) {
-    using Result = std::vector<FoundFile>;
-    Result found;
+Outcome<FolderWalk> walk_folder(const fs::path& folder) {
+    FolderWalk walk;
     // A list of folders still to read instead of recursion: the depth is the tree's.
-    std::vector<PendingFolder> pending{{folder, {}}};
+    std::vector<PendingFolder> pending{{long_path(folder), {}, folder}};
     while (!pending.empty()) {
         const PendingFolder next = std::move(pending.back());
         pending.pop_back();
-        if (std::optional<Error> error = list_folder(next, found, pending)) return failed<Result>(*error);
+        if (std::optional<Error> error = list_folder(next, walk, pending)) return failed<FolderWalk>(*error);
     }
-    return Outcome<Result>{std::move(found), std::nullopt};
+    return Outcome<FolderWalk>{std::move(walk), std::nullopt};
 }
 
 Outcome<std::vector<uint8_t>> read_whole_file(const fs::path& path) {
@@ -240,8 +286,11 @@ std::optional<Error> write_file_atomically(const fs::path& target,
     const HANDLE written = temp.file.release();
     if (!CloseHandle(written)) return os_failure("cannot close", temp.path, GetLastError());
     const DWORD flags = MOVEFILE_REPLACE_EXISTING | (durable ? MOVEFILE_WRITE_THROUGH : 0);
-    if (!MoveFileExW(wide(long_path(temp.path)), wide(long_path(target)), flags)) {
-        return os_failure("cannot rename " + quoted(temp.path) + " to", target, GetLastError());
+    for (unsigned attempt = 0; !MoveFileExW(wide(long_path(temp.path)), wide(long_path(target)), flags); ++attempt) {
+        const DWORD code = GetLastError();
+        const unsigned pause = rename_retry_pause(attempt, code);
+        if (pause == 0) return os_failure("cannot rename " + quoted(temp.path) + " to", target, code);
+        Sleep(pause);
     }
     temp.keep = true;
     return std::nullopt;

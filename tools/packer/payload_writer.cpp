@@ -13,6 +13,7 @@
 
 #include "bin_reader/bin_reader.h"
 #include "bin_reader/digest.h"
+#include "entry_names.h"
 
 namespace quillbox::pack {
 namespace fs = std::filesystem;
@@ -25,46 +26,11 @@ Bytes view_of(std::string_view text) { return Bytes(reinterpret_cast<const uint8
 
 bool is_utf8(std::string_view text) { return utf8_lossy(text) == text; }
 
-std::string ascii_lower(std::string_view text) {
-    std::string out(text);
-    for (char& c : out) {
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    }
-    return out;
-}
-
-// CON, NUL, COM1 and the like name devices in every folder, with any extension.
-bool is_device_name(std::string_view part) {
-    const std::string stem = ascii_lower(part.substr(0, part.find('.')));
-    for (const char* device : {"con", "prn", "aux", "nul", "conin$", "conout$"}) {
-        if (stem == device) return true;
-    }
-    return stem.size() == 4 && (stem.starts_with("com") || stem.starts_with("lpt")) && stem[3] >= '1' && stem[3] <= '9';
-}
-
-// Why Windows cannot hold `part` as a file name, or nothing. The launcher would
-// otherwise write such an entry somewhere else: "a:b" into a stream of "a",
-// "x." into "x", "nul.txt" into the null device.
-std::optional<std::string> windows_name_problem(std::string_view part) {
-    for (char c : part) {
-        if (static_cast<unsigned char>(c) < 0x20 || std::string_view("<>:\"|?*").find(c) != std::string_view::npos) {
-            return "holds a character Windows does not allow in names";
-        }
-    }
-    if (part.ends_with('.') || part.ends_with(' ')) return "ends in a dot or a space, which Windows drops";
-    if (is_device_name(part)) return "is a Windows device name";
-    return std::nullopt;
-}
-
-// One path element of an entry name. A '\' inside a Linux file name would
-// become a folder separator on Windows, so such names cannot go in as they are.
+// A '\' inside a Linux file name would become a folder separator on Windows,
+// so such names cannot go in as they are; every other rule is the gate's.
 std::optional<Error> check_name_part(const std::string& part, const fs::path& source) {
     if (part.find('\\') != std::string::npos) {
         return invalid_input("file name " + quoted(source) + " holds a '\\', which Windows takes as a folder separator");
-    }
-    if (!is_utf8(part)) return invalid_input("file name " + quoted(source) + " is not valid UTF-8");
-    if (std::optional<std::string> problem = windows_name_problem(part)) {
-        return invalid_input("file name " + quoted(source) + " " + *problem);
     }
     return std::nullopt;
 }
@@ -79,25 +45,14 @@ Outcome<std::string> entry_name(const std::vector<std::string>& parts, const fs:
     return Outcome<std::string>{std::move(name), std::nullopt};
 }
 
-// Windows file names ignore case, so two names that differ only in case would
-// be extracted over each other.
-std::optional<Error> check_unique_names(const std::vector<InputFile>& inputs) {
-    std::vector<std::pair<std::string, size_t>> keys;
-    keys.reserve(inputs.size());
-    for (size_t i = 0; i < inputs.size(); ++i) keys.emplace_back(ascii_lower(inputs[i].name), i);
-    std::sort(keys.begin(), keys.end());
-    for (size_t k = 1; k < keys.size(); ++k) {
-        if (keys[k - 1].first != keys[k].first) continue;
-        const InputFile& a = inputs[keys[k - 1].second];
-        const InputFile& b = inputs[keys[k].second];
-        if (a.name == b.name) {
-            return invalid_input(quoted(a.source) + " and " + quoted(b.source) + " would both be stored as \"" + a.name +
-                                 "\"");
-        }
-        return invalid_input("entry names \"" + a.name + "\" and \"" + b.name +
-                             "\" differ only in case; Windows would store them as one file");
-    }
-    return std::nullopt;
+// The entry names through the packer's one gate, each refusal with its source file.
+std::optional<Error> check_input_names(const std::vector<InputFile>& inputs) {
+    std::vector<std::string_view> names;
+    names.reserve(inputs.size());
+    for (const InputFile& input : inputs) names.push_back(input.name);
+    const std::vector<NameProblem> problems = name_problems(names);
+    if (problems.empty()) return std::nullopt;
+    return invalid_input(quoted(inputs[problems.front().entry].source) + ": " + problems.front().text);
 }
 
 Outcome<PackedEntry> pack_one(const InputFile& input, int quality, int window) {
@@ -109,6 +64,64 @@ Outcome<PackedEntry> pack_one(const InputFile& input, int quality, int window) {
     }
     PackedEntry entry{input.name, std::move(data.value), md5_hex(view_of(content.value)), content.value.size()};
     return Outcome<PackedEntry>{std::move(entry), std::nullopt};
+}
+
+Outcome<PackedEntry> pack_guarded(const InputFile& input, const CompressOptions& options) {
+    try {
+        return pack_one(input, options.quality, options.window);
+    } catch (const std::bad_alloc&) {
+        return failed<PackedEntry>(out_of_memory_error("cannot pack " + quoted(input.source)));
+    }
+}
+
+// `work` on up to `jobs` threads (on this one when none can be started), and
+// `report` on this thread several times a second until all have finished.
+void run_in_parallel(unsigned jobs, const std::function<void()>& work, const std::function<void()>& report) {
+    std::mutex mutex;
+    std::condition_variable finished;
+    unsigned running = 0;
+    std::vector<std::jthread> workers;
+    workers.reserve(jobs);
+    for (unsigned j = 0; j < jobs; ++j) {
+        {
+            std::lock_guard lock(mutex);
+            ++running;
+        }
+        try {
+            workers.emplace_back([&] {
+                work();
+                std::lock_guard lock(mutex);
+                --running;
+                finished.notify_one();
+            });
+        } catch (const std::system_error&) {
+            // Fewer threads than asked for still do all the work.
+            std::lock_guard lock(mutex);
+            --running;
+            break;
+        }
+    }
+    if (workers.empty()) work();
+    for (bool done = false; !done;) {
+        {
+            std::unique_lock lock(mutex);
+            done = finished.wait_for(lock, PROGRESS_TICK, [&] { return running == 0; });
+        }
+        report();
+    }
+}
+
+// The entries in input order, or the first failure. Inputs are handed out in
+// order, so any failed slot comes before the ones never reached after the stop.
+Outcome<std::vector<PackedEntry>> in_input_order(std::vector<Outcome<PackedEntry>>& results) {
+    using Result = std::vector<PackedEntry>;
+    for (Outcome<PackedEntry>& result : results) {
+        if (!result.ok()) return failed<Result>(*result.error);
+    }
+    Result entries;
+    entries.reserve(results.size());
+    for (Outcome<PackedEntry>& result : results) entries.push_back(std::move(result.value));
+    return Outcome<Result>{std::move(entries), std::nullopt};
 }
 
 void put_u32be(std::string& out, uint64_t value) {
@@ -135,23 +148,20 @@ std::optional<Error> check_entries(const std::vector<PackedEntry>& entries, std:
 
 }  // namespace
 
-Error fs_failure(std::string_view operation, const fs::path& object, const std::error_code& ec) {
-    return plain_error(std::string(operation) + " " + quoted(object) + ": " + ec.message());
-}
-
-Outcome<std::vector<InputFile>> collect_folder(const fs::path& folder) {
+Outcome<std::vector<InputFile>> collect_folder(const fs::path& folder, std::vector<fs::path>* skipped_links) {
     using Result = std::vector<InputFile>;
-    Outcome<std::vector<FoundFile>> found = walk_folder(folder);
-    if (!found.ok()) return failed<Result>(*found.error);
+    Outcome<FolderWalk> walk = walk_folder(folder);
+    if (!walk.ok()) return failed<Result>(*walk.error);
     Result inputs;
-    inputs.reserve(found.value.size());
-    for (const FoundFile& file : found.value) {
+    inputs.reserve(walk.value.files.size());
+    for (const FoundFile& file : walk.value.files) {
         Outcome<std::string> name = entry_name(file.parts, file.source);
         if (!name.ok()) return failed<Result>(*name.error);
         inputs.push_back(InputFile{std::move(name.value), file.source, file.size});
     }
     std::sort(inputs.begin(), inputs.end(), [](const InputFile& a, const InputFile& b) { return a.name < b.name; });
-    if (std::optional<Error> error = check_unique_names(inputs)) return failed<Result>(*error);
+    if (std::optional<Error> error = check_input_names(inputs)) return failed<Result>(*error);
+    if (skipped_links) *skipped_links = std::move(walk.value.skipped_links);
     return Outcome<Result>{std::move(inputs), std::nullopt};
 }
 
@@ -159,20 +169,21 @@ Outcome<std::vector<InputFile>> collect_files(const std::vector<fs::path>& files
     using Result = std::vector<InputFile>;
     Result inputs;
     for (const fs::path& file : files) {
-        std::error_code ec;
-        const fs::file_status status = fs::status(file, ec);
-        if (ec) return failed<Result>(fs_failure("cannot open file", file, ec));
-        if (!fs::is_regular_file(status)) return failed<Result>(invalid_input(quoted(file) + " is not a regular file"));
+        const Outcome<FileFacts> facts = file_facts(file);
+        if (!facts.ok()) return failed<Result>(*facts.error);
+        if (facts.value.kind == FileKind::missing) {
+            return failed<Result>(invalid_input("cannot open file " + quoted(file) + ": it does not exist"));
+        }
+        if (facts.value.kind != FileKind::file) return failed<Result>(invalid_input(quoted(file) + " is not a regular file"));
         const fs::path base = file.filename();
         if (base.empty() || base == "." || base == "..") {
             return failed<Result>(invalid_input(quoted(file) + " has no file name"));
         }
         Outcome<std::string> name = entry_name({path_text(base)}, file);
         if (!name.ok()) return failed<Result>(*name.error);
-        const uint64_t size = fs::file_size(file, ec);
-        inputs.push_back(InputFile{std::move(name.value), file, ec ? 0 : size});
+        inputs.push_back(InputFile{std::move(name.value), file, facts.value.size});
     }
-    if (std::optional<Error> error = check_unique_names(inputs)) return failed<Result>(*error);
+    if (std::optional<Error> error = check_input_names(inputs)) return failed<Result>(*error);
     return Outcome<Result>{std::move(inputs), std::nullopt};
 }
 
@@ -219,66 +230,17 @@ Outcome<std::vector<PackedEntry>> pack_entries(const std::vector<InputFile>& inp
         while (!stop.load()) {
             const size_t i = next.fetch_add(1);
             if (i >= count) return;
-            try {
-                results[i] = pack_one(inputs[i], options.quality, options.window);
-            } catch (const std::bad_alloc&) {
-                results[i] = failed<PackedEntry>(out_of_memory_error("cannot pack " + quoted(inputs[i].source)));
-            }
+            results[i] = pack_guarded(inputs[i], options);
             if (!results[i].ok()) stop = true;
             bytes_done += results[i].value.plain_size;
             ++files_done;
         }
     };
-
-    unsigned jobs = options.jobs != 0 ? options.jobs : std::max(1u, std::thread::hardware_concurrency());
-    jobs = static_cast<unsigned>(std::min<size_t>(jobs, count));
-    std::mutex mutex;
-    std::condition_variable finished;
-    unsigned running = 0;
-    std::vector<std::jthread> workers;
-    workers.reserve(jobs);
-    for (unsigned j = 0; j < jobs; ++j) {
-        {
-            std::lock_guard lock(mutex);
-            ++running;
-        }
-        try {
-            workers.emplace_back([&] {
-                work();
-                std::lock_guard lock(mutex);
-                --running;
-                finished.notify_one();
-            });
-        } catch (const std::system_error&) {
-            // Fewer threads than asked for still do all the work.
-            std::lock_guard lock(mutex);
-            --running;
-            break;
-        }
-    }
-    if (workers.empty()) work();
-
-    auto report = [&] {
+    const unsigned jobs = options.jobs != 0 ? options.jobs : std::max(1u, std::thread::hardware_concurrency());
+    run_in_parallel(static_cast<unsigned>(std::min<size_t>(jobs, count)), work, [&] {
         if (progress) progress(PackProgress{files_done.load(), bytes_done.load()});
-    };
-    for (bool done = false; !done;) {
-        {
-            std::unique_lock lock(mutex);
-            done = finished.wait_for(lock, PROGRESS_TICK, [&] { return running == 0; });
-        }
-        report();
-    }
-    workers.clear();  // joins
-
-    // Inputs are handed out in order, so any failed slot comes before the ones
-    // never reached after the stop.
-    for (Outcome<PackedEntry>& result : results) {
-        if (!result.ok()) return failed<Result>(*result.error);
-    }
-    Result entries;
-    entries.reserve(count);
-    for (Outcome<PackedEntry>& result : results) entries.push_back(std::move(result.value));
-    return Outcome<Result>{std::move(entries), std::nullopt};
+    });
+    return in_input_order(results);
 }
 
 Outcome<uint64_t> payload_size(std::span<const EntrySize> entries, uint64_t exe_size) {
@@ -322,36 +284,6 @@ std::optional<Error> write_payload(const std::vector<PackedEntry>& entries, std:
     }
     if (std::optional<Error> error = sink(view_of(BIN_MAGIC))) return error;
     return sink(view_of(exe));
-}
-
-Outcome<std::vector<uint8_t>> encode_payload(const std::vector<PackedEntry>& entries, std::string_view exe) {
-    std::vector<uint8_t> out;
-    std::optional<Error> error = write_payload(entries, exe, [&](Bytes bytes) -> std::optional<Error> {
-        out.insert(out.end(), bytes.begin(), bytes.end());
-        return std::nullopt;
-    });
-    if (error) return failed<std::vector<uint8_t>>(*error);
-    return Outcome<std::vector<uint8_t>>{std::move(out), std::nullopt};
-}
-
-Outcome<fs::path> unpack_relative_path(std::string_view name) {
-    auto refuse = [&](std::string_view why) {
-        return failed<fs::path>(invalid_input("entry name \"" + printable(name) + "\" " + std::string(why)));
-    };
-    if (name.find('\0') != std::string_view::npos) return refuse("holds a NUL character");
-    if (!name.empty() && (name.front() == '\\' || name.front() == '/')) return refuse("is rooted");
-    if (name.find(':') != std::string_view::npos) return refuse("holds a ':' (a drive or a stream)");
-
-    fs::path relative;
-    for (size_t start = 0; start <= name.size();) {
-        size_t end = std::min(name.find_first_of("\\/", start), name.size());
-        const std::string_view part = name.substr(start, end - start);
-        if (part == "..") return refuse("leaves the folder through \"..\"");
-        if (!part.empty() && part != ".") relative /= path_from_text(part);
-        start = end + 1;
-    }
-    if (relative.empty()) return refuse("names no file");
-    return Outcome<fs::path>{std::move(relative), std::nullopt};
 }
 
 std::string printable(std::string_view text) {

@@ -1,5 +1,5 @@
 // Building a payload on the host: which files go in and under what names, their
-// compression, the byte layout, and safe unpack paths.
+// compression and the byte layout.
 //
 //   "quillbox"  entry*  "quillbox"  launch path (to the end)
 //   entry = N:u32be  name[N]  M:u32be  data[M]  md5_hex[32]
@@ -54,8 +54,10 @@ struct PackProgress {
 using ProgressFn = std::function<void(const PackProgress&)>;
 
 // Every regular file under `folder`, named ".\" + relative path with '\', sorted
-// by the names' bytes.
-Outcome<std::vector<InputFile>> collect_folder(const std::filesystem::path& folder);
+// by the names' bytes, each name through the packer's name gate; the links to
+// folders that were not entered go to `skipped_links`.
+Outcome<std::vector<InputFile>> collect_folder(const std::filesystem::path& folder,
+                                               std::vector<std::filesystem::path>* skipped_links = nullptr);
 
 // Each file named ".\" + its base name, in the order given.
 Outcome<std::vector<InputFile>> collect_files(const std::vector<std::filesystem::path>& files);
@@ -81,13 +83,6 @@ Outcome<uint64_t> payload_size(std::span<const EntrySize> entries, uint64_t exe_
 // The payload, piece by piece, into `sink`; nothing is written when the
 // entries do not fit the format.
 std::optional<Error> write_payload(const std::vector<PackedEntry>& entries, std::string_view exe, const ByteSink& sink);
-
-Outcome<std::vector<uint8_t>> encode_payload(const std::vector<PackedEntry>& entries, std::string_view exe);
-
-// Where an entry goes under an unpack folder: '\' and '/' separate, "." and
-// empty parts are dropped. Rooted, drive-qualified, ".." and NUL-holding names
-// are refused, so a hostile payload cannot write outside the folder.
-Outcome<std::filesystem::path> unpack_relative_path(std::string_view name);
 
 // Text safe to show on a terminal: C0 and C1 control characters escaped, so a
 // payload's names cannot send terminal commands.

@@ -13,42 +13,14 @@ HANDLE stream_handle(Stream stream) {
     return GetStdHandle(stream == Stream::out ? STD_OUTPUT_HANDLE : STD_ERROR_HANDLE);
 }
 
-bool is_console(HANDLE h) {
-    DWORD mode = 0;
-    return GetConsoleMode(h, &mode) != 0;
-}
-
-// Writes everything, continuing after partial writes; returns 0 or the error code.
-DWORD write_all(HANDLE h, std::string_view bytes) {
-    while (!bytes.empty()) {
-        DWORD written = 0;
-        DWORD chunk = static_cast<DWORD>(std::min<size_t>(bytes.size(), 1u << 30));
-        if (!WriteFile(h, bytes.data(), chunk, &written, nullptr)) return GetLastError();
-        if (written == 0) return ERROR_WRITE_FAULT;
-        bytes.remove_prefix(written);
-    }
-    return 0;
-}
-
-DWORD write_console(HANDLE h, std::u16string_view text) {
-    while (!text.empty()) {
-        DWORD written = 0;
-        DWORD chunk = static_cast<DWORD>(std::min<size_t>(text.size(), 8192));
-        if (!WriteConsoleW(h, text.data(), chunk, &written, nullptr)) return GetLastError();
-        if (written == 0) return ERROR_WRITE_FAULT;
-        text.remove_prefix(written);
-    }
-    return 0;
-}
-
 }  // namespace
 
 void print_line(Stream stream, std::string_view utf8_line) {
     HANDLE h = stream_handle(stream);
-    if (h == nullptr || h == INVALID_HANDLE_VALUE) return;  // started without this stream
+    if (!handle_present(h)) return;  // started without this stream
     std::string line(utf8_line);
     line += '\n';
-    DWORD error = is_console(h) ? write_console(h, utf8_to_utf16(line)) : write_all(h, line);
+    DWORD error = is_console(h) ? write_console(h, utf8_to_utf16(line)) : write_handle(h, line);
     // A handle value that names nothing counts as an absent stream.
     if (error == 0 || error == ERROR_INVALID_HANDLE) return;
     fatal_stop(std::string("failed printing to ") + (stream == Stream::out ? "stdout" : "stderr") + ": " +
@@ -57,9 +29,9 @@ void print_line(Stream stream, std::string_view utf8_line) {
 
 void write_stderr_raw(std::string_view utf8_text) {
     HANDLE h = stream_handle(Stream::err);
-    if (h == nullptr || h == INVALID_HANDLE_VALUE) return;
+    if (!handle_present(h)) return;
     if (!is_console(h)) {
-        write_all(h, utf8_text);
+        write_handle(h, utf8_text);
         return;
     }
     // Converted piecewise on a stack buffer: this runs when memory may be gone.

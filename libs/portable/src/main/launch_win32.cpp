@@ -17,12 +17,9 @@ namespace {
 bool file_exists(const std::u16string& path) { return GetFileAttributesW(wide(path)) != INVALID_FILE_ATTRIBUTES; }
 
 int compare_names(std::u16string_view a, std::u16string_view b) {
-    int result = CompareStringOrdinal(reinterpret_cast<const wchar_t*>(a.data()), static_cast<int>(a.size()),
-                                      reinterpret_cast<const wchar_t*>(b.data()), static_cast<int>(b.size()), TRUE);
-    if (result == 0) {
-        fatal_stop("comparing environment keys failed: " + text_with_code(last_error()));
-    }
-    return result - CSTR_EQUAL;
+    const std::optional<int> result = compare_ordinal(a, b, true);
+    if (!result) fatal_stop("comparing environment keys failed: " + text_with_code(last_error()));
+    return *result;
 }
 
 std::vector<EnvEntry> inherited_environment() {
@@ -45,7 +42,7 @@ std::optional<Error> copy_std_handles(StdHandleCopies& copies) {
     const DWORD ids[3] = {STD_INPUT_HANDLE, STD_OUTPUT_HANDLE, STD_ERROR_HANDLE};
     for (int i = 0; i < 3; ++i) {
         HANDLE own = GetStdHandle(ids[i]);
-        if (own == nullptr || own == INVALID_HANDLE_VALUE) continue;
+        if (!handle_present(own)) continue;
         HANDLE copy = nullptr;
         if (!DuplicateHandle(GetCurrentProcess(), own, GetCurrentProcess(), &copy, 0, TRUE, DUPLICATE_SAME_ACCESS)) {
             return last_error();

@@ -1,6 +1,8 @@
 // Win32 helpers shared by every *_win32.cpp file (owners, text, errors); no decisions of its own.
 #include "main/win32.h"
 
+#include <algorithm>
+
 #include "main/text.h"
 
 namespace quillbox {
@@ -24,32 +26,50 @@ Error win32_error(DWORD code) { return os_error(code, system_message(code)); }
 Error last_error() { return win32_error(GetLastError()); }
 
 std::optional<std::u16string> full_path_name(std::u16string_view path) {
-    std::u16string input(path);
-    std::u16string out(MAX_PATH, u'\0');
-    for (;;) {
-        DWORD n = GetFullPathNameW(wide(input), static_cast<DWORD>(out.size()), wide(out), nullptr);
-        if (n == 0) return std::nullopt;
-        if (n < out.size()) {
-            out.resize(n);
-            return out;
-        }
-        out.resize(n);  // n includes the NUL when the buffer was too small
-    }
+    const std::u16string input(path);
+    return grown_text([&](wchar_t* buffer, DWORD size) { return GetFullPathNameW(wide(input), size, buffer, nullptr); });
 }
 
-
 Outcome<std::u16string> own_module_path() {
-    Outcome<std::u16string> path;
-    path.value.resize(MAX_PATH);
-    for (;;) {
-        DWORD n = GetModuleFileNameW(nullptr, wide(path.value), static_cast<DWORD>(path.value.size()));
-        if (n == 0) return failed<std::u16string>(last_error());
-        if (n < path.value.size()) {
-            path.value.resize(n);
-            return path;
-        }
-        path.value.resize(path.value.size() * 2);  // truncated: again with more room
+    std::optional<std::u16string> path =
+        grown_text([](wchar_t* buffer, DWORD size) { return GetModuleFileNameW(nullptr, buffer, size); });
+    if (!path) return failed<std::u16string>(last_error());
+    return Outcome<std::u16string>{std::move(*path), std::nullopt};
+}
+
+bool is_console(HANDLE h) {
+    DWORD mode = 0;
+    return GetConsoleMode(h, &mode) != 0;
+}
+
+DWORD write_handle(HANDLE h, std::string_view bytes) {
+    while (!bytes.empty()) {
+        DWORD written = 0;
+        const auto chunk = static_cast<DWORD>(std::min<size_t>(bytes.size(), 1u << 30));
+        if (!WriteFile(h, bytes.data(), chunk, &written, nullptr)) return GetLastError();
+        if (written == 0) return ERROR_WRITE_FAULT;
+        bytes.remove_prefix(written);
     }
+    return 0;
+}
+
+DWORD write_console(HANDLE h, std::u16string_view text) {
+    while (!text.empty()) {
+        DWORD written = 0;
+        const auto chunk = static_cast<DWORD>(std::min<size_t>(text.size(), 8192));
+        if (!WriteConsoleW(h, text.data(), chunk, &written, nullptr)) return GetLastError();
+        if (written == 0) return ERROR_WRITE_FAULT;
+        text.remove_prefix(written);
+    }
+    return 0;
+}
+
+std::optional<int> compare_ordinal(std::u16string_view a, std::u16string_view b, bool ignore_case) {
+    const int result = CompareStringOrdinal(reinterpret_cast<const wchar_t*>(a.data()), static_cast<int>(a.size()),
+                                            reinterpret_cast<const wchar_t*>(b.data()), static_cast<int>(b.size()),
+                                            ignore_case ? TRUE : FALSE);
+    if (result == 0) return std::nullopt;
+    return result - CSTR_EQUAL;
 }
 
 void restrict_dll_search() {

@@ -6,6 +6,7 @@
 #include <windows.h>
 
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <type_traits>
@@ -94,10 +95,45 @@ Error win32_error(DWORD code);
 // GetLastError(), as an Error; call it on the line after the failed call.
 Error last_error();
 
-// GetModuleFileNameW for the launcher's own executable.
+// The grow-the-buffer call: `fill(buffer, size)` returns the units written, or
+// at least `size` when the text did not fit (the size it needs, or `size`
+// itself for calls that truncate), or 0 when it failed; it is called again
+// with more room until the text fits. Nothing when it failed.
+template <class Fill>
+std::optional<std::u16string> grown_text(const Fill& fill) {
+    std::u16string text(MAX_PATH, u'\0');
+    for (;;) {
+        const DWORD n = fill(reinterpret_cast<wchar_t*>(text.data()), static_cast<DWORD>(text.size()));
+        if (n == 0) return std::nullopt;
+        if (n < text.size()) {
+            text.resize(n);
+            return text;
+        }
+        text.resize(n > text.size() ? n : text.size() * 2);
+    }
+}
+
+// GetModuleFileNameW for the running program's own executable.
 Outcome<std::u16string> own_module_path();
 
 // GetFullPathNameW; nothing when it fails.
 std::optional<std::u16string> full_path_name(std::u16string_view path);
+
+// Whether a handle names anything: a process started without a stream has NULL
+// or INVALID_HANDLE_VALUE in its place.
+inline bool handle_present(HANDLE h) { return h != nullptr && h != INVALID_HANDLE_VALUE; }
+
+bool is_console(HANDLE h);
+
+// Every byte to a file or pipe, continuing after partial writes; 0 or the
+// error code (a write that takes nothing is a fault, not a reason to loop).
+DWORD write_handle(HANDLE h, std::string_view bytes);
+
+// UTF-16 text to a console, which takes no UTF-8 bytes whatever its code page; 0
+// or the error code.
+DWORD write_console(HANDLE h, std::u16string_view text);
+
+// CompareStringOrdinal: <0, 0 or >0; nothing when the call fails.
+std::optional<int> compare_ordinal(std::u16string_view a, std::u16string_view b, bool ignore_case);
 
 }  // namespace quillbox

@@ -1,0 +1,84 @@
+#include "command_line.h"
+
+#include <gtest/gtest.h>
+
+namespace quillbox::pack {
+namespace {
+
+struct Case {
+    std::vector<std::string_view> args;
+    const char* usage_error;  // nullptr: accepted
+    Command command = Command::help;
+};
+
+TEST(CommandLine, AcceptsEachCommandsFormsAndNamesWhatIsWrong) {
+    const Case cases[] = {
+        {{"--help"}, nullptr, Command::help},
+        {{"list", "app.exe"}, nullptr, Command::list},
+        {{"verify", "app.bin"}, nullptr, Command::verify},
+        {{"unpack", "app.bin", "out"}, nullptr, Command::unpack},
+        {{"pack", "out.bin", "dir", "--exe", ".\\a.exe", "--quality", "0", "--window", "24", "--jobs", "1024"},
+         nullptr, Command::pack},
+        {{"pack", "out.bin", "--files", "a", "b", "--quiet"}, nullptr, Command::pack},
+        {{"build", "dir", "-o", "x.exe", "--stub", "s.exe", "--no-verify"}, nullptr, Command::build},
+        {{}, "no command given"},
+        {{"frobnicate"}, "unknown command frobnicate"},
+        {{"list"}, "list takes one payload file"},
+        {{"verify", "a", "b"}, "verify takes one payload file"},
+        {{"unpack", "a"}, "unpack takes a payload file and a folder"},
+        {{"pack"}, "pack needs an output file first"},
+        {{"pack", "--quiet"}, "pack needs an output file first"},
+        {{"pack", "out.bin"}, "pack needs a folder or --files"},
+        {{"pack", "out.bin", "a", "b"}, "pack takes one folder"},
+        {{"pack", "out.bin", "a", "--files", "b"}, "give either a folder or --files"},
+        {{"pack", "out.bin", "--files"}, "--files needs at least one file"},
+        {{"pack", "out.bin", "dir", "--quality"}, "--quality needs a whole number from 0 to 11"},
+        {{"pack", "out.bin", "dir", "--quality", "12"}, "--quality needs a whole number from 0 to 11"},
+        {{"pack", "out.bin", "dir", "--window", "9"}, "--window needs a whole number from 10 to 24"},
+        {{"pack", "out.bin", "dir", "--jobs", "1x"}, "--jobs needs a whole number from 1 to 1024"},
+        {{"pack", "out.bin", "dir", "--exe"}, "--exe needs a launch path"},
+        {{"pack", "out.bin", "dir", "--exe", "\xFF"}, "--exe: the launch path is not valid UTF-8"},
+        {{"pack", "out.bin", "dir", "-o", "x"}, "pack takes one folder"},
+        {{"pack", "out.bin", "dir", "--no-verify"}, "unknown option --no-verify"},
+        {{"build"}, "build needs a folder or a payload file"},
+        {{"build", "dir"}, "build needs an output file: -o OUT.exe"},
+        {{"build", "dir", "-o"}, "-o needs an output file"},
+        {{"build", "dir", "-o", "x.exe", "--stub"}, "--stub needs a file"},
+        {{"build", "dir", "other", "-o", "x.exe"}, "build takes one folder or payload file"},
+        {{"build", "--files", "a", "-o", "x.exe"}, "unknown option --files"},
+    };
+    for (const Case& c : cases) {
+        std::string shown;
+        for (std::string_view arg : c.args) shown += std::string(arg) + " ";
+        SCOPED_TRACE(shown);
+        const Outcome<CommandLine> line = parse_command_line(c.args);
+        ASSERT_EQ(line.ok(), c.usage_error == nullptr) << (line.ok() ? "" : line.error->text);
+        if (c.usage_error) {
+            EXPECT_EQ(line.error->text.find(c.usage_error), 0u) << line.error->text;
+        } else {
+            EXPECT_EQ(line.value.command, c.command);
+        }
+    }
+}
+
+TEST(CommandLine, KeepsEveryValue) {
+    const Outcome<CommandLine> build = parse_command_line(
+        {"build", "dir", "-o", "x.exe", "--stub", "s.exe", "--exe", ".\\b.exe", "--window", "18", "--quiet"});
+    ASSERT_TRUE(build.ok());
+    EXPECT_EQ(build.value.input, std::filesystem::path("dir"));
+    EXPECT_EQ(build.value.out, std::filesystem::path("x.exe"));
+    EXPECT_EQ(build.value.stub, std::filesystem::path("s.exe"));
+    EXPECT_EQ(build.value.exe, ".\\b.exe");
+    EXPECT_TRUE(build.value.exe_given && build.value.compress_given && build.value.quiet && build.value.verify);
+    EXPECT_EQ(build.value.compress.window, 18);
+    EXPECT_EQ(build.value.compress.quality, DEFAULT_QUALITY);
+
+    const Outcome<CommandLine> pack = parse_command_line({"pack", "out.bin", "--files", "a", "b"});
+    ASSERT_TRUE(pack.ok());
+    EXPECT_EQ(pack.value.files, (std::vector<std::filesystem::path>{"a", "b"}));
+    EXPECT_EQ(pack.value.exe, DEFAULT_EXE);
+    EXPECT_FALSE(pack.value.exe_given || pack.value.compress_given);
+}
+
+}  // namespace
+}  // namespace quillbox::pack

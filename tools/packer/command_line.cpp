@@ -1,0 +1,176 @@
+#include "command_line.h"
+
+#include <charconv>
+
+#include "file_system.h"
+
+namespace quillbox::pack {
+namespace {
+
+using Result = Outcome<CommandLine>;
+
+Result usage(std::string text) { return failed<CommandLine>(plain_error(std::move(text))); }
+
+std::optional<int> parse_int(std::string_view text, int low, int high) {
+    int value = 0;
+    const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (ec != std::errc() || end != text.data() + text.size() || value < low || value > high) return std::nullopt;
+    return value;
+}
+
+// The words after `pack` or `build`, one at a time.
+struct Words {
+    const std::vector<std::string_view>& args;
+    size_t next = 0;
+
+    bool done() const { return next >= args.size(); }
+    std::string_view take() { return args[next++]; }
+    std::optional<std::string_view> value() {
+        if (done()) return std::nullopt;
+        return take();
+    }
+};
+
+std::optional<Error> take_number(Words& words, std::string_view option, int low, int high, int& target) {
+    const std::optional<std::string_view> text = words.value();
+    const std::optional<int> parsed = text ? parse_int(*text, low, high) : std::nullopt;
+    if (!parsed) {
+        return plain_error(std::string(option) + " needs a whole number from " + std::to_string(low) + " to " +
+                           std::to_string(high));
+    }
+    target = *parsed;
+    return std::nullopt;
+}
+
+std::optional<Error> take_path(Words& words, const char* missing, std::optional<std::filesystem::path>& target) {
+    const std::optional<std::string_view> text = words.value();
+    if (!text) return plain_error(missing);
+    target = path_from_text(*text);
+    return std::nullopt;
+}
+
+// One option of `pack` or `build`; nothing when `arg` is none of them.
+std::optional<std::optional<Error>> take_option(std::string_view arg, Words& words, bool build, CommandLine& out) {
+    using Taken = std::optional<std::optional<Error>>;
+    if (arg == "--files" && !build) {
+        out.files_given = true;
+    } else if (arg == "-o" && build) {
+        std::optional<std::filesystem::path> path;
+        if (std::optional<Error> error = take_path(words, "-o needs an output file", path)) return error;
+        out.out = *path;
+    } else if (arg == "--stub" && build) {
+        return Taken(take_path(words, "--stub needs a file", out.stub));
+    } else if (arg == "--no-verify" && build) {
+        out.verify = false;
+    } else if (arg == "--quiet") {
+        out.quiet = true;
+    } else if (arg == "--exe") {
+        const std::optional<std::string_view> text = words.value();
+        if (!text) return Taken(plain_error("--exe needs a launch path"));
+        out.exe = std::string(*text);
+        out.exe_given = true;
+        if (utf8_lossy(out.exe) != out.exe) return Taken(plain_error("--exe: the launch path is not valid UTF-8"));
+    } else if (arg == "--quality" || arg == "--window" || arg == "--jobs") {
+        out.compress_given = true;
+        if (arg == "--quality") return Taken(take_number(words, arg, 0, 11, out.compress.quality));
+        if (arg == "--window") return Taken(take_number(words, arg, 10, 24, out.compress.window));
+        int jobs = 0;
+        if (std::optional<Error> error = take_number(words, arg, 1, 1024, jobs)) return error;
+        out.compress.jobs = static_cast<unsigned>(jobs);
+    } else {
+        return std::nullopt;
+    }
+    return Taken(std::optional<Error>());
+}
+
+std::optional<Error> complete_pack(const CommandLine& line) {
+    if (line.command == Command::build) {
+        if (!line.input) return plain_error("build needs a folder or a payload file");
+        if (line.out.empty()) return plain_error("build needs an output file: -o OUT.exe");
+        return std::nullopt;
+    }
+    if (line.files_given && line.input) return plain_error("give either a folder or --files, not both");
+    if (line.files_given && line.files.empty()) return plain_error("--files needs at least one file");
+    if (!line.files_given && !line.input) return plain_error("pack needs a folder or --files");
+    return std::nullopt;
+}
+
+Result parse_pack(Command command, const std::vector<std::string_view>& args) {
+    const bool build = command == Command::build;
+    CommandLine line;
+    line.command = command;
+    Words words{args};
+    if (!build) {
+        if (words.done() || args[0].starts_with("--")) return usage("pack needs an output file first");
+        line.out = path_from_text(words.take());
+    }
+    while (!words.done()) {
+        const std::string_view arg = words.take();
+        if (std::optional<std::optional<Error>> taken = take_option(arg, words, build, line)) {
+            if (*taken) return failed<CommandLine>(**taken);
+        } else if (arg.starts_with("--")) {
+            return usage("unknown option " + std::string(arg));
+        } else if (line.files_given) {
+            line.files.push_back(path_from_text(arg));
+        } else if (!line.input) {
+            line.input = path_from_text(arg);
+        } else {
+            return usage(build ? "build takes one folder or payload file" : "pack takes one folder; use --files to list files");
+        }
+    }
+    if (std::optional<Error> error = complete_pack(line)) return failed<CommandLine>(*error);
+    return Result{std::move(line), std::nullopt};
+}
+
+}  // namespace
+
+const char USAGE[] =
+    "usage: quillbox-pack build (DIR | PAYLOAD) -o OUT.exe [--stub STUB] [--exe PATH] [--quality Q] [--window W]\n"
+    "                           [--jobs N] [--no-verify] [--quiet]\n"
+    "       quillbox-pack pack OUT (DIR | --files FILE...) [--exe PATH] [--quality Q] [--window W] [--jobs N] [--quiet]\n"
+    "       quillbox-pack list (PAYLOAD | EXE)\n"
+    "       quillbox-pack verify (PAYLOAD | EXE)\n"
+    "       quillbox-pack unpack (PAYLOAD | EXE) DIR\n"
+    "\n"
+    "build   writes the launcher OUT.exe: the stub with the payload packed from DIR,\n"
+    "        or a ready payload (verified first), in a section of its own\n"
+    "        --stub       the payload-less launcher (default: quillbox-stub.exe beside\n"
+    "                     this program)\n"
+    "        --no-verify  embeds a ready payload as it is, damaged or not, names unchecked\n"
+    "pack    writes the payload OUT from every file under DIR, or from the files listed\n"
+    "        --exe      launch path, an entry of the payload (default .\\quillbox.exe)\n"
+    "        --quality  brotli quality 0..11 (default 11)\n"
+    "        --window   brotli window bits 10..24 (default 22)\n"
+    "        --jobs     files compressed at once (default: one per core)\n"
+    "        --quiet    prints nothing but errors\n"
+    "list    one line per entry: name, compressed size, plain size, digest\n"
+    "verify  decompresses every entry, checks its digest and that Windows can hold its name\n"
+    "        inside the folder\n"
+    "unpack  writes every entry's content under DIR\n"
+    "Every command refuses names that leave the folder, that Windows cannot hold, or\n"
+    "that Windows takes for one file, and a launch path that names no entry.\n"
+    "A built launcher (EXE) is read through its payload section.\n";
+
+Outcome<CommandLine> parse_command_line(const std::vector<std::string_view>& args) {
+    if (args.empty()) return usage("no command given");
+    const std::string_view command = args[0];
+    const std::vector<std::string_view> rest(args.begin() + 1, args.end());
+    if (command == "pack") return parse_pack(Command::pack, rest);
+    if (command == "build") return parse_pack(Command::build, rest);
+    CommandLine line;
+    if (command == "list" || command == "verify") {
+        if (rest.size() != 1) return usage(std::string(command) + " takes one payload file");
+        line.command = command == "list" ? Command::list : Command::verify;
+        line.input = path_from_text(rest[0]);
+    } else if (command == "unpack") {
+        if (rest.size() != 2) return usage("unpack takes a payload file and a folder");
+        line.command = Command::unpack;
+        line.input = path_from_text(rest[0]);
+        line.out = path_from_text(rest[1]);
+    } else if (command != "--help" && command != "-h" && command != "help") {
+        return usage("unknown command " + std::string(command));
+    }
+    return Result{std::move(line), std::nullopt};
+}
+
+}  // namespace quillbox::pack

@@ -1,0 +1,40 @@
+// The packer's command line as a record: which command, its inputs and options.
+// Pure, so that every accepted and refused form is a row of a unit table.
+#pragma once
+
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "main/error.h"
+#include "payload_writer.h"
+
+namespace quillbox::pack {
+
+enum class Command { help, pack, build, list, verify, unpack };
+
+struct CommandLine {
+    Command command = Command::help;
+    std::filesystem::path out;                  // pack, build: the file written; unpack: the folder
+    std::optional<std::filesystem::path> input;  // the folder or payload (build, pack), the payload or exe (others)
+    std::vector<std::filesystem::path> files;    // pack --files
+    bool files_given = false;
+    std::string exe{DEFAULT_EXE};
+    bool exe_given = false;
+    CompressOptions compress;
+    bool compress_given = false;
+    std::optional<std::filesystem::path> stub;
+    bool verify = true;
+    bool quiet = false;
+};
+
+// The usage text printed with --help and after every usage error.
+extern const char USAGE[];
+
+// The record for the packer's arguments (without the program name), or the
+// usage error's text.
+Outcome<CommandLine> parse_command_line(const std::vector<std::string_view>& args);
+
+}  // namespace quillbox::pack

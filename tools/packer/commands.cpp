@@ -1,0 +1,393 @@
+#include "commands.h"
+
+#include <algorithm>
+#include <cstdio>
+
+#include "bin_reader/bin_reader.h"
+#include "bin_reader/digest.h"
+#include "bin_reader/pe_section.h"
+#include "entry_names.h"
+#include "file_system.h"
+#include "progress.h"
+#include "stub_image.h"
+
+namespace quillbox::pack {
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr double MIB = 1024.0 * 1024.0;
+constexpr char STUB_NAME[] = "quillbox-stub.exe";
+
+Error failure(std::string text) { return plain_error(std::move(text)); }
+
+// Figures only: the text is cut at the buffer's size.
+void print(Stream stream, const char* format, auto... values) {
+    char text[256];
+    std::snprintf(text, sizeof text, format, values...);
+    write_text(stream, text);
+}
+
+std::vector<std::string_view> names_of(const std::vector<InputFile>& inputs) {
+    std::vector<std::string_view> names;
+    for (const InputFile& input : inputs) names.push_back(input.name);
+    return names;
+}
+
+// A payload that lists itself among its inputs would grow with every run.
+std::optional<Error> output_among_inputs(const fs::path& out, const std::vector<InputFile>& inputs) {
+    const Outcome<FileFacts> target = file_facts(out);
+    if (!target.ok() || target.value.kind != FileKind::file) return std::nullopt;
+    for (const InputFile& input : inputs) {
+        const Outcome<FileFacts> facts = file_facts(input.source);
+        if (facts.ok() && facts.value.kind == FileKind::file && facts.value.identity == target.value.identity) {
+            return failure("the output file " + quoted(out) + " is also an input (" + input.name + ")");
+        }
+    }
+    return std::nullopt;
+}
+
+// Checked before compressing, which can take minutes.
+std::optional<Error> output_problem(const fs::path& out) {
+    const fs::path out_folder = out.parent_path().empty() ? fs::path(".") : out.parent_path();
+    if (!is_folder(out_folder)) {
+        return failure("cannot write " + quoted(out) + ": folder " + quoted(out_folder) + " does not exist");
+    }
+    if (is_folder(out)) return failure("cannot write " + quoted(out) + ": it is a folder");
+    return std::nullopt;
+}
+
+// The files `pack` or `build` takes, their names and the launch path through the gate.
+Outcome<std::vector<InputFile>> checked_inputs(const CommandLine& line) {
+    using Result = std::vector<InputFile>;
+    std::vector<fs::path> skipped_links;
+    Outcome<Result> inputs = line.files_given ? collect_files(line.files) : collect_folder(*line.input, &skipped_links);
+    if (!inputs.ok()) return failed<Result>(failure(describe(*inputs.error)));
+    for (const fs::path& link : skipped_links) {
+        if (!line.quiet) write_text(Stream::error, "quillbox-pack: warning: link to a folder not entered: " + quoted(link) + "\n");
+    }
+    if (std::optional<Error> clash = output_among_inputs(line.out, inputs.value)) return failed<Result>(*clash);
+    if (std::optional<std::string> problem = launch_path_problem(line.exe, names_of(inputs.value))) {
+        return failed<Result>(failure(describe(invalid_input(*problem))));
+    }
+    return inputs;
+}
+
+// The compressed entries of the folder or the files `pack` names.
+Outcome<std::vector<PackedEntry>> packed_inputs(const CommandLine& line, bool terminal, Clock::time_point start) {
+    using Result = std::vector<PackedEntry>;
+    const Outcome<std::vector<InputFile>> inputs = checked_inputs(line);
+    if (!inputs.ok()) return failed<Result>(*inputs.error);
+    ProgressLine progress{!line.quiet && terminal, start, inputs.value.size(), 0, false};
+    for (const InputFile& input : inputs.value) progress.total_bytes += input.size;
+    Outcome<Result> entries = pack_entries(inputs.value, line.compress,
+                                           [&](const PackProgress& done) { show_progress(progress, done); });
+    clear_progress(progress);
+    if (!entries.ok()) return failed<Result>(failure(describe(*entries.error)));
+    return entries;
+}
+
+double seconds_since(Clock::time_point start) { return std::chrono::duration<double>(Clock::now() - start).count(); }
+
+std::optional<Error> run_pack(const CommandLine& line, bool terminal) {
+    const Clock::time_point start = Clock::now();
+    if (std::optional<Error> problem = output_problem(line.out)) return problem;
+    const Outcome<std::vector<PackedEntry>> entries = packed_inputs(line, terminal, start);
+    if (!entries.ok()) return entries.error;
+
+    uint64_t written = 0;
+    std::optional<Error> error = write_file_atomically(line.out, [&](const ByteSink& sink) {
+        return write_payload(entries.value, line.exe, [&](Bytes bytes) {
+            written += bytes.size();
+            return sink(bytes);
+        });
+    });
+    if (error) return failure(describe(*error));
+
+    uint64_t plain = 0;
+    for (const PackedEntry& entry : entries.value) plain += entry.plain_size;
+    const double seconds = seconds_since(start);
+    if (!line.quiet) {
+        print(Stream::error, "packed %zu files: %.1f MiB in, %.1f MiB out, %.1f s, %.1f MiB/s\n", entries.value.size(),
+              double(plain) / MIB, double(written) / MIB, seconds, seconds > 0 ? double(plain) / MIB / seconds : 0.0);
+    }
+    return std::nullopt;
+}
+
+// A file's bytes, the payload among them and the launcher's reading of it;
+// `payload` and the entries point into `bytes`.
+struct LoadedPayload {
+    std::vector<uint8_t> bytes;
+    Bytes payload;
+    BinReader reader;
+};
+
+bool is_image(Bytes bytes) { return bytes.size() >= 2 && bytes[0] == 'M' && bytes[1] == 'Z'; }
+
+// Reads a payload file, or a built launcher through its payload section.
+std::optional<Error> read_payload_bytes(const fs::path& path, LoadedPayload& out) {
+    Outcome<std::vector<uint8_t>> bytes = read_whole_file(path);
+    if (!bytes.ok()) return failure(describe(*bytes.error));
+    out.bytes = std::move(bytes.value);
+    out.payload = Bytes(out.bytes.data(), out.bytes.size());
+    if (!is_image(out.payload)) return std::nullopt;
+    Outcome<Bytes> section = find_section(out.payload, ImageLayout::file, PAYLOAD_SECTION);
+    if (!section.ok()) return failure("cannot read the payload of " + quoted(path) + ": " + describe(*section.error));
+    if (section.value.empty()) return failure(quoted(path) + " carries no payload");
+    out.payload = section.value;
+    return std::nullopt;
+}
+
+std::optional<Error> load_payload(const fs::path& path, LoadedPayload& out) {
+    if (std::optional<Error> error = read_payload_bytes(path, out)) return error;
+    Outcome<BinReader> parsed = parse_payload(out.payload);
+    if (!parsed.ok()) return failure("damaged payload " + quoted(path) + ": " + describe(*parsed.error));
+    out.reader = std::move(parsed.value);
+    return std::nullopt;
+}
+
+std::vector<std::string_view> names_of(const BinReader& reader) {
+    std::vector<std::string_view> names;
+    for (const BinEntry& entry : reader.files) names.push_back(entry.name);
+    return names;
+}
+
+std::string entry_problem(const BinEntry& entry, const Outcome<ChunkedBytes>& plain) {
+    if (!plain.ok()) return describe(*plain.error);
+    const std::string actual = md5_hex(plain.value.views());
+    if (digest_matches(entry.md5, actual)) return "";
+    return "digest mismatch: stored " + printable(digest_text(entry.md5)) + ", content " + actual;
+}
+
+std::optional<Error> run_list(const CommandLine& line) {
+    LoadedPayload payload;
+    if (std::optional<Error> error = load_payload(*line.input, payload)) return error;
+    size_t damaged = 0;
+    for (const BinEntry& entry : payload.reader.files) {
+        const Outcome<ChunkedBytes> plain = decompress_stream(entry.data);
+        const std::string plain_size = plain.ok() ? std::to_string(plain.value.size) : "?";
+        write_text(Stream::output, printable(entry.name) + "\t" + std::to_string(entry.data.size()) + "\t" + plain_size +
+                                       "\t" + printable(digest_text(entry.md5)) + "\n");
+        if (!plain.ok()) {
+            ++damaged;
+            report_failure(failure("entry \"" + printable(entry.name) + "\": " + describe(*plain.error)));
+        }
+    }
+    write_text(Stream::output, "launch path: " + printable(payload.reader.exe) + "\n");
+    if (damaged == 0) return std::nullopt;
+    return failure(std::to_string(damaged) + " of " + std::to_string(payload.reader.files.size()) +
+                   " entries do not decode");
+}
+
+// The name gate's and the digest check's refusals, one "bad" line each.
+std::optional<Error> run_verify(const CommandLine& line) {
+    LoadedPayload payload;
+    if (std::optional<Error> error = load_payload(*line.input, payload)) return error;
+    const std::vector<BinEntry>& files = payload.reader.files;
+    std::vector<std::string> problems(files.size());
+    for (const NameProblem& problem : name_problems(names_of(payload.reader))) {
+        problems[problem.entry] = describe(invalid_input(problem.text));
+    }
+    size_t bad = 0;
+    uint64_t plain_bytes = 0;
+    for (size_t i = 0; i < files.size(); ++i) {
+        const Outcome<ChunkedBytes> plain = decompress_stream(files[i].data);
+        if (problems[i].empty()) problems[i] = entry_problem(files[i], plain);
+        if (problems[i].empty()) {
+            plain_bytes += plain.value.size;
+            continue;
+        }
+        ++bad;
+        write_text(Stream::output, "bad\t" + printable(files[i].name) + "\t" + problems[i] + "\n");
+    }
+    if (bad != 0) return failure(std::to_string(bad) + " of " + std::to_string(files.size()) + " entries are damaged");
+    if (std::optional<std::string> problem = launch_path_problem(payload.reader.exe, names_of(payload.reader))) {
+        return failure(describe(invalid_input(*problem)));
+    }
+    print(Stream::output, "ok: %zu entries, %.1f MiB\n", files.size(), double(plain_bytes) / MIB);
+    return std::nullopt;
+}
+
+std::optional<Error> write_entry(const BinEntry& entry, const fs::path& target) {
+    const Outcome<ChunkedBytes> plain = decompress_stream(entry.data);
+    const std::string problem = entry_problem(entry, plain);
+    if (!problem.empty()) return failure("entry \"" + printable(entry.name) + "\": " + problem);
+    if (std::optional<Error> error = create_folders(target.parent_path())) return failure(describe(*error));
+    // Written through a new file renamed into place, so an existing link at the
+    // target is replaced rather than followed.
+    std::optional<Error> error = write_file_atomically(
+        target,
+        [&](const ByteSink& sink) {
+            for (const ByteBuffer& chunk : plain.value.chunks) {
+                if (std::optional<Error> failed = sink(chunk.view())) return failed;
+            }
+            return std::optional<Error>();
+        },
+        false);
+    if (error) return failure(describe(*error));
+    return std::nullopt;
+}
+
+std::optional<Error> run_unpack(const CommandLine& line) {
+    LoadedPayload payload;
+    if (std::optional<Error> error = load_payload(*line.input, payload)) return error;
+    // Every name is checked before anything is written.
+    if (std::optional<Error> error = check_names(names_of(payload.reader), payload.reader.exe)) {
+        return failure(describe(*error));
+    }
+    if (std::optional<Error> error = create_folders(line.out)) return failure(describe(*error));
+    for (const BinEntry& entry : payload.reader.files) {
+        if (std::optional<Error> error = write_entry(entry, line.out / relative_unpack_path(entry.name))) return error;
+    }
+    return std::nullopt;
+}
+
+// The stub beside this program (the installed layout), else the one of the
+// build tree this program was built in.
+std::optional<fs::path> default_stub() {
+    if (const std::optional<fs::path> self = own_program(); self && is_file(self->parent_path() / STUB_NAME)) {
+        return self->parent_path() / STUB_NAME;
+    }
+#ifdef QUILLBOX_BUILD_TREE_STUB
+    if (is_file(QUILLBOX_BUILD_TREE_STUB)) return fs::path(QUILLBOX_BUILD_TREE_STUB);
+#endif
+    return std::nullopt;
+}
+
+struct LoadedStub {
+    fs::path path;
+    std::vector<uint8_t> bytes;
+};
+
+// The stub; one that cannot take a payload is refused before any compressing.
+Outcome<LoadedStub> load_stub(const CommandLine& line) {
+    const std::optional<fs::path> path = line.stub ? line.stub : default_stub();
+    if (!path) {
+        return failed<LoadedStub>(failure(std::string("no ") + STUB_NAME + " beside this program; name one with --stub"));
+    }
+    Outcome<std::vector<uint8_t>> bytes = read_whole_file(*path);
+    if (!bytes.ok()) return failed<LoadedStub>(failure(describe(*bytes.error)));
+    if (Outcome<StubLayout> check = place_payload(Bytes(bytes.value.data(), bytes.value.size()), 1); !check.ok()) {
+        return failed<LoadedStub>(failure(quoted(*path) + ": " + check.error->text));
+    }
+    return Outcome<LoadedStub>{LoadedStub{*path, std::move(bytes.value)}, std::nullopt};
+}
+
+// The first entry that does not decode or whose digest does not match.
+std::optional<std::string> first_bad_entry(const BinReader& reader) {
+    for (const BinEntry& entry : reader.files) {
+        const std::string problem = entry_problem(entry, decompress_stream(entry.data));
+        if (!problem.empty()) return "entry \"" + printable(entry.name) + "\": " + problem;
+    }
+    return std::nullopt;
+}
+
+// The payload for `build` taken from a payload file or a built launcher: its
+// names through the gate and its entries verified, unless the caller wants it
+// embedded as it is.
+std::optional<Error> ready_payload(const CommandLine& line, LoadedPayload& out) {
+    if (line.exe_given || line.compress_given) return failure("--exe, --quality, --window and --jobs apply to a folder only");
+    const fs::path& path = *line.input;
+    if (!line.verify) return read_payload_bytes(path, out);
+    if (std::optional<Error> error = load_payload(path, out)) return failure("the payload fails verification: " + error->text);
+    const std::string refused = "the payload " + quoted(path) + " fails verification: ";
+    if (std::optional<Error> error = check_names(names_of(out.reader), out.reader.exe)) {
+        return failure(refused + describe(*error));
+    }
+    if (std::optional<std::string> bad = first_bad_entry(out.reader)) return failure(refused + *bad);
+    return std::nullopt;
+}
+
+// Feeds the payload to the function it is given, once per pass, instead of
+// holding it twice; stops at the first failure.
+using FeedPayload = std::function<std::optional<Error>(const ByteSink&)>;
+
+struct LauncherSize {
+    uint64_t payload = 0;
+    uint64_t total = 0;
+};
+
+// Writes the stub with the payload that `feed` produces.
+Outcome<LauncherSize> write_launcher(const fs::path& out, const LoadedStub& stub, const FeedPayload& feed) {
+    LauncherSize size;
+    if (std::optional<Error> error = feed([&](Bytes bytes) -> std::optional<Error> {
+            size.payload += bytes.size();
+            return std::nullopt;
+        })) {
+        return failed<LauncherSize>(failure(describe(*error)));
+    }
+    Outcome<StubLayout> layout = place_payload(Bytes(stub.bytes.data(), stub.bytes.size()), size.payload);
+    if (!layout.ok()) return failed<LauncherSize>(failure(quoted(stub.path) + ": " + layout.error->text));
+    set_checksum(layout.value, [&](const auto& add) {
+        feed([&](Bytes bytes) -> std::optional<Error> {
+            add(bytes);
+            return std::nullopt;
+        });
+    });
+    const std::vector<uint8_t> padding(layout.value.padding, 0);
+    std::optional<Error> error = write_file_atomically(out, [&](const ByteSink& sink) -> std::optional<Error> {
+        if (std::optional<Error> failed = sink(Bytes(layout.value.head.data(), layout.value.head.size()))) return failed;
+        if (std::optional<Error> failed = feed(sink)) return failed;
+        return sink(Bytes(padding.data(), padding.size()));
+    });
+    if (error) return failed<LauncherSize>(failure(describe(*error)));
+    size.total = layout.value.head.size() + size.payload + layout.value.padding;
+    return Outcome<LauncherSize>{size, std::nullopt};
+}
+
+std::optional<Error> run_build(const CommandLine& line, bool terminal) {
+    const Clock::time_point start = Clock::now();
+    if (std::optional<Error> problem = output_problem(line.out)) return problem;
+    const Outcome<LoadedStub> stub = load_stub(line);
+    if (!stub.ok()) return stub.error;
+
+    const bool from_folder = is_folder(*line.input);
+    Outcome<std::vector<PackedEntry>> entries;
+    LoadedPayload ready;
+    if (from_folder) {
+        entries = packed_inputs(line, terminal, start);
+        if (!entries.ok()) return entries.error;
+    } else if (std::optional<Error> problem = ready_payload(line, ready)) {
+        return problem;
+    }
+    const FeedPayload feed = [&](const ByteSink& sink) {
+        return from_folder ? write_payload(entries.value, line.exe, sink) : sink(ready.payload);
+    };
+    const Outcome<LauncherSize> size = write_launcher(line.out, stub.value, feed);
+    if (!size.ok()) return size.error;
+    mark_executable(line.out);
+    if (!line.quiet) {
+        // The path apart from the figures: it can be longer than any fixed buffer.
+        std::string built = "built ";
+        built += path_text(line.out);
+        write_text(Stream::error, built);
+        print(Stream::error, ": %.1f MiB payload, %.1f MiB in all, %.1f s\n", double(size.value.payload) / MIB,
+              double(size.value.total) / MIB, seconds_since(start));
+    }
+    return std::nullopt;
+}
+
+}  // namespace
+
+void report_failure(const Error& error) { write_text(Stream::error, "quillbox-pack: " + describe(error) + "\n"); }
+
+std::optional<Error> run_command(const CommandLine& line, bool terminal) {
+    switch (line.command) {
+    case Command::pack:
+        return run_pack(line, terminal);
+    case Command::build:
+        return run_build(line, terminal);
+    case Command::list:
+        return run_list(line);
+    case Command::verify:
+        return run_verify(line);
+    case Command::unpack:
+        return run_unpack(line);
+    case Command::help:
+        write_text(Stream::output, USAGE);
+        return std::nullopt;
+    }
+    return std::nullopt;
+}
+
+}  // namespace quillbox::pack
