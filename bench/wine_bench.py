@@ -1,8 +1,10 @@
 #!/usr/bin/env python3
 """Whole-run benchmark under Wine: the launcher's warm and cold starts beside
-programs that do only the unavoidable part of the same work (the limits, which
-also ask for the known folder as every start must), interleaved and pinned to
-one CPU. Prints medians, net ratios and peak memory per shape, a 600 MiB file's
+programs that do only the unavoidable part of the same work with the launcher's
+own techniques (the limits, which also ask for the known folder as every start
+must): the warm limit hashes each file through one 256 KiB block kept for the
+run, the cold limit decodes each entry whole into one buffer kept for the run
+and grown only for a larger entry. Interleaved and pinned to one CPU. Prints medians, net ratios and peak memory per shape, a 600 MiB file's
 cold and warm start, and then every target in one table.
 
     net = (launcher - launch floor) / (limit - floor)
@@ -90,6 +92,20 @@ def make_shape(name, files, work, probe_size=0):
     }
 
 
+def drop_from_page_cache(path):
+    """Lets the next run read `path` back like a program that was never started.
+    A file just written or copied sits in the page cache in larger folios, and a
+    touched page of a mapping then brings in all of its folio: the launcher,
+    copied into the prefix, showed about 1 MiB more of its payload resident at a
+    warm start than the limit written by the packer, for the same pages read."""
+    fd = os.open(path, os.O_RDONLY)
+    try:
+        os.fsync(fd)
+        os.posix_fadvise(fd, 0, 0, os.POSIX_FADV_DONTNEED)
+    finally:
+        os.close(fd)
+
+
 def timed(argv, env):
     """Wall time of one run and its peak resident memory in KiB."""
     status, elapsed, peak, _ = harness.measured_run(argv, env)
@@ -125,6 +141,8 @@ def bench_shape(shape, rounds):
     }
     times = {k: [] for k in commands}
     memory = {k: 0 for k in commands}
+    for exe in (shape["launcher"], shape["warm_limit"], shape["cold_limit"]):
+        drop_from_page_cache(exe)
     fill()
     for _ in range(rounds):
         for name, (argv, prepare) in commands.items():
@@ -151,7 +169,7 @@ def report(shape, medians, memory):
     # Peak memory includes Wine's own share, the same for every program.
     return [
         ("warm net", label, warm_net, 1.05),
-        ("cold net", label, cold_net, 1.10),
+        ("cold net", label, cold_net, 1.05),
         ("warm peak memory / warm limit's", label, memory["launcher warm"] / max(memory["warm limit"], 1), 1.05),
         ("cold peak memory / cold limit's", label, memory["launcher cold"] / max(memory["cold limit"], 1), 1.05),
     ]

@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <random>
+#include <set>
 
 #include "bin_reader/payload_builder.h"
 
@@ -154,6 +155,53 @@ TEST(DecompressStream, FillsBlocksInOrderWithoutRegrowth) {
     }
 }
 
+// One run's entries share their blocks: a later entry decodes into the blocks
+// an earlier one handed back (whatever they held), and takes fresh ones only
+// for what the spare ones cannot hold, so the run holds about its largest
+// entry and never more than that plus one block.
+TEST(DecompressStream, LaterEntriesDecodeIntoTheBlocksEarlierOnesHandedBack) {
+    std::mt19937 random(11);
+    auto noise = [&random](size_t size) {
+        std::string out(size, '\0');
+        for (char& c : out) c = static_cast<char>(random());
+        return out;
+    };
+    // In run order: each decodes after all before it have handed their blocks back.
+    const std::string contents[] = {std::string(70000, 'a'), noise(3 << 20), "", "x", noise(100000),
+                                    std::string(1536 << 10, 'b'), noise(3 << 20), noise(5 << 20), noise(4000)};
+    SpareBlocks spare;
+    std::set<const uint8_t*> known;  // every block the run has allocated
+    size_t largest = 0;
+    for (const std::string& content : contents) {
+        const std::string stream = compress(content, 1);
+        size_t spare_capacity = 0;
+        for (const ByteBuffer& block : spare.blocks) spare_capacity += block.capacity;
+
+        auto out = decompress_stream(view_of(stream), spare);
+        ASSERT_TRUE(out.ok()) << out.error->text;
+        EXPECT_EQ(text_of(out.value), content) << content.size();
+        size_t fresh = 0;
+        for (const ByteBuffer& chunk : out.value.chunks) {
+            if (known.insert(chunk.bytes.get()).second) fresh += chunk.capacity;
+        }
+        if (content.size() <= spare_capacity) {
+            EXPECT_EQ(fresh, 0u) << content.size();
+        } else {
+            EXPECT_TRUE(spare.blocks.empty()) << content.size();  // spare blocks are used up first
+            EXPECT_LT(fresh, content.size() - spare_capacity + CHUNK_SIZE) << content.size();
+        }
+        largest = std::max(largest, content.size());
+        give_back(std::move(out.value), spare);
+        size_t held = 0;
+        for (const ByteBuffer& block : spare.blocks) {
+            EXPECT_EQ(block.size, 0u);
+            held += block.capacity;
+        }
+        EXPECT_GE(held, largest);
+        EXPECT_LT(held, largest + CHUNK_SIZE) << content.size();
+    }
+}
+
 TEST(DecompressStream, ReportsBrokenStreams) {
     std::string good = compress(std::string(100000, 'z') + "tail");
     std::string truncated = good.substr(0, good.size() / 2);
@@ -169,7 +217,8 @@ TEST(DecompressStream, ReportsBrokenStreams) {
 TEST(DecompressStreamDeathTest, EntryDecompressStopsWithTheDecoderError) {
     static const std::string bad = "\xFF\xFF\xFF\xFF";
     BinEntry entry{".\\x.exe", view_of(bad), view_of(DIGEST)};
-    EXPECT_DEATH(entry.decompress(), "entry \"\\.\\\\x\\.exe\": invalid data: brotli decoder error");
+    SpareBlocks spare;
+    EXPECT_DEATH(entry.decompress(spare), "entry \"\\.\\\\x\\.exe\": invalid data: brotli decoder error");
 }
 
 // The decoder's own allocations (its 16 MiB window here) end in the out-of-memory

@@ -70,6 +70,19 @@ Decoder new_decoder() {
     return decoder;
 }
 
+// The next block to decode into: a spare one while any is left, else a fresh
+// one of `fresh_size` bytes, which then doubles up to CHUNK_SIZE.
+ByteBuffer next_block(SpareBlocks& spare, size_t& fresh_size) {
+    if (!spare.blocks.empty()) {
+        ByteBuffer block = std::move(spare.blocks.back());
+        spare.blocks.pop_back();
+        return block;
+    }
+    ByteBuffer block = new_buffer(fresh_size);
+    fresh_size = std::min(2 * fresh_size, CHUNK_SIZE);
+    return block;
+}
+
 }  // namespace
 
 ByteBuffer new_buffer(size_t capacity) {
@@ -144,12 +157,24 @@ BinReader BinReader::read(Bytes payload) {
     return std::move(parsed.value);
 }
 
+void give_back(ChunkedBytes content, SpareBlocks& spare) {
+    for (ByteBuffer& chunk : content.chunks) {
+        chunk.size = 0;
+        spare.blocks.push_back(std::move(chunk));
+    }
+}
+
 Outcome<ChunkedBytes> decompress_stream(Bytes data) {
+    SpareBlocks none;
+    return decompress_stream(data, none);
+}
+
+Outcome<ChunkedBytes> decompress_stream(Bytes data, SpareBlocks& spare) {
     Decoder decoder = new_decoder();
     Outcome<ChunkedBytes> out;
     ChunkedBytes& content = out.value;
     // Executables shrink to a third or so, so twice the stream is a fair first guess.
-    size_t next_chunk = 2 * std::clamp<size_t>(data.size(), MIN_CHUNK / 2, CHUNK_SIZE / 2);
+    size_t fresh_size = 2 * std::clamp<size_t>(data.size(), MIN_CHUNK / 2, CHUNK_SIZE / 2);
     // No block until the decoder has output for it, so empty content allocates none.
     ByteBuffer* chunk = nullptr;
 
@@ -171,9 +196,8 @@ Outcome<ChunkedBytes> decompress_stream(Bytes data) {
             case BROTLI_DECODER_RESULT_SUCCESS:
                 return out;
             case BROTLI_DECODER_RESULT_NEEDS_MORE_OUTPUT:
-                content.chunks.push_back(new_buffer(next_chunk));
+                content.chunks.push_back(next_block(spare, fresh_size));
                 chunk = &content.chunks.back();
-                next_chunk = std::min(2 * next_chunk, CHUNK_SIZE);
                 break;
             case BROTLI_DECODER_RESULT_NEEDS_MORE_INPUT:
                 if (consumed == data.size()) {
@@ -191,8 +215,8 @@ Outcome<ChunkedBytes> decompress_stream(Bytes data) {
     }
 }
 
-ChunkedBytes BinEntry::decompress() const {
-    Outcome<ChunkedBytes> decoded = decompress_stream(data);
+ChunkedBytes BinEntry::decompress(SpareBlocks& spare) const {
+    Outcome<ChunkedBytes> decoded = decompress_stream(data, spare);
     if (!decoded.ok()) fatal_stop("entry \"" + name + "\": " + describe(*decoded.error));
     return std::move(decoded.value);
 }

@@ -49,13 +49,26 @@ struct ChunkedBytes {
 // The largest block of decoded content.
 inline constexpr size_t CHUNK_SIZE = size_t{1} << 20;
 
+// Blocks whose content has been written out, kept for the next entry's
+// decoding: a fresh block is allocated only when these run out, so a run
+// touches no more new memory than its largest entry needs. (A block of 1 MiB
+// comes straight from the system each time it is allocated, zero-filled on
+// first touch, under Windows and Wine alike.)
+struct SpareBlocks {
+    std::vector<ByteBuffer> blocks;
+};
+
+// Hands the blocks of content that is no longer needed back for reuse.
+void give_back(ChunkedBytes content, SpareBlocks& spare);
+
 struct BinEntry {
     std::string name;  // decoded with replacement
     Bytes data;        // the compressed stream, inside the payload
     Bytes md5;         // 32 digest characters, inside the payload, not decoded
 
-    // The whole uncompressed content; a stream that does not decode is a fatal stop.
-    ChunkedBytes decompress() const;
+    // The whole uncompressed content, in `spare` blocks first; a stream that
+    // does not decode is a fatal stop.
+    ChunkedBytes decompress(SpareBlocks& spare) const;
 };
 
 struct BinReader {
@@ -69,9 +82,13 @@ struct BinReader {
 // The reader's checks with the failure as a value (for tools, tests and fuzzing).
 Outcome<BinReader> parse_payload(Bytes payload);
 
-// The decoder with the failure as a value. Blocks start near the stream's size
-// and double up to CHUNK_SIZE, so a small file takes few and a large one wastes
-// less than one block.
+// The decoder with the failure as a value. It takes `spare` blocks first, in
+// any order; fresh blocks start near the stream's size and double up to
+// CHUNK_SIZE, so a small file takes few and a large one wastes less than one
+// block.
+Outcome<ChunkedBytes> decompress_stream(Bytes data, SpareBlocks& spare);
+
+// The same into fresh blocks only, for callers that decode one stream.
 Outcome<ChunkedBytes> decompress_stream(Bytes data);
 
 

@@ -1,7 +1,5 @@
 #include "bin_reader/digest.h"
 
-#include <memory>
-
 // The low-level MD5 entry points keep OpenSSL's provider machinery out of the
 // launcher; they are marked deprecated in OpenSSL 3 but stay supported.
 #define OPENSSL_SUPPRESS_DEPRECATED
@@ -35,12 +33,6 @@ std::string md5_hex(std::span<const Bytes> pieces) {
     MD5_Init(&context);
     for (Bytes piece : pieces) MD5_Update(&context, piece.data(), piece.size());
     return final_hex(context);
-}
-
-Outcome<std::string> md5_hex_of_blocks(const ReadBlock& read_block) {
-    // On the heap: a quarter of the main thread's 1 MiB stack is too much to take.
-    const std::unique_ptr<uint8_t[]> block(new uint8_t[DIGEST_BLOCK_SIZE]);
-    return md5_hex_of_blocks(read_block, std::span<uint8_t>(block.get(), DIGEST_BLOCK_SIZE));
 }
 
 Outcome<std::string> md5_hex_of_blocks(const ReadBlock& read_block, std::span<uint8_t> block) {

@@ -22,16 +22,13 @@ std::string md5_hex(std::span<const Bytes> pieces);
 // means the end. A failure ends the reading.
 using ReadBlock = std::function<Outcome<size_t>(std::span<uint8_t> into)>;
 
-// The size of the blocks md5_hex_of_blocks reads.
+// The size of the block a run hashes its files in.
 inline constexpr size_t DIGEST_BLOCK_SIZE = size_t{256} << 10;
 
-// The digest text of everything `read_block` yields, read in fixed-size blocks
-// so that a file of any size is hashed in little memory. The first failed read
-// is the result.
-Outcome<std::string> md5_hex_of_blocks(const ReadBlock& read_block);
-
-// The same, reading into `block` (not empty), which a caller hashing many files
-// allocates once: a fresh block per file costs more than hashing a small file.
+// The digest text of everything `read_block` yields, read into `block` (not
+// empty) piece by piece, so that a file of any size is hashed in little memory.
+// A caller hashing many files allocates the block once: a fresh block per file
+// costs more than hashing a small file. The first failed read is the result.
 Outcome<std::string> md5_hex_of_blocks(const ReadBlock& read_block, std::span<uint8_t> block);
 
 // An entry's stored digest as text: its bytes decoded with replacement.

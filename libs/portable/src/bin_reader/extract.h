@@ -30,8 +30,10 @@ EntryPlan plan_entry(const BinEntry& entry, std::u16string_view target, const st
 // Makes one entry's file current; ignores failures to create folders, open for
 // writing or write; a present file that cannot be read is a fatal stop.
 // `digest_block` is where a present file is read to be hashed; one block serves
-// every entry of a run.
-void unpack_entry(std::u16string_view app_dir, const BinEntry& entry, std::span<uint8_t> digest_block);
+// every entry of a run. The entry decodes into `spare` blocks first and hands
+// its blocks back once written, for the next entry.
+void unpack_entry(std::u16string_view app_dir, const BinEntry& entry, std::span<uint8_t> digest_block,
+                  SpareBlocks& spare);
 
 // The launch path (app_dir joined with exe), or nothing after reporting that the
 // local application-data folder is missing. Install mode empties app_dir first.

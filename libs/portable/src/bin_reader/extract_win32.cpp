@@ -93,7 +93,8 @@ void write_whole_file(const std::u16string& path, const ChunkedBytes& content) {
 
 }  // namespace
 
-void unpack_entry(std::u16string_view app_dir, const BinEntry& entry, std::span<uint8_t> digest_block) {
+void unpack_entry(std::u16string_view app_dir, const BinEntry& entry, std::span<uint8_t> digest_block,
+                  SpareBlocks& spare) {
     const std::u16string target = path_join(app_dir, utf8_to_utf16(entry.name));
 
     if (std::optional<std::u16string> holder = holding_folder(target)) {
@@ -113,8 +114,9 @@ void unpack_entry(std::u16string_view app_dir, const BinEntry& entry, std::span<
     for (const std::string& line : plan.lines) print_line(Stream::out, line);
     if (plan.action == EntryAction::skip) return;
 
-    const ChunkedBytes content = entry.decompress();
+    ChunkedBytes content = entry.decompress(spare);
     write_whole_file(on_file_system, content);
+    give_back(std::move(content), spare);
 }
 
 std::optional<std::u16string> unpack_all(const BinReader& reader, bool install_mode) {
@@ -128,7 +130,10 @@ std::optional<std::u16string> unpack_all(const BinReader& reader, bool install_m
     // each, more than hashing a small file.
     const std::unique_ptr<uint8_t[]> digest_block(new uint8_t[DIGEST_BLOCK_SIZE]);
     const std::span<uint8_t> block(digest_block.get(), DIGEST_BLOCK_SIZE);
-    for (const BinEntry& entry : reader.files) unpack_entry(*app_dir, entry, block);
+    // Likewise the decoded blocks: under Wine a cold start that decoded each
+    // entry into fresh ones spent about 0.1 s on 31 MiB of new pages.
+    SpareBlocks spare;
+    for (const BinEntry& entry : reader.files) unpack_entry(*app_dir, entry, block, spare);
     return path_join(*app_dir, utf8_to_utf16(reader.exe));
 }
 
