@@ -62,7 +62,6 @@ void BM_ReadTwo64MiBEntries(benchmark::State& state) { read_payload(state, two_h
 BENCHMARK(BM_Read10000SmallEntries)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_ReadTwo64MiBEntries)->Unit(benchmark::kMicrosecond);
 
-Bytes view_of(const std::string& s) { return Bytes(reinterpret_cast<const uint8_t*>(s.data()), s.size()); }
 
 // A file of random bytes in the temporary folder, removed at exit; it stays in
 // the page cache, so both sides of the comparison hash from memory.

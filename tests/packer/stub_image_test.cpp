@@ -13,8 +13,6 @@ namespace {
 
 using testing::PeBuilder;
 
-Bytes view_of(const std::vector<uint8_t>& bytes) { return Bytes(bytes.data(), bytes.size()); }
-Bytes view_of(std::string_view text) { return Bytes(reinterpret_cast<const uint8_t*>(text.data()), text.size()); }
 
 std::vector<uint8_t> built(Bytes stub, std::string_view payload) {
     Outcome<std::vector<uint8_t>> out = build_image(stub, view_of(payload));
@@ -45,7 +43,7 @@ TEST(StubImage, AddsThePayloadSectionAndKeepsEveryOtherByte) {
         SCOPED_TRACE(payload.size());
         const std::vector<uint8_t> out = built(stub.view(), payload);
         const bool added = !payload.empty();
-        Outcome<Bytes> found = find_section(view_of(out), ImageLayout::file, PAYLOAD_SECTION);
+        Outcome<Bytes> found = find_section(Bytes(out), ImageLayout::file, PAYLOAD_SECTION);
         ASSERT_TRUE(found.ok());
         EXPECT_EQ(std::string(found.value.begin(), found.value.end()), payload);
         EXPECT_EQ(out.size(), added ? 2048u : 1536u);
@@ -74,9 +72,9 @@ TEST(StubImage, AddsThePayloadSectionAndKeepsEveryOtherByte) {
 TEST(StubImage, ABuiltLauncherTakesANewPayloadInPlaceOfItsOld) {
     const PeBuilder stub;
     const std::vector<uint8_t> first = built(stub.view(), std::string(700, 'a'));  // two file-alignment units
-    EXPECT_EQ(built(view_of(first), "short"), built(stub.view(), "short"));
-    EXPECT_EQ(built(view_of(first), ""), built(stub.view(), ""));
-    EXPECT_EQ(get32(built(view_of(first), "short"), PeBuilder::NT + 4) >> 16, 3u);  // still three sections
+    EXPECT_EQ(built(Bytes(first), "short"), built(stub.view(), "short"));
+    EXPECT_EQ(built(Bytes(first), ""), built(stub.view(), ""));
+    EXPECT_EQ(get32(built(Bytes(first), "short"), PeBuilder::NT + 4) >> 16, 3u);  // still three sections
 }
 
 TEST(StubImage, ChecksumDoesNotDependOnHowThePayloadArrives) {

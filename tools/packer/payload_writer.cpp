@@ -20,8 +20,6 @@ namespace {
 
 constexpr auto PROGRESS_TICK = std::chrono::milliseconds(200);
 
-Bytes view_of(const std::vector<uint8_t>& bytes) { return Bytes(bytes.data(), bytes.size()); }
-Bytes view_of(std::string_view text) { return Bytes(reinterpret_cast<const uint8_t*>(text.data()), text.size()); }
 
 bool is_utf8(std::string_view text) { return utf8_lossy(text) == text; }
 
