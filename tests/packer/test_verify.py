@@ -1,32 +1,23 @@
 """quillbox-pack verify on payloads made here: a name that would leave the
 per-user folder is an error, like a damaged stream or a wrong digest."""
-import hashlib
 import os
-import struct
+import pathlib
 import subprocess
 import sys
 import tempfile
 import unittest
 
-import brotli
+sys.path.insert(0, str(pathlib.Path(__file__).resolve().parents[1] / "support"))
+from quillbox_files import payload  # noqa: E402
 
 PACKER = os.environ.get("QUILLBOX_PACKER", "quillbox-pack")
-
-
-def payload(names):
-    out = bytearray(b"quillbox")
-    for name in names:
-        stream = brotli.compress(b"content")
-        digest = hashlib.md5(b"content").hexdigest().encode()
-        out += struct.pack(">I", len(name)) + name + struct.pack(">I", len(stream)) + stream + digest
-    return bytes(out + b"quillbox.\\quillbox.exe")
 
 
 def verify(names):
     with tempfile.TemporaryDirectory() as folder:
         path = os.path.join(folder, "app.bin")
         with open(path, "wb") as out:
-            out.write(payload(names))
+            out.write(payload([(name, b"content") for name in names]))
         return subprocess.run([PACKER, "verify", path], capture_output=True, text=True, errors="replace")
 
 
