@@ -112,13 +112,18 @@ class ReleaseArchive(Work):
                          ["USAGE.txt", "quillbox-pack", "quillbox-stub-x86_64.exe", "quillbox-stub.exe"])
         self.assertEqual(PeImage((prefix / "quillbox-stub.exe").read_bytes()).machine, 0x14C)
         # With the 64-bit stub in the default stub's place, a default build is 64-bit:
-        # the stub beside the packer wins over the build tree's.
+        # the installed packer takes the stub beside it; without one it takes none
+        # (the build tree's stub is for the build tree's own packer only).
         shutil.copyfile(prefix / "quillbox-stub-x86_64.exe", prefix / "quillbox-stub.exe")
         out = self.dir / "app.exe"
-        done = subprocess.run([str(prefix / "quillbox-pack"), "build", str(SAMPLE), "-o", str(out), "--quiet"],
-                              capture_output=True, text=True)
+        build = [str(prefix / "quillbox-pack"), "build", str(SAMPLE), "-o", str(out), "--quiet"]
+        done = subprocess.run(build, capture_output=True, text=True)
         self.assertEqual(done.returncode, 0, done)
         self.assertEqual(PeImage(out.read_bytes()).machine, 0x8664)
+        (prefix / "quillbox-stub.exe").unlink()
+        refused = subprocess.run(build, capture_output=True, text=True)
+        self.assertEqual((refused.returncode, refused.stderr),
+                         (1, "quillbox-pack: no quillbox-stub.exe beside this program; name one with --stub\n"))
 
 
 class BuiltLauncher(LauncherTestCase):
