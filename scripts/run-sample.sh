@@ -11,10 +11,14 @@ set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 build=${QUILLBOX_BUILD_DIR:-$root/build}
 "$root/scripts/install-deps.sh"
-source "$root/scripts/wine-env.sh"
+source "$root/scripts/wine-env.sh" --no-prefix
 arch=${QUILLBOX_DEMO_ARCH:-$QUILLBOX_WINE_ARCH}
 export QUILLBOX_DEMO_ARCH=$arch
+# A fresh Wine prefix takes minutes on a busy machine: make it while building.
+(source "$root/scripts/wine-env.sh") &
+prefix_maker=$!
 "$root/scripts/build.sh" demo
+wait "$prefix_maker"
 
 if [ "$arch" = i686 ]; then
   launcher=$build/target/quillbox.exe
