@@ -63,7 +63,6 @@ void BM_ReadTwo64MiBEntries(benchmark::State& state) { read_payload(state, two_h
 BENCHMARK(BM_Read10000SmallEntries)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_ReadTwo64MiBEntries)->Unit(benchmark::kMicrosecond);
 
-Bytes view_of(const std::string& s) { return Bytes(reinterpret_cast<const uint8_t*>(s.data()), s.size()); }
 
 // A file of random bytes in the temporary folder, removed at exit; it stays in
 // the page cache, so both sides of the comparison hash from memory.
@@ -145,7 +144,7 @@ const RealData& real_data() {
 void BM_Decompress(benchmark::State& state) {
     const RealData& data = real_data();
     for (auto _ : state) {
-        auto out = quillbox::decompress_stream(view_of(data.stream));
+        auto out = quillbox::decompress_stream(quillbox::view_of(data.stream));
         benchmark::DoNotOptimize(out.value.chunks.data());
     }
     state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * data.content.size()));

@@ -25,7 +25,6 @@ import time
 
 sys.path.insert(0, str(pathlib.Path(__file__).resolve().parents[1] / "tests" / "e2e"))
 import harness  # noqa: E402
-import test_big_file  # noqa: E402
 
 PROGRAMS = harness.TARGET / "bench-programs"
 WINE_PE_DIRS = ["/usr/lib/i386-linux-gnu/wine/i386-windows", "/usr/lib/x86_64-linux-gnu/wine/x86_64-windows"]
@@ -178,11 +177,11 @@ def report(shape, medians, memory):
 def bench_big_file(work, rounds):
     """Cold and warm starts with one 600 MiB file; their peak private memory
     against the file and the payload together."""
-    payload_file, _ = test_big_file.big_payload(work)
+    payload_file, _ = harness.big_payload(work)
     exe = harness.launcher(payload_file.read_bytes())
     env = harness.wine_environment()
     argv = ["taskset", "-c", "0", harness.WINE, str(exe)]
-    both = test_big_file.BIG_SIZE + payload_file.stat().st_size
+    both = harness.BIG_SIZE + payload_file.stat().st_size
     times = {"cold": [], "warm": []}
     private = {"cold": 0, "warm": 0}
     for _ in range(rounds):
@@ -200,7 +199,7 @@ def bench_big_file(work, rounds):
     for kind in ("cold", "warm"):
         print("  %s start %8.1f ms median, peak private %d KiB = %.2f x (file + payload)" % (
             kind, statistics.median(times[kind]) * 1000, private[kind], private[kind] * 1024 / both))
-    return [("%s peak private / (file + payload)" % kind, label, private[kind] * 1024 / both, test_big_file.PEAK_FACTOR)
+    return [("%s peak private / (file + payload)" % kind, label, private[kind] * 1024 / both, harness.PEAK_FACTOR)
             for kind in ("cold", "warm")]
 
 

@@ -25,14 +25,16 @@ if(QUILLBOX_UNIT_TESTS_ONLY)
 endif()
 add_subdirectory(bench)
 
-# The release archives (cpack in the host build folder), so that packing an
-# application needs no compiler: the Linux one (a .tar.gz) holds the packer,
-# the Windows one (a .zip) quillbox-pack.exe; both hold both stubs and the usage text.
+# The release archives, so that packing an application needs no compiler:
+# `cmake --build . --target release` writes release/<name>.tar.gz (the Linux
+# packer) and release/<name>.zip (quillbox-pack.exe), each with both stubs and
+# the usage text, from what `cmake --install` puts in each component. Both are
+# made by scripts/make-archive.py, whose bytes depend only on the files.
 set(QUILLBOX_STUB_X86_64 "" CACHE FILEPATH "The payload-less launcher of the x86_64 target build")
 # Each archive opens into a folder named like itself.
 set(linux_dir quillbox-${PROJECT_VERSION}-linux-x86_64)
 set(windows_dir quillbox-${PROJECT_VERSION}-windows-x86_64)
-install(TARGETS quillbox-pack RUNTIME DESTINATION ${linux_dir} COMPONENT linux)
+install(PROGRAMS $<TARGET_FILE:quillbox-pack-shipped> DESTINATION ${linux_dir} RENAME quillbox-pack COMPONENT linux)
 install(FILES ${CMAKE_SOURCE_DIR}/tools/packer/USAGE.txt DESTINATION ${linux_dir} COMPONENT linux)
 if(QUILLBOX_PACKER_EXE)
   install(PROGRAMS ${QUILLBOX_PACKER_EXE} DESTINATION ${windows_dir} COMPONENT windows)
@@ -48,12 +50,20 @@ foreach(component linux windows)
             COMPONENT ${component})
   endif()
 endforeach()
-set(CPACK_GENERATOR TGZ ZIP)
-set(CPACK_ARCHIVE_COMPONENT_INSTALL ON)
-set(CPACK_INCLUDE_TOPLEVEL_DIRECTORY OFF)  # the install folders above are the top folders
-set(CPACK_ARCHIVE_LINUX_FILE_NAME ${linux_dir})
-set(CPACK_ARCHIVE_WINDOWS_FILE_NAME ${windows_dir})
-# Each generator packs one of the two: the tarball the Linux files, the zip the Windows ones.
-set(CPACK_PROJECT_CONFIG_FILE ${CMAKE_SOURCE_DIR}/cmake/cpack-archives.cmake)
-set(CPACK_PACKAGE_DIRECTORY ${CMAKE_BINARY_DIR}/release)
-include(CPack)
+set(release_dir ${CMAKE_BINARY_DIR}/release)
+set(archive_commands)
+foreach(component linux windows)
+  if(component STREQUAL "windows" AND NOT QUILLBOX_PACKER_EXE)
+    continue()
+  endif()
+  set(stage ${release_dir}/stage/${component})
+  list(APPEND archive_commands
+    COMMAND ${CMAKE_COMMAND} --install ${CMAKE_BINARY_DIR} --prefix ${stage} --component ${component}
+    COMMAND Python3::Interpreter ${CMAKE_SOURCE_DIR}/scripts/make-archive.py ${stage}/${${component}_dir}
+            ${release_dir}/${${component}_dir}$<IF:$<STREQUAL:${component},linux>,.tar.gz,.zip>)
+endforeach()
+add_custom_target(release
+  COMMAND ${CMAKE_COMMAND} -E rm -rf ${release_dir}
+  ${archive_commands}
+  COMMAND ${CMAKE_COMMAND} -E rm -rf ${release_dir}/stage
+  DEPENDS quillbox-pack-shipped VERBATIM)

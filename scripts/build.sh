@@ -1,50 +1,94 @@
 #!/usr/bin/env bash
-# Builds everything; installs nothing (scripts/install-deps.sh does, once). It
-# stops early, naming what is missing. Cross-builds brotli and OpenSSL once
-# (cached), then the host configuration (packer, unit tests, their 32-bit run,
-# fuzzers) and the target configurations (the stub, the launcher around the
-# payload, the Windows test programs), i686 and x86_64: the release archive
-# carries both stubs; and the Windows packer, quillbox-pack.exe (x86_64).
+# Builds; installs nothing (scripts/install-deps.sh does, once). It stops early,
+# naming what is missing. Cross-builds brotli and OpenSSL once per architecture
+# (cached), then:
+#   scripts/build.sh [all]   everything: the host configuration (packer, unit
+#                            tests, their 32-bit run, fuzzers), the target
+#                            configurations i686 and x86_64 (the stub, the
+#                            launcher around the payload, the Windows test
+#                            programs) and the Windows packer, quillbox-pack.exe
+#   scripts/build.sh demo    only what scripts/run-sample.sh runs: the host
+#                            packer, and the stub and launcher of the demo's
+#                            architecture ($QUILLBOX_DEMO_ARCH, see run-sample.sh)
+#   scripts/build.sh release what the release ships: the Linux and Windows
+#                            packers, both stubs, the launcher, and the archives
+#                            in <build>/host/release
 #   QUILLBOX_APP=DIR|PAYLOAD  embed that application instead of the sample
 #   QUILLBOX_BUILD_DIR=DIR    build folder (default: build/)
 #
-# The end-to-end tests run the i686 build under 32-bit Wine. Where this kernel
-# cannot run 32-bit Linux programs (and so no 32-bit Wine), they run a 64-bit
-# build of the same sources under wine64 instead; that build is made here too.
+# The end-to-end tests run the i686 build under 32-bit Wine where it runs
+# natively; elsewhere a 64-bit build of the same sources under wine64.
 set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 build=${QUILLBOX_BUILD_DIR:-$root/build}
+set_name=${1:-all}
+case $set_name in
+  all | demo | release) ;;
+  *) echo "build.sh: unknown set '$set_name' (all, demo or release)" >&2; exit 2 ;;
+esac
 
 "$root/scripts/install-deps.sh" --check
 app=${QUILLBOX_APP:+$(realpath "$QUILLBOX_APP")}  # the build runs elsewhere: make it absolute
 source "$root/scripts/wine-env.sh" --no-prefix
 
-configure_target() { # arch build-dir
-  local prefix
-  prefix=$("$root/scripts/build-mingw-deps.sh" "$1" | tail -n 1)
-  cmake -S "$root" -B "$2" -G Ninja --toolchain "$root/cmake/mingw-$1.cmake" \
-    -DQUILLBOX_DEPS_PREFIX="$prefix" -DQUILLBOX_PACKER="$build/host/tools/packer/quillbox-pack" \
-    -DQUILLBOX_APP="$app" >/dev/null
+deps_prefix() { # arch
+  "$root/scripts/build-mingw-deps.sh" "$1" | tail -n 1
 }
 
-e2e_build=$build/target
-[ "$QUILLBOX_WINE_ARCH" = i686 ] || e2e_build=$build/target-$QUILLBOX_WINE_ARCH
+target_dir() { # arch
+  if [ "$1" = i686 ]; then echo "$build/target"; else echo "$build/target-$1"; fi
+}
 
-cmake -S "$root" -B "$build/host" -G Ninja \
-  -DQUILLBOX_LAUNCHER="$build/target/quillbox.exe" \
-  -DQUILLBOX_TARGET_BUILD="$e2e_build" -DQUILLBOX_E2E_WINE="$QUILLBOX_WINE_LOADER" \
-  -DQUILLBOX_I686_BUILD="$build/target" \
-  -DQUILLBOX_STUB="$build/target/quillbox-stub.exe" \
-  -DQUILLBOX_STUB_X86_64="$build/target-x86_64/quillbox-stub.exe" \
-  -DQUILLBOX_PACKER_EXE="$build/packer-windows/quillbox-pack.exe" >/dev/null
-cmake --build "$build/host"
+build_target() { # arch [targets...]
+  local arch=$1 dir
+  shift
+  dir=$(target_dir "$arch")
+  cmake -S "$root" -B "$dir" -G Ninja --toolchain "$root/cmake/mingw-$arch.cmake" \
+    -DQUILLBOX_DEPS_PREFIX="$(deps_prefix "$arch")" -DQUILLBOX_PACKER="$build/host/tools/packer/quillbox-pack" \
+    -DQUILLBOX_APP="$app" >/dev/null
+  if [ $# -gt 0 ]; then cmake --build "$dir" --target "$@"; else cmake --build "$dir"; fi
+}
 
-configure_target i686 "$build/target"
-cmake --build "$build/target"
-configure_target x86_64 "$build/target-x86_64"
-cmake --build "$build/target-x86_64"
-cmake -S "$root" -B "$build/packer-windows" -G Ninja --toolchain "$root/cmake/packer-windows.cmake" \
-  -DQUILLBOX_WINDOWS_PACKER=ON -DQUILLBOX_DEPS_PREFIX="$("$root/scripts/build-mingw-deps.sh" x86_64 | tail -n 1)" >/dev/null
-cmake --build "$build/packer-windows"
+build_windows_packer() {
+  cmake -S "$root" -B "$build/packer-windows" -G Ninja --toolchain "$root/cmake/packer-windows.cmake" \
+    -DQUILLBOX_WINDOWS_PACKER=ON -DQUILLBOX_DEPS_PREFIX="$(deps_prefix x86_64)" >/dev/null
+  cmake --build "$build/packer-windows"
+}
 
-echo "launcher: $build/target/quillbox.exe" >&2
+host_options=(
+  -DQUILLBOX_LAUNCHER="$build/target/quillbox.exe"
+  -DQUILLBOX_TARGET_BUILD="$(target_dir "$QUILLBOX_WINE_ARCH")" -DQUILLBOX_E2E_WINE="$QUILLBOX_WINE_LOADER"
+  -DQUILLBOX_I686_BUILD="$build/target"
+  -DQUILLBOX_STUB="$build/target/quillbox-stub.exe"
+  -DQUILLBOX_STUB_X86_64="$build/target-x86_64/quillbox-stub.exe"
+  -DQUILLBOX_PACKER_EXE="$build/packer-windows/quillbox-pack.exe"
+)
+cmake -S "$root" -B "$build/host" -G Ninja "${host_options[@]}" >/dev/null
+
+case $set_name in
+  all)
+    cmake --build "$build/host"
+    build_target i686
+    build_target x86_64
+    build_windows_packer
+    echo "launcher: $build/target/quillbox.exe" >&2
+    ;;
+  demo)
+    demo_arch=${QUILLBOX_DEMO_ARCH:-$QUILLBOX_WINE_ARCH}
+    case $demo_arch in
+      i686 | x86_64) ;;
+      *) echo "build.sh: QUILLBOX_DEMO_ARCH must be i686 or x86_64, not '$demo_arch'" >&2; exit 2 ;;
+    esac
+    cmake --build "$build/host" --target quillbox-pack
+    build_target "$demo_arch" quillbox
+    echo "launcher: $(target_dir "$demo_arch")/quillbox.exe" >&2
+    ;;
+  release)
+    cmake --build "$build/host" --target quillbox-pack quillbox-pack-shipped
+    build_target i686 quillbox
+    build_target x86_64 quillbox-stub
+    build_windows_packer
+    cmake --build "$build/host" --target release
+    echo "release archives: $build/host/release" >&2
+    ;;
+esac

@@ -10,7 +10,7 @@ PACKAGES=(
   g++-mingw-w64-i686 binutils-mingw-w64-i686
   wine wine32:i386
   libbrotli-dev libssl-dev libgtest-dev libbenchmark-dev
-  clang libclang-rt-14-dev
+  clang libclang-rt-14-dev clang-format
   g++-mingw-w64-x86-64 g++-mingw-w64-x86-64-posix wine64 python3-brotli
   dpkg-dev perl make xz-utils
   # the unit tests as a 32-bit program, run under qemu-i386

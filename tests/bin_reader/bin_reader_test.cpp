@@ -16,11 +16,11 @@
 namespace quillbox {
 namespace {
 
+using testing::joined_text;
 using testing::PayloadBuilder;
 
 const std::string DIGEST(32, 'a');
 
-std::string text_of(Bytes b) { return std::string(reinterpret_cast<const char*>(b.data()), b.size()); }
 
 TEST(ParsePayload, AcceptsWellFormedPayloads) {
     struct Case {
@@ -114,13 +114,6 @@ std::string compress(std::string_view content, int quality = 11, int window = 22
     return out;
 }
 
-Bytes view_of(const std::string& s) { return Bytes(reinterpret_cast<const uint8_t*>(s.data()), s.size()); }
-
-std::string text_of(const ChunkedBytes& content) {
-    std::string out;
-    for (Bytes chunk : content.views()) out += text_of(chunk);
-    return out;
-}
 
 TEST(DecompressStream, FillsBlocksInOrderWithoutRegrowth) {
     std::mt19937 random(7);
@@ -135,7 +128,7 @@ TEST(DecompressStream, FillsBlocksInOrderWithoutRegrowth) {
         auto out = decompress_stream(view_of(stream));
         ASSERT_TRUE(out.ok()) << out.error->text;
         ASSERT_EQ(out.value.size, content.size());
-        EXPECT_EQ(text_of(out.value), content);
+        EXPECT_EQ(joined_text(out.value), content);
         if (content.empty()) {
             EXPECT_TRUE(out.value.chunks.empty());  // so the writer makes no write call
         }
@@ -179,7 +172,7 @@ TEST(DecompressStream, LaterEntriesDecodeIntoTheBlocksEarlierOnesHandedBack) {
 
         auto out = decompress_stream(view_of(stream), spare);
         ASSERT_TRUE(out.ok()) << out.error->text;
-        EXPECT_EQ(text_of(out.value), content) << content.size();
+        EXPECT_EQ(joined_text(out.value), content) << content.size();
         size_t fresh = 0;
         for (const ByteBuffer& chunk : out.value.chunks) {
             if (known.insert(chunk.bytes.get()).second) fresh += chunk.capacity;

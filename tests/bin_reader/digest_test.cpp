@@ -9,7 +9,6 @@
 namespace quillbox {
 namespace {
 
-Bytes view_of(std::string_view s) { return Bytes(reinterpret_cast<const uint8_t*>(s.data()), s.size()); }
 
 TEST(Digest, Md5HexGivesTheRfcDigestsInLowerCase) {
     // RFC 1321 test suite values.

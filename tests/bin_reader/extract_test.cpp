@@ -5,7 +5,6 @@
 namespace quillbox {
 namespace {
 
-Bytes view_of(std::string_view s) { return Bytes(reinterpret_cast<const uint8_t*>(s.data()), s.size()); }
 
 TEST(PlanEntry, SkipsCurrentFilesAndNamesWhatItRewrites) {
     const std::string abc = "900150983cd24fb0d6963f7d28e17f72";  // md5_hex("abc")

@@ -6,6 +6,7 @@
 #include <string>
 #include <string_view>
 
+#include "bin_reader/bin_reader.h"
 #include "main/text.h"
 
 namespace quillbox::testing {
@@ -27,7 +28,14 @@ struct PayloadBuilder {
         u32(static_cast<uint32_t>(data.size())).raw(data);
         return raw(md5);
     }
-    Bytes view() const { return Bytes(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size()); }
+    Bytes view() const { return view_of(bytes); }
 };
+
+// A decoded entry's blocks as one text.
+inline std::string joined_text(const ChunkedBytes& content) {
+    std::string out;
+    for (Bytes chunk : content.views()) out += text_of(chunk);
+    return out;
+}
 
 }  // namespace quillbox::testing

@@ -11,7 +11,6 @@ namespace {
 
 using testing::PeBuilder;
 
-std::string text_of(Bytes b) { return std::string(reinterpret_cast<const char*>(b.data()), b.size()); }
 
 PeBuilder with_payload() {
     PeBuilder pe;

@@ -14,13 +14,15 @@ import json
 import os
 import pathlib
 import shutil
-import struct
+import random
 import subprocess
+import sys
 import tempfile
 import time
 import unittest
 
-import brotli
+sys.path.insert(0, str(pathlib.Path(__file__).resolve().parents[1] / "support"))
+from quillbox_files import PeImage, payload  # noqa: E402,F401  (the tests take them from here)
 
 TARGET = pathlib.Path(os.environ.get("QUILLBOX_TARGET_BUILD", "."))
 WINE = os.environ.get("QUILLBOX_WINE", "wine")
@@ -35,7 +37,6 @@ USER = os.environ.get("USER") or "root"
 LOCAL_APPDATA_WIN = "C:\\users\\%s\\AppData\\Local" % USER
 APP_DIR_WIN = LOCAL_APPDATA_WIN + "\\quillbox"
 APP_DIR = PREFIX / "drive_c" / "users" / USER / "AppData" / "Local" / "quillbox"
-MAGIC = b"quillbox"
 
 
 def wine_environment(extra=None):
@@ -55,21 +56,6 @@ def to_windows(path):
     if drive_c in path.parents or path == drive_c:
         return "C:\\" + str(path.relative_to(drive_c)).replace("/", "\\")
     return "Z:" + str(path).replace("/", "\\")
-
-
-def payload(entries, exe=".\\quillbox.exe"):
-    """Builds a payload from (name, content) pairs, or (name, content, stream, digest)
-    for entries whose stream or digest a test wants to damage."""
-    out = bytearray(MAGIC)
-    for entry in entries:
-        name, content = entry[0], entry[1]
-        stream = entry[2] if len(entry) > 2 and entry[2] is not None else brotli.compress(content, quality=5, lgwin=22)
-        digest = entry[3] if len(entry) > 3 else hashlib.md5(content).hexdigest().encode()
-        name_bytes = name.encode() if isinstance(name, str) else name
-        out += struct.pack(">I", len(name_bytes)) + name_bytes + struct.pack(">I", len(stream)) + stream + digest
-    out += MAGIC
-    out += exe.encode() if isinstance(exe, str) else exe
-    return bytes(out)
 
 
 def probe_bytes():
@@ -226,3 +212,38 @@ def measured_run(argv, env=None, timeout=600):
             raise subprocess.TimeoutExpired(argv, timeout)
         time.sleep(0.002)
     return process.returncode, time.perf_counter() - start, peak, private
+
+
+# One application file of 600 MiB, for the test that starts it and the benchmark.
+BIG_SIZE = 600 << 20
+PEAK_FACTOR = 1.1  # peak private memory at most this times (file + payload)
+
+
+def write_compressible_file(path, size):
+    """Text-like blocks of 16 KiB that differ from each other in a few bytes, so
+    that even the fastest quality packs them small (to about 2 %) and quickly."""
+    rng = random.Random(13)
+    block = bytes(rng.choice(b"abcdefghijklmnopqrstuvwxyz     \n") for _ in range(16 << 10))
+    with open(path, "wb") as out:
+        for i in range(size // len(block)):
+            at = (i * 7919) % (len(block) - 8)
+            out.write(block[:at] + b"%08d" % i + block[at + 8:])
+        out.write(block[:size % len(block)])
+
+
+def big_payload(work):
+    """(payload file, content digest) of the probe as .\\quillbox.exe beside the big
+    file, packed at quality 1; made once per build folder."""
+    folder = work / "app"
+    payload_file = work / "payload.bin"
+    digest_file = work / "big.md5"
+    if not payload_file.exists() or not digest_file.exists():
+        folder.mkdir(parents=True, exist_ok=True)
+        (folder / "quillbox.exe").write_bytes(probe_bytes())
+        write_compressible_file(folder / "big.bin", BIG_SIZE)
+        with open(folder / "big.bin", "rb") as f:
+            digest_file.write_text(hashlib.file_digest(f, "md5").hexdigest())
+        subprocess.run([PACKER, "pack", str(payload_file), str(folder), "--quality", "1"], check=True,
+                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        (folder / "big.bin").unlink()  # the payload and the digest are all that is needed again
+    return payload_file, digest_file.read_text()

@@ -9,7 +9,7 @@ import subprocess
 import tempfile
 import unittest
 
-from harness import (APP_DIR, PACKER, PREFIX, STUB, TARGET, LauncherTestCase, folder_contents, payload, reset_app_dir,
+from harness import (APP_DIR, PeImage, PACKER, PREFIX, STUB, TARGET, LauncherTestCase, folder_contents, payload, reset_app_dir,
                      run)
 
 SAMPLE = TARGET / "sample" / "app"
@@ -18,20 +18,6 @@ SIGNED_DIRECTORY = 4
 
 def pack(*args):
     return subprocess.run([PACKER] + [str(a) for a in args], capture_output=True, text=True)
-
-
-def security_directory_offset(image):
-    nt = struct.unpack_from("<I", image, 0x3C)[0]
-    opt = nt + 24
-    magic = struct.unpack_from("<H", image, opt)[0]
-    return opt + (96 if magic == 0x10B else 112) + 8 * SIGNED_DIRECTORY
-
-
-def section_table_end(image):
-    nt = struct.unpack_from("<I", image, 0x3C)[0]
-    count, = struct.unpack_from("<H", image, nt + 6)
-    optional_size, = struct.unpack_from("<H", image, nt + 20)
-    return nt + 24 + optional_size + 40 * count
 
 
 class Work(unittest.TestCase):
@@ -50,9 +36,9 @@ class BuildRefusals(Work):
         # One row per rule the command calls; the rules' own tables are unit tests.
         stub = STUB.read_bytes()
         signed = bytearray(stub)
-        struct.pack_into("<II", signed, security_directory_offset(stub), len(stub), 16)
+        struct.pack_into("<II", signed, PeImage(stub).directories_offset + 8 * SIGNED_DIRECTORY, len(stub), 16)
         lying = bytearray(stub)
-        struct.pack_into("<I", lying, section_table_end(stub) - 40 + 20, 0xFFFFF000)  # last section's data offset
+        struct.pack_into("<I", lying, PeImage(stub).section_table_end - 40 + 20, 0xFFFFF000)  # last section's data offset
         good = payload([(".\\quillbox.exe", b"program")])
         damaged = payload([(".\\quillbox.exe", b"program", None, b"0" * 32)])
         escaping = payload([("..\\..\\Startup\\x.exe", b"x"), ("C:\\Windows\\evil.dll", b"y")],
@@ -133,19 +119,20 @@ class ReleaseArchive(Work):
         (prefix,) = prefix.iterdir()  # the archive's top folder
         self.assertEqual(sorted(p.name for p in prefix.iterdir()),
                          ["USAGE.txt", "quillbox-pack", "quillbox-stub-x86_64.exe", "quillbox-stub.exe"])
-        self.assertEqual(machine_of((prefix / "quillbox-stub.exe").read_bytes()), 0x14C)
+        self.assertEqual(PeImage((prefix / "quillbox-stub.exe").read_bytes()).machine, 0x14C)
         # With the 64-bit stub in the default stub's place, a default build is 64-bit:
-        # the stub beside the packer wins over the build tree's.
+        # the installed packer takes the stub beside it; without one it takes none
+        # (the build tree's stub is for the build tree's own packer only).
         shutil.copyfile(prefix / "quillbox-stub-x86_64.exe", prefix / "quillbox-stub.exe")
         out = self.dir / "app.exe"
-        done = subprocess.run([str(prefix / "quillbox-pack"), "build", str(SAMPLE), "-o", str(out), "--quiet"],
-                              capture_output=True, text=True)
+        build = [str(prefix / "quillbox-pack"), "build", str(SAMPLE), "-o", str(out), "--quiet"]
+        done = subprocess.run(build, capture_output=True, text=True)
         self.assertEqual(done.returncode, 0, done)
-        self.assertEqual(machine_of(out.read_bytes()), 0x8664)
-
-
-def machine_of(image):
-    return struct.unpack_from("<H", image, struct.unpack_from("<I", image, 0x3C)[0] + 4)[0]
+        self.assertEqual(PeImage(out.read_bytes()).machine, 0x8664)
+        (prefix / "quillbox-stub.exe").unlink()
+        refused = subprocess.run(build, capture_output=True, text=True)
+        self.assertEqual((refused.returncode, refused.stderr),
+                         (1, "quillbox-pack: no quillbox-stub.exe beside this program; name one with --stub\n"))
 
 
 class BuiltLauncher(LauncherTestCase):

@@ -12,16 +12,15 @@ TEST(Reports, ErrorsAndNamesAreWrittenAsTheReportsShowThem) {
     struct Case {
         std::string got, want;
     };
+    // One row per shape of report: a system error of a known kind and of none,
+    // an error the program finds itself (kind, then text), a plain message, and
+    // a name with the characters that must be escaped.
     const Case cases[] = {
         {describe(os_error(2, "File not found.")), "not found: File not found. (os error 2)"},
-        {describe(os_error(5, "Access denied.")), "permission denied: Access denied. (os error 5)"},
         {describe(os_error(12345, "Odd.")), "uncategorized: Odd. (os error 12345)"},
-        {describe(invalid_input("program path has no file name")), "invalid input: program path has no file name"},
         {describe(invalid_data("brotli stream ends before its last block")),
          "invalid data: brotli stream ends before its last block"},
-        {describe(out_of_memory_error("cannot pack \"a\"")), "out of memory: cannot pack \"a\""},
         {describe(plain_error("bin file is not valid!")), "bin file is not valid!"},
-        {quoted_name("quillbox.exe"), "\"quillbox.exe\""},
         {quoted_name("we\"ird\\name.exe"), "\"we\\\"ird\\\\name.exe\""},
     };
     for (const Case& c : cases) EXPECT_EQ(c.got, c.want);
@@ -40,8 +39,7 @@ TEST(Reports, FatalReportIsWrittenExactly) {
         {"memory allocation of 12 bytes failed", {"libs/portable/src/bin_reader/bin_reader.cpp", 42, "new_buffer"},
          "quillbox: fatal: memory allocation of 12 bytes failed\n"
          "  at libs/portable/src/bin_reader/bin_reader.cpp:42 (new_buffer)\n"},
-        {"", {"f.cpp", 0, "g"}, "quillbox: fatal: \n  at f.cpp:0 (g)\n"},
-        {"x", {"f.cpp", 4294967295u, "g"}, "quillbox: fatal: x\n  at f.cpp:4294967295 (g)\n"},
+        {"", {"f.cpp", 4294967295u, "g"}, "quillbox: fatal: \n  at f.cpp:4294967295 (g)\n"},
     };
     for (const Case& c : cases) {
         written.clear();

@@ -10,11 +10,13 @@
 
 #include "bin_reader/bin_reader.h"
 #include "bin_reader/digest.h"
+#include "bin_reader/payload_builder.h"
 
 namespace quillbox::pack {
 namespace {
 
 namespace fs = std::filesystem;
+using testing::joined_text;
 
 struct TempDir {
     fs::path path;
@@ -40,13 +42,6 @@ void write_file(const fs::path& path, std::string_view content) {
 std::string read_text(const fs::path& path) {
     Outcome<std::vector<uint8_t>> bytes = read_whole_file(path);
     return bytes.ok() ? std::string(bytes.value.begin(), bytes.value.end()) : describe(*bytes.error);
-}
-
-std::string text_of(Bytes bytes) { return std::string(reinterpret_cast<const char*>(bytes.data()), bytes.size()); }
-std::string text_of(const ChunkedBytes& content) {
-    std::string out;
-    for (Bytes chunk : content.views()) out += text_of(chunk);
-    return out;
 }
 
 // Varied, partly compressible content, so that streams differ in length.
@@ -122,7 +117,7 @@ TEST(Packer, RoundTripsThroughTheLaunchersReader) {
             EXPECT_EQ(entry.name, c.expected[i].first);
             Outcome<ChunkedBytes> plain = decompress_stream(entry.data);
             ASSERT_TRUE(plain.ok()) << entry.name << ": " << describe(*plain.error);
-            EXPECT_EQ(text_of(plain.value), c.expected[i].second) << entry.name;
+            EXPECT_EQ(joined_text(plain.value), c.expected[i].second) << entry.name;
             EXPECT_TRUE(digest_matches(entry.md5, md5_hex(plain.value.views()))) << entry.name;
         }
     }
@@ -168,7 +163,7 @@ TEST(Packer, EncodesTheExactLayout) {
         SCOPED_TRACE(c.what);
         Outcome<std::vector<uint8_t>> payload = encode_payload(c.entries, c.exe);
         ASSERT_TRUE(payload.ok()) << describe(*payload.error);
-        EXPECT_TRUE(text_of(Bytes(payload.value.data(), payload.value.size())) == c.expected);
+        EXPECT_TRUE(text_of(payload.value) == c.expected);
     }
 }
 
@@ -278,9 +273,9 @@ TEST(Packer, ReplacesTheOutputOnlyWhenComplete) {
         const fs::path target = dir.path / "payload.bin";
         write_file(target, "old content");
         std::optional<Error> error = write_file_atomically(target, [&](const ByteSink& sink) -> std::optional<Error> {
-            if (std::optional<Error> e = sink(Bytes(reinterpret_cast<const uint8_t*>("new "), 4))) return e;
+            if (std::optional<Error> e = sink(view_of("new "))) return e;
             if (c.fill_fails) return plain_error("interrupted");
-            return sink(Bytes(reinterpret_cast<const uint8_t*>("content"), 7));
+            return sink(view_of("content"));
         });
         EXPECT_EQ(error.has_value(), c.fill_fails);
         EXPECT_EQ(read_text(target), c.expected);

@@ -16,8 +16,6 @@ using testing::build_image;
 using testing::PeBuilder;
 using testing::reference_checksum;
 
-Bytes view_of(const std::vector<uint8_t>& bytes) { return Bytes(bytes.data(), bytes.size()); }
-Bytes view_of(std::string_view text) { return Bytes(reinterpret_cast<const uint8_t*>(text.data()), text.size()); }
 
 std::vector<uint8_t> built(Bytes stub, std::string_view payload) {
     Outcome<std::vector<uint8_t>> out = build_image(stub, view_of(payload));
@@ -33,7 +31,7 @@ TEST(StubImage, AddsThePayloadSectionAndKeepsEveryOtherByte) {
         SCOPED_TRACE(payload.size());
         const std::vector<uint8_t> out = built(stub.view(), payload);
         const bool added = !payload.empty();
-        Outcome<Bytes> found = find_section(view_of(out), ImageLayout::file, PAYLOAD_SECTION);
+        Outcome<Bytes> found = find_section(Bytes(out), ImageLayout::file, PAYLOAD_SECTION);
         ASSERT_TRUE(found.ok());
         EXPECT_EQ(std::string(found.value.begin(), found.value.end()), payload);
         EXPECT_EQ(out.size(), added ? 2048u : 1536u);
@@ -65,12 +63,12 @@ TEST(StubImage, ABuiltLauncherTakesANewPayloadInPlaceOfItsOld) {
     odd.set32(odd.header_of(1) + 16, 500);
     odd.bytes.erase(odd.bytes.end() - 12, odd.bytes.end());
     const std::vector<uint8_t> odd_first = built(odd.view(), std::string(700, 'a'));
-    EXPECT_EQ(built(view_of(odd_first), "short"), built(odd.view(), "short"));
+    EXPECT_EQ(built(Bytes(odd_first), "short"), built(odd.view(), "short"));
     const PeBuilder stub;
     const std::vector<uint8_t> first = built(stub.view(), std::string(700, 'a'));  // two file-alignment units
-    EXPECT_EQ(built(view_of(first), "short"), built(stub.view(), "short"));
-    EXPECT_EQ(built(view_of(first), ""), built(stub.view(), ""));
-    EXPECT_EQ(get32(built(view_of(first), "short"), PeBuilder::NT + 4) >> 16, 3u);  // still three sections
+    EXPECT_EQ(built(Bytes(first), "short"), built(stub.view(), "short"));
+    EXPECT_EQ(built(Bytes(first), ""), built(stub.view(), ""));
+    EXPECT_EQ(get32(built(Bytes(first), "short"), PeBuilder::NT + 4) >> 16, 3u);  // still three sections
 }
 
 TEST(StubImage, ChecksumDoesNotDependOnHowThePayloadArrives) {

@@ -1,25 +1,20 @@
 """quillbox-pack verify and unpack on payloads made here: both call the name
 gate (whose rules the unit table covers), like a damaged stream or a wrong digest."""
-import hashlib
 import os
-import struct
+import pathlib
 import subprocess
 import sys
 import tempfile
 import unittest
 
-import brotli
+sys.path.insert(0, str(pathlib.Path(__file__).resolve().parents[1] / "support"))
+from quillbox_files import payload as payload_of  # noqa: E402
 
 PACKER = os.environ.get("QUILLBOX_PACKER", "quillbox-pack")
 
 
 def payload(names, exe=b".\\quillbox.exe"):
-    out = bytearray(b"quillbox")
-    for name in names:
-        stream = brotli.compress(b"content")
-        digest = hashlib.md5(b"content").hexdigest().encode()
-        out += struct.pack(">I", len(name)) + name + struct.pack(">I", len(stream)) + stream + digest
-    return bytes(out + b"quillbox" + exe)
+    return payload_of([(name, b"content") for name in names], exe)
 
 
 def packer(command, names, exe=b".\\quillbox.exe"):

@@ -242,8 +242,9 @@ std::optional<Error> run_unpack(const CommandLine& line) {
     return std::nullopt;
 }
 
-// The stub beside this program (the installed layout), else the one of the
-// build tree this program was built in.
+// The stub beside this program (the installed layout), else, in the build
+// tree's own packer only, the one of the build tree it was built in: the
+// shipped packer names no folder of the machine that built it.
 std::optional<fs::path> default_stub() {
     if (const std::optional<fs::path> self = own_program(); self && is_file(self->parent_path() / STUB_NAME)) {
         return self->parent_path() / STUB_NAME;

@@ -21,8 +21,6 @@ namespace {
 
 constexpr auto PROGRESS_TICK = std::chrono::milliseconds(200);
 
-Bytes view_of(const std::vector<uint8_t>& bytes) { return Bytes(bytes.data(), bytes.size()); }
-Bytes view_of(std::string_view text) { return Bytes(reinterpret_cast<const uint8_t*>(text.data()), text.size()); }
 
 bool is_utf8(std::string_view text) { return utf8_lossy(text) == text; }
 
@@ -58,11 +56,11 @@ std::optional<Error> check_input_names(const std::vector<InputFile>& inputs) {
 Outcome<PackedEntry> pack_one(const InputFile& input, int quality, int window) {
     Outcome<std::vector<uint8_t>> content = read_whole_file(input.source);
     if (!content.ok()) return failed<PackedEntry>(*content.error);
-    Outcome<std::vector<uint8_t>> data = compress_content(view_of(content.value), quality, window);
+    Outcome<std::vector<uint8_t>> data = compress_content(Bytes(content.value), quality, window);
     if (!data.ok()) {
         return failed<PackedEntry>(plain_error("cannot compress " + quoted(input.source) + ": " + describe(*data.error)));
     }
-    PackedEntry entry{input.name, std::move(data.value), md5_hex(view_of(content.value)), content.value.size()};
+    PackedEntry entry{input.name, std::move(data.value), md5_hex(Bytes(content.value)), content.value.size()};
     return Outcome<PackedEntry>{std::move(entry), std::nullopt};
 }
 
@@ -279,7 +277,7 @@ std::optional<Error> write_payload(const std::vector<PackedEntry>& entries, std:
         header += entry.name;
         put_u32be(header, entry.data.size());
         if (std::optional<Error> error = sink(view_of(header))) return error;
-        if (std::optional<Error> error = sink(view_of(entry.data))) return error;
+        if (std::optional<Error> error = sink(Bytes(entry.data))) return error;
         if (std::optional<Error> error = sink(view_of(entry.md5))) return error;
     }
     if (std::optional<Error> error = sink(view_of(BIN_MAGIC))) return error;

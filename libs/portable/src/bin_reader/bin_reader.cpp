@@ -33,10 +33,6 @@ Error wrapped(const char* what, uint64_t entry, uint64_t start, uint64_t end) {
                         std::to_string(end % U32_LIMIT));
 }
 
-std::string_view as_text(Bytes bytes) {
-    return std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size());
-}
-
 // Every Win32 call stops at a NUL, so a text that holds one would name another
 // file (a name ".\quillbox.exe", NUL, ".txt" is the main exe) or cut the
 // child's command line short.
@@ -108,13 +104,13 @@ Outcome<BinReader> parse_payload(Bytes payload) {
     if (length < BIN_MAGIC.size()) {
         return failed<BinReader>(bounds_error("opening magic: end offset 8 is out of range for the payload's length " + std::to_string(length)));
     }
-    if (as_text(payload.first(8)) != BIN_MAGIC) return failed<BinReader>(bounds_error("bin file is not valid!"));
+    if (text_of(payload.first(8)) != BIN_MAGIC) return failed<BinReader>(bounds_error("bin file is not valid!"));
 
     Outcome<BinReader> out;
     uint64_t p = 8;
     for (;;) {
         if (p + 8 > length) return failed<BinReader>(out_of_range("window", p, p + 8, length));
-        if (as_text(payload.subspan(p, 8)) == BIN_MAGIC) break;
+        if (text_of(payload.subspan(p, 8)) == BIN_MAGIC) break;
 
         const uint64_t n = read_u32be(payload.data() + p);
         const uint64_t name_end = p + 4 + n;

@@ -1,0 +1,77 @@
+#!/usr/bin/env bash
+# Shows that the release bytes come from the sources alone: builds the shipped
+# artefacts a second time, from a copy of the tree in another folder, and
+# compares every byte with those of the build folder. It also checks that no
+# shipped binary names either folder.
+#   scripts/check-reproducible.sh          the packers (Linux and Windows), both
+#                                          stubs, the launcher and both archives;
+#                                          builds them in the build folder first
+#   scripts/check-reproducible.sh --quick  both stubs and the Linux packer, taken
+#                                          as they are in the build folder (CTest)
+#   QUILLBOX_BUILD_DIR=DIR  the build folder (default: build/)
+# The archives' times are SOURCE_DATE_EPOCH, else the time of the last commit;
+# both builds get the same. Exit status 1 names every file that differs.
+set -euo pipefail
+root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+build=$(realpath -m "${QUILLBOX_BUILD_DIR:-$root/build}")
+quick=0
+[ "${1:-}" = --quick ] && quick=1
+
+if [ -z "${SOURCE_DATE_EPOCH:-}" ]; then
+  SOURCE_DATE_EPOCH=$(git -C "$root" log -1 --format=%ct)
+fi
+export SOURCE_DATE_EPOCH
+if [ -n "$(git -C "$root" status --porcelain --untracked-files=no)" ]; then
+  echo "check-reproducible: note: the tree has uncommitted changes; both builds take them as they are" >&2
+fi
+
+shipped=(host/tools/packer/quillbox-pack-shipped target/quillbox-stub.exe target-x86_64/quillbox-stub.exe)
+if [ "$quick" = 0 ]; then
+  "$root/scripts/build.sh" release
+  shipped+=(target/quillbox.exe packer-windows/quillbox-pack.exe)
+  for archive in "$build"/host/release/*.tar.gz "$build"/host/release/*.zip; do
+    shipped+=("${archive#"$build"/}")
+  done
+fi
+for file in "${shipped[@]}"; do
+  [ -f "$build/$file" ] || { echo "check-reproducible: $build/$file is missing; build it first" >&2; exit 2; }
+done
+
+# The second build: a copy of the tree (what git tracks or would track) in a
+# folder of another name and depth, at another time.
+second=$(mktemp -d /tmp/quillbox-repro.XXXXXX)
+trap 'rm -rf "$second"' EXIT
+mkdir -p "$second/elsewhere/src"
+(cd "$root" && git ls-files -z --cached --others --exclude-standard |
+  tar --null --ignore-failed-read -T - -cf - 2>/dev/null) | tar -xf - -C "$second/elsewhere/src"
+copy=$second/elsewhere/src
+other=$second/elsewhere/out
+echo "check-reproducible: building again in $other" >&2
+if [ "$quick" = 1 ]; then
+  # The same configurations as scripts/build.sh, limited to the three files.
+  cmake -S "$copy" -B "$other/host" -G Ninja -DQUILLBOX_FUZZ=OFF -DQUILLBOX_I386_TESTS=OFF >/dev/null
+  cmake --build "$other/host" --target quillbox-pack-shipped >/dev/null
+  for arch in i686 x86_64; do
+    dir=$other/target; [ "$arch" = i686 ] || dir=$other/target-$arch
+    cmake -S "$copy" -B "$dir" -G Ninja --toolchain "$copy/cmake/mingw-$arch.cmake" \
+      -DQUILLBOX_DEPS_PREFIX="$("$copy/scripts/build-mingw-deps.sh" "$arch" | tail -n 1)" >/dev/null
+    cmake --build "$dir" --target quillbox-stub >/dev/null
+  done
+else
+  QUILLBOX_BUILD_DIR=$other "$copy/scripts/build.sh" release >/dev/null
+fi
+
+status=0
+for file in "${shipped[@]}"; do
+  if ! cmp -s "$build/$file" "$other/$file"; then
+    echo "DIFFERS: $file ($(cmp "$build/$file" "$other/$file" 2>&1 | head -n 1))"
+    status=1
+  elif LC_ALL=C grep -aqF -e "$root" -e "$build" -e "$second" "$build/$file"; then
+    echo "NAMES A BUILD FOLDER: $file"
+    status=1
+  else
+    echo "same: $file ($(stat -c %s "$build/$file") bytes, sha256 $(sha256sum "$build/$file" | cut -c1-16)...)"
+  fi
+done
+[ "$status" = 0 ] && echo "check-reproducible: ${#shipped[@]} files byte-identical"
+exit "$status"
