@@ -45,7 +45,9 @@ const PayloadBuilder& many_small_entries() {
 const PayloadBuilder& two_huge_entries() {
     static const PayloadBuilder payload = [] {
         PayloadBuilder p;
-        p.magic().entry(".\\a.bin", std::string(64 << 20, 'a'), DIGEST).entry(".\\b.bin", std::string(64 << 20, 'b'), DIGEST);
+        p.magic()
+            .entry(".\\a.bin", std::string(64 << 20, 'a'), DIGEST)
+            .entry(".\\b.bin", std::string(64 << 20, 'b'), DIGEST);
         p.magic().raw(".\\quillbox.exe");
         return p;
     }();
@@ -62,7 +64,6 @@ void BM_Read10000SmallEntries(benchmark::State& state) { read_payload(state, man
 void BM_ReadTwo64MiBEntries(benchmark::State& state) { read_payload(state, two_huge_entries()); }
 BENCHMARK(BM_Read10000SmallEntries)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_ReadTwo64MiBEntries)->Unit(benchmark::kMicrosecond);
-
 
 // A file of random bytes in the temporary folder, removed at exit; it stays in
 // the page cache, so both sides of the comparison hash from memory.
@@ -92,12 +93,14 @@ void BM_Md5OfFile(benchmark::State& state) {
     std::vector<uint8_t> block(quillbox::DIGEST_BLOCK_SIZE);
     for (auto _ : state) {
         int fd = open(path.c_str(), O_RDONLY);
-        auto digest = quillbox::md5_hex_of_blocks([fd](std::span<uint8_t> into) {
-            quillbox::Outcome<size_t> out;
-            ssize_t got = read(fd, into.data(), into.size());
-            out.value = got > 0 ? static_cast<size_t>(got) : 0;
-            return out;
-        }, block);
+        auto digest = quillbox::md5_hex_of_blocks(
+            [fd](std::span<uint8_t> into) {
+                quillbox::Outcome<size_t> out;
+                ssize_t got = read(fd, into.data(), into.size());
+                out.value = got > 0 ? static_cast<size_t>(got) : 0;
+                return out;
+            },
+            block);
         close(fd);
         benchmark::DoNotOptimize(digest.value.data());
     }
@@ -173,7 +176,8 @@ struct RatioReporter : benchmark::ConsoleReporter {
             // Wall time where a child process does the work, CPU time otherwise
             // (steadier while other work shares the machine).
             if (run.run_type == Run::RT_Iteration) {
-                seconds[run.benchmark_name()] = !run.run_name.time_type.empty() ? run.GetAdjustedRealTime() : run.GetAdjustedCPUTime();
+                seconds[run.benchmark_name()] =
+                    !run.run_name.time_type.empty() ? run.GetAdjustedRealTime() : run.GetAdjustedCPUTime();
             }
         }
         ConsoleReporter::ReportRuns(runs);
@@ -194,13 +198,15 @@ int main(int argc, char** argv) {
     RatioReporter reporter;
     benchmark::RunSpecifiedBenchmarks(&reporter);
     std::printf("\nratios (speed of ours / speed of the bound, same run)\n");
-    print_ratio(reporter, "md5 of a 256 MiB file vs md5sum", "BM_Md5OfFile/real_time", "BM_Md5sumOfFile/real_time", "target >= 0.95");
+    print_ratio(reporter, "md5 of a 256 MiB file vs md5sum", "BM_Md5OfFile/real_time", "BM_Md5sumOfFile/real_time",
+                "target >= 0.95");
     print_ratio(reporter, "decompress vs one-shot into known size", "BM_Decompress", "BM_BrotliOneShotKnownSize",
                 "target >= 0.98");
-    auto small = reporter.seconds.find("BM_Read10000SmallEntries"), huge = reporter.seconds.find("BM_ReadTwo64MiBEntries");
+    auto small = reporter.seconds.find("BM_Read10000SmallEntries"),
+         huge = reporter.seconds.find("BM_ReadTwo64MiBEntries");
     if (small != reporter.seconds.end() && huge != reporter.seconds.end()) {
-        std::printf("%-44s %8.1f   (reader time follows entries, not bytes)\n", "read: 10,000 small / two 64 MiB entries",
-                    small->second / huge->second);
+        std::printf("%-44s %8.1f   (reader time follows entries, not bytes)\n",
+                    "read: 10,000 small / two 64 MiB entries", small->second / huge->second);
     }
     benchmark::Shutdown();
     return 0;

@@ -10,7 +10,8 @@
 
 inline const uint8_t* payload_section() {
     auto* base = reinterpret_cast<const uint8_t*>(GetModuleHandleW(nullptr));
-    auto* nt = reinterpret_cast<const IMAGE_NT_HEADERS*>(base + reinterpret_cast<const IMAGE_DOS_HEADER*>(base)->e_lfanew);
+    auto* nt =
+        reinterpret_cast<const IMAGE_NT_HEADERS*>(base + reinterpret_cast<const IMAGE_DOS_HEADER*>(base)->e_lfanew);
     const IMAGE_SECTION_HEADER* section = IMAGE_FIRST_SECTION(nt);
     for (int i = 0; i < nt->FileHeader.NumberOfSections; ++i, ++section) {
         if (std::memcmp(section->Name, ".qbpayld", 8) == 0) return base + section->VirtualAddress;

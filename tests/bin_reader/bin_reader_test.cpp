@@ -21,7 +21,6 @@ using testing::PayloadBuilder;
 
 const std::string DIGEST(32, 'a');
 
-
 TEST(ParsePayload, AcceptsWellFormedPayloads) {
     struct Case {
         const char* what;
@@ -33,13 +32,22 @@ TEST(ParsePayload, AcceptsWellFormedPayloads) {
     const Case cases[] = {
         {"no entries", PayloadBuilder().magic().magic().raw(".\\quillbox.exe"), {}, {}, ".\\quillbox.exe"},
         {"empty launch path", PayloadBuilder().magic().magic(), {}, {}, ""},
-        {"two entries", PayloadBuilder().magic().entry(".\\a.exe", "xyz", DIGEST).entry(".\\b.dll", "", DIGEST).magic().raw("a"),
-         {".\\a.exe", ".\\b.dll"}, {"xyz", ""}, "a"},
+        {"two entries",
+         PayloadBuilder().magic().entry(".\\a.exe", "xyz", DIGEST).entry(".\\b.dll", "", DIGEST).magic().raw("a"),
+         {".\\a.exe", ".\\b.dll"},
+         {"xyz", ""},
+         "a"},
         {"empty name", PayloadBuilder().magic().entry("", "d", DIGEST).magic(), {""}, {"d"}, ""},
-        {"ill-formed name keeps later offsets", PayloadBuilder().magic().entry("a\xFFz", "dd", DIGEST).magic().raw("e"),
-         {"a\xEF\xBF\xBDz"}, {"dd"}, "e"},
-        {"duplicate names kept in order", PayloadBuilder().magic().entry("n", "1", DIGEST).entry("n", "2", DIGEST).magic(),
-         {"n", "n"}, {"1", "2"}, ""},
+        {"ill-formed name keeps later offsets",
+         PayloadBuilder().magic().entry("a\xFFz", "dd", DIGEST).magic().raw("e"),
+         {"a\xEF\xBF\xBDz"},
+         {"dd"},
+         "e"},
+        {"duplicate names kept in order",
+         PayloadBuilder().magic().entry("n", "1", DIGEST).entry("n", "2", DIGEST).magic(),
+         {"n", "n"},
+         {"1", "2"},
+         ""},
         {"ill-formed launch path", PayloadBuilder().magic().magic().raw("\xC3"), {}, {}, "\xEF\xBF\xBD"},
     };
     for (const Case& c : cases) {
@@ -86,7 +94,8 @@ TEST(ParsePayload, ReportsTheFailedBoundWithOffsetAndLength) {
          PayloadBuilder().magic().entry("a", "d", DIGEST).entry(std::string_view("\0", 1), "d", DIGEST).magic(),
          "name of the entry at offset 50: NUL character at offset 54"},
         {"entry-shaped bytes after the end marker are a launch path with NULs",
-         PayloadBuilder().magic().magic().entry("n", "1", DIGEST), "launch path at offset 16: NUL character at offset 16"},
+         PayloadBuilder().magic().magic().entry("n", "1", DIGEST),
+         "launch path at offset 16: NUL character at offset 16"},
         {"NUL in the launch path", PayloadBuilder().magic().magic().raw(std::string_view(".\\q.exe\0x", 9)),
          "launch path at offset 16: NUL character at offset 23"},
         {"digest cut short", PayloadBuilder().magic().u32(1).raw("n").u32(2).raw("xy").raw(std::string(31, 'a')),
@@ -114,15 +123,14 @@ std::string compress(std::string_view content, int quality = 11, int window = 22
     return out;
 }
 
-
 TEST(DecompressStream, FillsBlocksInOrderWithoutRegrowth) {
     std::mt19937 random(7);
     std::string noise(3 << 20, '\0');
     for (char& c : noise) c = static_cast<char>(random());
     std::string text;
     while (text.size() < (9 << 20)) text += "quillbox portable launcher line " + std::to_string(text.size()) + "\n";
-    const std::string contents[] = {"", "x", std::string(4096, 'a'), std::string(4097, 'b'),
-                                    std::string(100000, 'c'), noise, text};
+    const std::string contents[] = {
+        "", "x", std::string(4096, 'a'), std::string(4097, 'b'), std::string(100000, 'c'), noise, text};
     for (const std::string& content : contents) {
         std::string stream = compress(content, content.size() > 1000000 ? 5 : 11);
         auto out = decompress_stream(view_of(stream));
@@ -160,8 +168,9 @@ TEST(DecompressStream, LaterEntriesDecodeIntoTheBlocksEarlierOnesHandedBack) {
         return out;
     };
     // In run order: each decodes after all before it have handed their blocks back.
-    const std::string contents[] = {std::string(70000, 'a'), noise(3 << 20), "", "x", noise(100000),
-                                    std::string(1536 << 10, 'b'), noise(3 << 20), noise(5 << 20), noise(4000)};
+    const std::string contents[] = {
+        std::string(70000, 'a'), noise(3 << 20), "",         "x", noise(100000), std::string(1536 << 10, 'b'),
+        noise(3 << 20),          noise(5 << 20), noise(4000)};
     SpareBlocks spare;
     std::set<const uint8_t*> known;  // every block the run has allocated
     size_t largest = 0;

@@ -9,7 +9,6 @@
 namespace quillbox {
 namespace {
 
-
 TEST(Digest, Md5HexGivesTheRfcDigestsInLowerCase) {
     // RFC 1321 test suite values.
     EXPECT_EQ(md5_hex(view_of("")), "d41d8cd98f00b204e9800998ecf8427e");

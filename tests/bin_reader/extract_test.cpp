@@ -5,7 +5,6 @@
 namespace quillbox {
 namespace {
 
-
 TEST(PlanEntry, SkipsCurrentFilesAndNamesWhatItRewrites) {
     const std::string abc = "900150983cd24fb0d6963f7d28e17f72";  // md5_hex("abc")
     const std::string empty = "d41d8cd98f00b204e9800998ecf8427e";
@@ -21,13 +20,18 @@ TEST(PlanEntry, SkipsCurrentFilesAndNamesWhatItRewrites) {
     const Case cases[] = {
         {abc, target, std::nullopt, EntryAction::write, {}},
         {abc, target, abc, EntryAction::skip, {"skip .\\quillbox.exe"}},
-        {abc, target, empty, EntryAction::write,
-         {"writing C:\\u\\quillbox\\.\\quillbox.exe", abc + " -> " + empty}},
+        {abc, target, empty, EntryAction::write, {"writing C:\\u\\quillbox\\.\\quillbox.exe", abc + " -> " + empty}},
         // The test is exact: an upper-case stored digest never matches.
-        {"900150983CD24FB0D6963F7D28E17F72", target, abc, EntryAction::write,
+        {"900150983CD24FB0D6963F7D28E17F72",
+         target,
+         abc,
+         EntryAction::write,
          {"writing C:\\u\\quillbox\\.\\quillbox.exe", "900150983CD24FB0D6963F7D28E17F72 -> " + abc}},
         // Ill-formed stored bytes and a lone surrogate in the path are shown as U+FFFD.
-        {"900150983cd24fb0d6963f7d28e17f7\xFF", odd_target, abc, EntryAction::write,
+        {"900150983cd24fb0d6963f7d28e17f7\xFF",
+         odd_target,
+         abc,
+         EntryAction::write,
          {"writing C:\\u\\quillbox\\.\\x\xEF\xBF\xBD", "900150983cd24fb0d6963f7d28e17f7\xEF\xBF\xBD -> " + abc}},
     };
     for (const Case& c : cases) {

@@ -80,7 +80,8 @@ TEST(LongPaths, ReachTheFileSystemInExtendedLengthForm) {
         {u"rel\\f.exe", u"\\\\?\\C:\\cwd\\rel\\f.exe", u"C:\\cwd\\rel\\f.exe"},
         {deep, u"\\\\?\\" + deep_clean, u"\\\\?\\" + deep_clean},
         {edge, u"\\\\?\\" + edge, edge},
-        {unc, u"\\\\?\\UNC\\srv\\share\\" + std::u16string(250, u'x'), u"\\\\?\\UNC\\srv\\share\\" + std::u16string(250, u'x')},
+        {unc, u"\\\\?\\UNC\\srv\\share\\" + std::u16string(250, u'x'),
+         u"\\\\?\\UNC\\srv\\share\\" + std::u16string(250, u'x')},
         {u"\\\\?\\C:\\already", u"\\\\?\\C:\\already", u"C:\\already"},
     };
     for (const Case& c : cases) {

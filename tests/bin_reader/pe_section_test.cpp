@@ -11,7 +11,6 @@ namespace {
 
 using testing::PeBuilder;
 
-
 PeBuilder with_payload() {
     PeBuilder pe;
     pe.section(".qbpayld", 5, 0x3000, 'p');
@@ -63,7 +62,8 @@ TEST(FindSection, RefusesHeadersThatPointOutsideTheImage) {
         {"optional header past the end", [](PeBuilder& pe) { pe.set16(PeBuilder::NT + 20, 0xFFFF); }},
         {"data offset wraps", [&](PeBuilder& pe) { pe.set32(payload + 20, 0xFFFFFFFE); }},
         {"virtual size beyond the data in the file", [&](PeBuilder& pe) { pe.set32(payload + 8, 513); }},
-        {"virtual size beyond the file", [&](PeBuilder& pe) {
+        {"virtual size beyond the file",
+         [&](PeBuilder& pe) {
              pe.set32(payload + 8, 600);
              pe.set32(payload + 16, 600);
          }},

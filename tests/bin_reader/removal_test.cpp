@@ -62,7 +62,7 @@ TEST(RemovalRetry, BusyAndDeletePendingItemsAreRetriedForAboutHalfASecond) {
         total += retry_pause_ms(attempt);
     }
     EXPECT_EQ(REMOVE_ATTEMPTS, 10);
-    EXPECT_GE(total, 300u);  // outlasts a scanner's hold of a few milliseconds, many times over
+    EXPECT_GE(total, 300u);   // outlasts a scanner's hold of a few milliseconds, many times over
     EXPECT_LE(total, 1000u);  // and never stalls a start for long
 }
 

@@ -13,7 +13,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     uint8_t* next_out = probe;
     BrotliDecoderState* state = BrotliDecoderCreateInstance(nullptr, nullptr, nullptr);
     for (int rounds = 0; rounds < 256; ++rounds) {
-        BrotliDecoderResult r = BrotliDecoderDecompressStream(state, &available_in, &next_in, &available_out, &next_out, &declared);
+        BrotliDecoderResult r =
+            BrotliDecoderDecompressStream(state, &available_in, &next_in, &available_out, &next_out, &declared);
         if (r != BROTLI_DECODER_RESULT_NEEDS_MORE_OUTPUT) break;
         available_out = sizeof probe;
         next_out = probe;

@@ -26,7 +26,8 @@ void require(bool holds, unsigned line = __builtin_LINE()) {
 }
 
 bool in_bounds(Bytes found, Bytes image) {
-    return found.empty() || (found.data() >= image.data() && found.data() + found.size() <= image.data() + image.size());
+    return found.empty() ||
+           (found.data() >= image.data() && found.data() + found.size() <= image.data() + image.size());
 }
 
 // The file as the loader would map it: SizeOfImage rounded up to the section
@@ -60,11 +61,12 @@ void check_built(Bytes stub, Bytes payload) {
     require(!testing::loader_layout_problem(out));
     require(testing::image_u32(out, testing::optional_header_of(out) + 64) == testing::reference_checksum(out));
     Outcome<Bytes> from_file = find_section(view, ImageLayout::file, PAYLOAD_SECTION);
-    require(from_file.ok() && std::equal(from_file.value.begin(), from_file.value.end(), payload.begin(), payload.end()));
+    require(from_file.ok() &&
+            std::equal(from_file.value.begin(), from_file.value.end(), payload.begin(), payload.end()));
     if (testing::image_u32(out, testing::optional_header_of(out) + 56) <= MAPPED_LIMIT) {
         const std::vector<uint8_t> mapped = mapped_image(out);
-        Outcome<Bytes> from_memory = find_section(Bytes(mapped.data(), mapped.size()), ImageLayout::mapped,
-                                                  PAYLOAD_SECTION);
+        Outcome<Bytes> from_memory =
+            find_section(Bytes(mapped.data(), mapped.size()), ImageLayout::mapped, PAYLOAD_SECTION);
         require(from_memory.ok() &&
                 std::equal(from_memory.value.begin(), from_memory.value.end(), payload.begin(), payload.end()));
     }

@@ -36,7 +36,8 @@ TEST(Reports, FatalReportIsWrittenExactly) {
         std::string report;
     };
     const Case cases[] = {
-        {"memory allocation of 12 bytes failed", {"libs/portable/src/bin_reader/bin_reader.cpp", 42, "new_buffer"},
+        {"memory allocation of 12 bytes failed",
+         {"libs/portable/src/bin_reader/bin_reader.cpp", 42, "new_buffer"},
          "quillbox: fatal: memory allocation of 12 bytes failed\n"
          "  at libs/portable/src/bin_reader/bin_reader.cpp:42 (new_buffer)\n"},
         {"", {"f.cpp", 4294967295u, "g"}, "quillbox: fatal: \n  at f.cpp:4294967295 (g)\n"},

@@ -16,13 +16,17 @@ TEST(Utf8Lossy, ReplacesEachMaximalIllFormedSubsequence) {
         {"", ""},
         {"\xC3\xA9", "\xC3\xA9"},
         {"\xF0\x9F\x98\x80", "\xF0\x9F\x98\x80"},
-        {"a\xFF" "b", "a" + R + "b"},
-        {"\xC0\xAF", R + R},                // overlong lead bytes are never valid
-        {"\xE0\x80\x80", R + R + R},        // E0 needs A0..BF next
-        {"\xED\xA0\x80", R + R + R},        // encoded surrogate
+        {"a\xFF"
+         "b",
+         "a" + R + "b"},
+        {"\xC0\xAF", R + R},                  // overlong lead bytes are never valid
+        {"\xE0\x80\x80", R + R + R},          // E0 needs A0..BF next
+        {"\xED\xA0\x80", R + R + R},          // encoded surrogate
         {"\xF4\x90\x80\x80", R + R + R + R},  // above U+10FFFF
-        {"\xE2\x82", R},                    // truncated: one maximal subpart
-        {"\xF0\x9F\x98" "A", R + "A"},
+        {"\xE2\x82", R},                      // truncated: one maximal subpart
+        {"\xF0\x9F\x98"
+         "A",
+         R + "A"},
         {"\xE2\x82\xC3\xA9", R + "\xC3\xA9"},
         {"\x80\x80", R + R},
     };

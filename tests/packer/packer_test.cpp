@@ -132,7 +132,8 @@ TEST(Packer, OutputDependsOnlyOnInput) {
     const Outcome<std::vector<uint8_t>> serial = pack_inputs(collect_folder(dir.path), CompressOptions{11, 22, 1});
     ASSERT_TRUE(serial.ok()) << describe(*serial.error);
     for (unsigned jobs : {1u, 2u, 5u, 64u}) {
-        const Outcome<std::vector<uint8_t>> again = pack_inputs(collect_folder(dir.path), CompressOptions{11, 22, jobs});
+        const Outcome<std::vector<uint8_t>> again =
+            pack_inputs(collect_folder(dir.path), CompressOptions{11, 22, jobs});
         ASSERT_TRUE(again.ok()) << describe(*again.error);
         EXPECT_TRUE(again.value == serial.value) << "jobs " << jobs;
     }
@@ -195,10 +196,16 @@ TEST(Packer, ReportsWhatCannotBePacked) {
     const Case cases[] = {
         {"missing folder", [&] { return pack_inputs(collect_folder(dir.path / "none")); }, "No such file or directory"},
         {"folder is a file", [&] { return pack_inputs(collect_folder(dir.path / "plain.txt")); }, "Not a directory"},
-        {"missing file in list", [&] { return pack_inputs(collect_files({dir.path / "plain.txt", dir.path / "none"})); },
+        {"missing file in list",
+         [&] {
+             return pack_inputs(collect_files({dir.path / "plain.txt", dir.path / "none"}));
+         },
          "does not exist"},
         {"folder in list", [&] { return pack_inputs(collect_files({dir.path / "a"})); }, "is not a regular file"},
-        {"duplicate base names", [&] { return pack_inputs(collect_files({dir.path / "a/x.dll", dir.path / "b/x.dll"})); },
+        {"duplicate base names",
+         [&] {
+             return pack_inputs(collect_files({dir.path / "a/x.dll", dir.path / "b/x.dll"}));
+         },
          "is the same file on Windows"},
         {"names differing only in case", [&] { return pack_inputs(collect_folder(dir.path / "case")); },
          "is the same file on Windows"},
@@ -206,16 +213,23 @@ TEST(Packer, ReportsWhatCannotBePacked) {
          "folder separator"},
         {"name not UTF-8", [&] { return pack_inputs(collect_folder(dir.path / "latin1")); }, "not valid UTF-8"},
         {"name with a ':'", [&] { return pack_inputs(collect_folder(dir.path / "colon")); }, "a drive or a stream"},
-        {"folder name ending in a dot", [&] { return pack_inputs(collect_folder(dir.path / "dot")); }, "which Windows drops"},
+        {"folder name ending in a dot", [&] { return pack_inputs(collect_folder(dir.path / "dot")); },
+         "which Windows drops"},
         {"device name", [&] { return pack_inputs(collect_folder(dir.path / "device")); }, "Windows device name"},
         {"dangling link", [&] { return pack_inputs(collect_folder(dir.path / "dangling")); }, "cannot follow link"},
         {"unreadable file", [&] { return pack_inputs(collect_folder(dir.path / "locked")); }, "Permission denied",
          mode_blocks_reading},
         // Reading /proc/self/mem from offset 0 fails with EIO for every user.
         {"read error", [&] { return pack_inputs(collect_files({"/proc/self/mem"})); }, "cannot read"},
-        {"quality out of range", [&] { return pack_inputs(collect_files({dir.path / "plain.txt"}), {12, 22, 1}); },
+        {"quality out of range",
+         [&] {
+             return pack_inputs(collect_files({dir.path / "plain.txt"}), {12, 22, 1});
+         },
          "quality 12"},
-        {"window out of range", [&] { return pack_inputs(collect_files({dir.path / "plain.txt"}), {11, 25, 1}); },
+        {"window out of range",
+         [&] {
+             return pack_inputs(collect_files({dir.path / "plain.txt"}), {11, 25, 1});
+         },
          "window 25"},
         {"launch path not UTF-8", [&] { return pack_inputs(collect_files({dir.path / "plain.txt"}), {}, "\xFF.exe"); },
          "launch path is not valid UTF-8"},
@@ -279,7 +293,8 @@ TEST(Packer, ReplacesTheOutputOnlyWhenComplete) {
         });
         EXPECT_EQ(error.has_value(), c.fill_fails);
         EXPECT_EQ(read_text(target), c.expected);
-        EXPECT_EQ(std::distance(fs::directory_iterator(dir.path), fs::directory_iterator()), 1) << "temporary file left";
+        EXPECT_EQ(std::distance(fs::directory_iterator(dir.path), fs::directory_iterator()), 1)
+            << "temporary file left";
     }
     TempDir dir;
     EXPECT_TRUE(write_file_atomically(dir.path / "no" / "folder", [](const ByteSink&) { return std::nullopt; }));
@@ -290,7 +305,9 @@ TEST(Packer, PrintableEscapesTerminalControls) {
         {".\\\xC3\xA9t\xC3\xA9.txt", ".\\\xC3\xA9t\xC3\xA9.txt"},
         {"a\x1b[2Jb\x7f", "a\\x1b[2Jb\\x7f"},
         {"\r\n", "\\x0d\\x0a"},
-        {"\xC2\x9B" "31m", "\\u009b31m"},
+        {"\xC2\x9B"
+         "31m",
+         "\\u009b31m"},
         {"\xC2\xA0", "\xC2\xA0"},
         {"\xC2", "\xC2"},
     };

@@ -16,7 +16,6 @@ using testing::build_image;
 using testing::PeBuilder;
 using testing::reference_checksum;
 
-
 std::vector<uint8_t> built(Bytes stub, std::string_view payload) {
     Outcome<std::vector<uint8_t>> out = build_image(stub, view_of(payload));
     EXPECT_TRUE(out.ok()) << describe(*out.error);
@@ -100,8 +99,10 @@ TEST(StubImage, RefusesStubsItCannotExtend) {
         {"cut in the optional header", [](PeBuilder& pe) { pe.bytes.resize(200); }, "truncated optional header"},
         {"unknown optional header", [](PeBuilder& pe) { pe.set16(PeBuilder::OPT, 0x107); }, "magic 263"},
         {"too many directories", [](PeBuilder& pe) { pe.set32(PeBuilder::OPT + 92, 17); }, "do not fit"},
-        {"alignment not a power of two", [](PeBuilder& pe) { pe.set32(PeBuilder::OPT + 36, 768); }, "file alignment 768"},
-        {"file shorter than its headers", [](PeBuilder& pe) {
+        {"alignment not a power of two", [](PeBuilder& pe) { pe.set32(PeBuilder::OPT + 36, 768); },
+         "file alignment 768"},
+        {"file shorter than its headers",
+         [](PeBuilder& pe) {
              // No sections, and the file ends inside the free section header,
              // which was then read past the end.
              pe.bytes.resize(330);
@@ -109,7 +110,8 @@ TEST(StubImage, RefusesStubsItCannotExtend) {
              std::fill(pe.bytes.begin() + PeBuilder::TABLE, pe.bytes.end(), 0);
              pe.set16(PeBuilder::NT + 6, 0);
              pe.set32(PeBuilder::OPT + 56, 0x1000);
-         }, "512 bytes of headers in a file of 330"},
+         },
+         "512 bytes of headers in a file of 330"},
         {"section data outside the file", [](PeBuilder& pe) { pe.set32(pe.header_of(1) + 20, 0xFFFFFF00); },
          "section .rdata lies outside the file"},
         {"section outside the image", [](PeBuilder& pe) { pe.set32(PeBuilder::OPT + 56, 0x2000); },
@@ -119,13 +121,19 @@ TEST(StubImage, RefusesStubsItCannotExtend) {
         // large would leave one.
         {"size of image past the last section", [](PeBuilder& pe) { pe.set32(PeBuilder::OPT + 56, 0x4000); },
          "size of image 16384 is not where the last section ends (12288)"},
-        {"gap between sections", [](PeBuilder& pe) {
+        {"gap between sections",
+         [](PeBuilder& pe) {
              pe.set32(pe.header_of(1) + 12, 0x3000);
              pe.set32(PeBuilder::OPT + 56, 0x4000);
-         }, "section .rdata starts at 12288, not where the one before it ends (8192)"},
+         },
+         "section .rdata starts at 12288, not where the one before it ends (8192)"},
         {"gap after the headers", [](PeBuilder& pe) { pe.set32(pe.header_of(0) + 12, 0x1800); },
          "section .text starts at 6144, not where the one before it ends (4096)"},
-        {"signed", [](PeBuilder& pe) { pe.set32(PeBuilder::SECURITY, 1536); pe.set32(PeBuilder::SECURITY + 4, 8); },
+        {"signed",
+         [](PeBuilder& pe) {
+             pe.set32(PeBuilder::SECURITY, 1536);
+             pe.set32(PeBuilder::SECURITY + 4, 8);
+         },
          "the stub carries a signature; sign the exe after packing, not the stub"},
         {"no room: bytes after the table", [&](PeBuilder& pe) { pe.bytes[next + 39] = 1; },
          "no room for another section header"},
@@ -133,16 +141,20 @@ TEST(StubImage, RefusesStubsItCannotExtend) {
          "no room for another section header"},
         {"data after the last section", [](PeBuilder& pe) { pe.bytes.push_back(0x5A); },
          "the stub has 1 bytes after its last section; use a stripped stub"},
-        {"payload section not the last", [](PeBuilder& pe) {
+        {"payload section not the last",
+         [](PeBuilder& pe) {
              pe.section(".qbpayld", 5, 0x3000, 'p');
              pe.section(".late", 5, 0x4000, 'l');
              pe.set32(PeBuilder::OPT + 56, 0x5000);
-         }, "its payload section is not the last section"},
-        {"payload section sharing data with the one before", [](PeBuilder& pe) {
+         },
+         "its payload section is not the last section"},
+        {"payload section sharing data with the one before",
+         [](PeBuilder& pe) {
              pe.section(".qbpayld", 5, 0x3000, 'p');
              pe.set32(pe.header_of(1) + 16, 1024);  // .rdata's data runs into the payload's
              pe.set32(PeBuilder::OPT + 56, 0x4000);
-         }, "its payload section is not at the end of the image"},
+         },
+         "its payload section is not at the end of the image"},
         {"payload too large for an image", [](PeBuilder&) {},
          "a payload of 2147479553 bytes does not fit: a Windows image stays below 2 GiB", (uint64_t{1} << 31) - 4095},
     };

@@ -87,7 +87,8 @@ int wmain(int argc, wchar_t** argv) {
     int cases = argc > 1 ? _wtoi(argv[1]) : 5000;
     int spawn_every = argc > 2 ? _wtoi(argv[2]) : 50;
 
-    const std::u16string alphabet[] = {u"a", u" ", u"\t", u"\"", u"\\", u"\\\\", u"\u00e9", u"\U0001F600", u"--x", u"'"};
+    const std::u16string alphabet[] = {u"a",    u" ",      u"\t",         u"\"",  u"\\",
+                                       u"\\\\", u"\u00e9", u"\U0001F600", u"--x", u"'"};
     std::mt19937 random(1208);
     const std::u16string self = own_path();
     wchar_t temp[MAX_PATH];

@@ -8,8 +8,8 @@
 int wmain(int argc, wchar_t** argv) {
     const bool system32_only = argc > 1 && lstrcmpW(argv[1], L"--system32") == 0;
     for (int i = system32_only ? 2 : 1; i < argc; ++i) {
-        HMODULE module = system32_only ? LoadLibraryExW(argv[i], nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32)
-                                       : LoadLibraryW(argv[i]);
+        HMODULE module =
+            system32_only ? LoadLibraryExW(argv[i], nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32) : LoadLibraryW(argv[i]);
         if (module != nullptr) FreeLibrary(module);
     }
     return 0;

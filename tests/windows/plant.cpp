@@ -11,8 +11,8 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE self, DWORD reason, LPVOID) {
     DWORD name_length = GetModuleFileNameW(self, name, 1023);
     if (log_length == 0 || log_length >= 1024 || name_length == 0) return FALSE;
     name[name_length++] = L'\n';
-    HANDLE file = CreateFileW(log, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS, 0,
-                              nullptr);
+    HANDLE file =
+        CreateFileW(log, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS, 0, nullptr);
     if (file != INVALID_HANDLE_VALUE) {
         DWORD written = 0;
         WriteFile(file, name, name_length * sizeof(wchar_t), &written, nullptr);

@@ -20,7 +20,8 @@ int wmain(int argc, wchar_t** argv) {
     }
     std::wstring command_line = argv[i + 1];
     if (!command_line.empty() && command_line[0] == L'@') {
-        HANDLE file = CreateFileW(command_line.c_str() + 1, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+        HANDLE file =
+            CreateFileW(command_line.c_str() + 1, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
         if (file == INVALID_HANDLE_VALUE) return 124;
         std::wstring text(32768, L'\0');
         DWORD got = 0;

@@ -115,7 +115,8 @@ Result parse_pack(Command command, const std::vector<std::string_view>& args) {
         } else if (!line.input) {
             line.input = path_from_text(arg);
         } else {
-            return usage(build ? "build takes one folder or payload file" : "pack takes one folder; use --files to list files");
+            return usage(build ? "build takes one folder or payload file"
+                               : "pack takes one folder; use --files to list files");
         }
     }
     if (std::optional<Error> error = complete_pack(line)) return failed<CommandLine>(*error);

@@ -17,7 +17,7 @@ enum class Command { help, pack, build, list, verify, unpack };
 
 struct CommandLine {
     Command command = Command::help;
-    std::filesystem::path out;                  // pack, build: the file written; unpack: the folder
+    std::filesystem::path out;                   // pack, build: the file written; unpack: the folder
     std::optional<std::filesystem::path> input;  // the folder or payload (build, pack), the payload or exe (others)
     std::vector<std::filesystem::path> files;    // pack --files
     bool files_given = false;

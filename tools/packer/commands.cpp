@@ -64,7 +64,8 @@ Outcome<std::vector<InputFile>> checked_inputs(const CommandLine& line) {
     Outcome<Result> inputs = line.files_given ? collect_files(line.files) : collect_folder(*line.input, &skipped_links);
     if (!inputs.ok()) return failed<Result>(failure(describe(*inputs.error)));
     for (const fs::path& link : skipped_links) {
-        if (!line.quiet) write_text(Stream::error, "quillbox-pack: warning: link to a folder not entered: " + quoted(link) + "\n");
+        if (!line.quiet)
+            write_text(Stream::error, "quillbox-pack: warning: link to a folder not entered: " + quoted(link) + "\n");
     }
     if (std::optional<Error> clash = output_among_inputs(line.out, inputs.value)) return failed<Result>(*clash);
     if (std::optional<std::string> problem = launch_path_problem(line.exe, names_of(inputs.value))) {
@@ -80,8 +81,8 @@ Outcome<std::vector<PackedEntry>> packed_inputs(const CommandLine& line, bool te
     if (!inputs.ok()) return failed<Result>(*inputs.error);
     ProgressLine progress{!line.quiet && terminal, start, inputs.value.size(), 0, false};
     for (const InputFile& input : inputs.value) progress.total_bytes += input.size;
-    Outcome<Result> entries = pack_entries(inputs.value, line.compress,
-                                           [&](const PackProgress& done) { show_progress(progress, done); });
+    Outcome<Result> entries =
+        pack_entries(inputs.value, line.compress, [&](const PackProgress& done) { show_progress(progress, done); });
     clear_progress(progress);
     if (!entries.ok()) return failed<Result>(failure(describe(*entries.error)));
     return entries;
@@ -166,8 +167,8 @@ std::optional<Error> run_list(const CommandLine& line) {
     for (const BinEntry& entry : payload.reader.files) {
         const Outcome<ChunkedBytes> plain = decompress_stream(entry.data);
         const std::string plain_size = plain.ok() ? std::to_string(plain.value.size) : "?";
-        write_text(Stream::output, printable(entry.name) + "\t" + std::to_string(entry.data.size()) + "\t" + plain_size +
-                                       "\t" + printable(digest_text(entry.md5)) + "\n");
+        write_text(Stream::output, printable(entry.name) + "\t" + std::to_string(entry.data.size()) + "\t" +
+                                       plain_size + "\t" + printable(digest_text(entry.md5)) + "\n");
         if (!plain.ok()) {
             ++damaged;
             report_failure(failure("entry \"" + printable(entry.name) + "\": " + describe(*plain.error)));
@@ -264,7 +265,8 @@ struct LoadedStub {
 Outcome<LoadedStub> load_stub(const CommandLine& line) {
     const std::optional<fs::path> path = line.stub ? line.stub : default_stub();
     if (!path) {
-        return failed<LoadedStub>(failure(std::string("no ") + STUB_NAME + " beside this program; name one with --stub"));
+        return failed<LoadedStub>(
+            failure(std::string("no ") + STUB_NAME + " beside this program; name one with --stub"));
     }
     Outcome<std::vector<uint8_t>> bytes = read_whole_file(*path);
     if (!bytes.ok()) return failed<LoadedStub>(failure(describe(*bytes.error)));
@@ -287,10 +289,12 @@ std::optional<std::string> first_bad_entry(const BinReader& reader) {
 // names through the gate and its entries verified, unless the caller wants it
 // embedded as it is.
 std::optional<Error> ready_payload(const CommandLine& line, LoadedPayload& out) {
-    if (line.exe_given || line.compress_given) return failure("--exe, --quality, --window and --jobs apply to a folder only");
+    if (line.exe_given || line.compress_given)
+        return failure("--exe, --quality, --window and --jobs apply to a folder only");
     const fs::path& path = *line.input;
     if (!line.verify) return read_payload_bytes(path, out);
-    if (std::optional<Error> error = load_payload(path, out)) return failure("the payload fails verification: " + error->text);
+    if (std::optional<Error> error = load_payload(path, out))
+        return failure("the payload fails verification: " + error->text);
     const std::string refused = "the payload " + quoted(path) + " fails verification: ";
     if (std::optional<Error> error = check_names(names_of(out.reader), out.reader.exe)) {
         return failure(refused + describe(*error));
@@ -327,7 +331,8 @@ Outcome<LauncherSize> write_launcher(const fs::path& out, const LoadedStub& stub
     });
     const std::vector<uint8_t> padding(layout.value.padding, 0);
     std::optional<Error> error = write_file_atomically(out, [&](const ByteSink& sink) -> std::optional<Error> {
-        if (std::optional<Error> failed = sink(Bytes(layout.value.head.data(), layout.value.head.size()))) return failed;
+        if (std::optional<Error> failed = sink(Bytes(layout.value.head.data(), layout.value.head.size())))
+            return failed;
         if (std::optional<Error> failed = feed(sink)) return failed;
         return sink(Bytes(padding.data(), padding.size()));
     });
@@ -374,19 +379,12 @@ void report_failure(const Error& error) { write_text(Stream::error, "quillbox-pa
 
 std::optional<Error> run_command(const CommandLine& line, bool terminal) {
     switch (line.command) {
-    case Command::pack:
-        return run_pack(line, terminal);
-    case Command::build:
-        return run_build(line, terminal);
-    case Command::list:
-        return run_list(line);
-    case Command::verify:
-        return run_verify(line);
-    case Command::unpack:
-        return run_unpack(line);
-    case Command::help:
-        write_text(Stream::output, USAGE);
-        return std::nullopt;
+        case Command::pack: return run_pack(line, terminal);
+        case Command::build: return run_build(line, terminal);
+        case Command::list: return run_list(line);
+        case Command::verify: return run_verify(line);
+        case Command::unpack: return run_unpack(line);
+        case Command::help: write_text(Stream::output, USAGE); return std::nullopt;
     }
     return std::nullopt;
 }

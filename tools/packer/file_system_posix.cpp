@@ -105,7 +105,9 @@ Outcome<FileFacts> file_facts(const fs::path& path) {
         if (errno == ENOENT || errno == ENOTDIR) return Outcome<FileFacts>{};
         return failed<FileFacts>(os_failure("cannot inspect", path, errno));
     }
-    const FileKind kind = S_ISREG(info.st_mode) ? FileKind::file : S_ISDIR(info.st_mode) ? FileKind::folder : FileKind::other;
+    const FileKind kind = S_ISREG(info.st_mode)   ? FileKind::file
+                          : S_ISDIR(info.st_mode) ? FileKind::folder
+                                                  : FileKind::other;
     const FileIdentity identity{static_cast<uint64_t>(info.st_dev), static_cast<uint64_t>(info.st_ino)};
     return Outcome<FileFacts>{FileFacts{kind, static_cast<uint64_t>(info.st_size), identity}, std::nullopt};
 }
@@ -205,8 +207,8 @@ std::optional<Error> write_file_atomically(const fs::path& target,
 void mark_executable(const fs::path& path) {
     // Executable like a linker's output, for whoever runs it through binfmt or copies it on.
     std::error_code ec;
-    fs::permissions(path, fs::perms::owner_exec | fs::perms::group_exec | fs::perms::others_exec,
-                    fs::perm_options::add, ec);
+    fs::permissions(path, fs::perms::owner_exec | fs::perms::group_exec | fs::perms::others_exec, fs::perm_options::add,
+                    ec);
 }
 
 }  // namespace quillbox::pack

@@ -87,16 +87,12 @@ std::optional<Error> list_folder(const PendingFolder& folder, FolderWalk& walk, 
         parts.push_back(*part);
         // The reparse tag is in dwReserved0 when the item is a reparse point.
         switch (walk_step(data.dwFileAttributes, data.dwReserved0)) {
-        case WalkStep::skip_link:
-            walk.skipped_links.push_back(from_native(path));
-            break;
-        case WalkStep::enter:
-            pending.push_back({path, std::move(parts), from_native(path)});
-            break;
-        case WalkStep::file:
-            const uint64_t size = (uint64_t{data.nFileSizeHigh} << 32) | data.nFileSizeLow;
-            walk.files.push_back(FoundFile{std::move(parts), from_native(path), size});
-            break;
+            case WalkStep::skip_link: walk.skipped_links.push_back(from_native(path)); break;
+            case WalkStep::enter: pending.push_back({path, std::move(parts), from_native(path)}); break;
+            case WalkStep::file:
+                const uint64_t size = (uint64_t{data.nFileSizeHigh} << 32) | data.nFileSizeLow;
+                walk.files.push_back(FoundFile{std::move(parts), from_native(path), size});
+                break;
         }
     } while (FindNextFileW(find.get(), &data));
     const DWORD code = GetLastError();
@@ -156,7 +152,8 @@ Outcome<FileFacts> file_facts(const fs::path& path) {
     FileFacts facts;
     facts.kind = GetFileType(file.get()) == FILE_TYPE_DISK ? kind_of(info.dwFileAttributes) : FileKind::other;
     facts.size = (uint64_t{info.nFileSizeHigh} << 32) | info.nFileSizeLow;
-    facts.identity = FileIdentity{info.dwVolumeSerialNumber, (uint64_t{info.nFileIndexHigh} << 32) | info.nFileIndexLow};
+    facts.identity =
+        FileIdentity{info.dwVolumeSerialNumber, (uint64_t{info.nFileIndexHigh} << 32) | info.nFileIndexLow};
     return Outcome<FileFacts>{facts, std::nullopt};
 }
 
@@ -227,10 +224,9 @@ Outcome<std::vector<uint8_t>> read_whole_file(const fs::path& path) {
     using Result = std::vector<uint8_t>;
     // Backup semantics opens a folder too, so that it is refused as not a file
     // rather than as access denied.
-    UniqueHandle file(CreateFileW(wide(long_path(path)), GENERIC_READ,
-                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
-                                  FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN | FILE_FLAG_BACKUP_SEMANTICS,
-                                  nullptr));
+    UniqueHandle file(CreateFileW(
+        wide(long_path(path)), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+        OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN | FILE_FLAG_BACKUP_SEMANTICS, nullptr));
     if (!file.valid()) return failed<Result>(os_failure("cannot open", path, GetLastError()));
     BY_HANDLE_FILE_INFORMATION info{};
     if (GetFileType(file.get()) != FILE_TYPE_DISK || !GetFileInformationByHandle(file.get(), &info) ||
@@ -264,9 +260,9 @@ std::optional<Error> write_file_atomically(const fs::path& target,
 
     TemporaryFile temp;
     for (unsigned attempt = 0;; ++attempt) {
-        fs::path candidate = target.parent_path() / path_from_text("." + base + "." +
-                                                                   std::to_string(GetCurrentProcessId()) + "-" +
-                                                                   std::to_string(attempt) + ".tmp");
+        fs::path candidate =
+            target.parent_path() / path_from_text("." + base + "." + std::to_string(GetCurrentProcessId()) + "-" +
+                                                  std::to_string(attempt) + ".tmp");
         HANDLE file = CreateFileW(wide(long_path(candidate)), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
                                   FILE_ATTRIBUTE_NORMAL, nullptr);
         const DWORD code = GetLastError();

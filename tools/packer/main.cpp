@@ -25,7 +25,8 @@ int run(int argc, char** argv) {
     const bool terminal = prepare_streams();
     const Outcome<std::vector<std::string>> words = program_arguments(argc, argv);
     if (!words.ok()) return usage_failure(plain_error(words.error->text));
-    const Outcome<CommandLine> line = parse_command_line(std::vector<std::string_view>(words.value.begin(), words.value.end()));
+    const Outcome<CommandLine> line =
+        parse_command_line(std::vector<std::string_view>(words.value.begin(), words.value.end()));
     if (!line.ok()) return usage_failure(*line.error);
     if (std::optional<Error> error = run_command(line.value, terminal)) {
         report_failure(*error);

@@ -21,14 +21,14 @@ namespace {
 
 constexpr auto PROGRESS_TICK = std::chrono::milliseconds(200);
 
-
 bool is_utf8(std::string_view text) { return utf8_lossy(text) == text; }
 
 // A '\' inside a Linux file name would become a folder separator on Windows,
 // so such names cannot go in as they are; every other rule is the gate's.
 std::optional<Error> check_name_part(const std::string& part, const fs::path& source) {
     if (part.find('\\') != std::string::npos) {
-        return invalid_input("file name " + quoted(source) + " holds a '\\', which Windows takes as a folder separator");
+        return invalid_input("file name " + quoted(source) +
+                             " holds a '\\', which Windows takes as a folder separator");
     }
     return std::nullopt;
 }
@@ -58,7 +58,8 @@ Outcome<PackedEntry> pack_one(const InputFile& input, int quality, int window) {
     if (!content.ok()) return failed<PackedEntry>(*content.error);
     Outcome<std::vector<uint8_t>> data = compress_content(Bytes(content.value), quality, window);
     if (!data.ok()) {
-        return failed<PackedEntry>(plain_error("cannot compress " + quoted(input.source) + ": " + describe(*data.error)));
+        return failed<PackedEntry>(
+            plain_error("cannot compress " + quoted(input.source) + ": " + describe(*data.error)));
     }
     PackedEntry entry{input.name, std::move(data.value), md5_hex(Bytes(content.value)), content.value.size()};
     return Outcome<PackedEntry>{std::move(entry), std::nullopt};
@@ -138,7 +139,8 @@ std::optional<Error> check_entries(const std::vector<PackedEntry>& entries, std:
         // The reader looks for the closing magic where each entry starts; a name
         // of exactly this length starting so would read as the end of the list.
         if (entry.name.size() == 0x7175696C && entry.name.starts_with("lbox")) {
-            return invalid_input("an entry name of 1903520108 bytes starting with \"lbox\" reads back as the end marker");
+            return invalid_input(
+                "an entry name of 1903520108 bytes starting with \"lbox\" reads back as the end marker");
         }
     }
     return std::nullopt;
@@ -172,7 +174,8 @@ Outcome<std::vector<InputFile>> collect_files(const std::vector<fs::path>& files
         if (facts.value.kind == FileKind::missing) {
             return failed<Result>(invalid_input("cannot open file " + quoted(file) + ": it does not exist"));
         }
-        if (facts.value.kind != FileKind::file) return failed<Result>(invalid_input(quoted(file) + " is not a regular file"));
+        if (facts.value.kind != FileKind::file)
+            return failed<Result>(invalid_input(quoted(file) + " is not a regular file"));
         const fs::path base = file.filename();
         if (base.empty() || base == "." || base == "..") {
             return failed<Result>(invalid_input(quoted(file) + " has no file name"));
@@ -199,7 +202,8 @@ std::optional<Error> check_compress_options(const CompressOptions& options) {
 Outcome<std::vector<uint8_t>> compress_content(Bytes content, int quality, int window) {
     using Result = std::vector<uint8_t>;
     const size_t bound = BrotliEncoderMaxCompressedSize(content.size());
-    if (bound == 0) return failed<Result>(invalid_input(std::to_string(content.size()) + " bytes are too many for brotli"));
+    if (bound == 0)
+        return failed<Result>(invalid_input(std::to_string(content.size()) + " bytes are too many for brotli"));
     Result out(bound);
     size_t size = bound;
     if (!BrotliEncoderCompress(quality, window, BROTLI_MODE_GENERIC, content.size(), content.data(), &size,
@@ -243,8 +247,8 @@ Outcome<std::vector<PackedEntry>> pack_entries(const std::vector<InputFile>& inp
 
 Outcome<uint64_t> payload_size(std::span<const EntrySize> entries, uint64_t exe_size) {
     auto too_large = [](std::string what, uint64_t size) {
-        return failed<uint64_t>(invalid_input(what + " of " + std::to_string(size) +
-                                              " bytes does not fit the payload's 32-bit lengths"));
+        return failed<uint64_t>(
+            invalid_input(what + " of " + std::to_string(size) + " bytes does not fit the payload's 32-bit lengths"));
     };
     uint64_t total = 2 * BIN_MAGIC.size();
     for (size_t i = 0; i < entries.size(); ++i) {
@@ -261,7 +265,8 @@ Outcome<uint64_t> payload_size(std::span<const EntrySize> entries, uint64_t exe_
     return Outcome<uint64_t>{total + exe_size, std::nullopt};
 }
 
-std::optional<Error> write_payload(const std::vector<PackedEntry>& entries, std::string_view exe, const ByteSink& sink) {
+std::optional<Error> write_payload(const std::vector<PackedEntry>& entries, std::string_view exe,
+                                   const ByteSink& sink) {
     std::vector<EntrySize> sizes;
     sizes.reserve(entries.size());
     for (const PackedEntry& entry : entries) sizes.push_back(EntrySize{entry.name.size(), entry.data.size()});

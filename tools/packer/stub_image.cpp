@@ -164,8 +164,8 @@ std::optional<Error> drop_old_payload(Headers& headers, std::vector<uint8_t>& he
     if (old + 1 != headers.sections.end()) return bad_stub("its payload section is not the last section");
     // Cutting the file where the old payload begins must cut no other data.
     for (const Section& other : headers.sections) {
-        const bool data_after = old->raw_size != 0 && other.raw_size != 0 &&
-                                other.raw_offset + other.raw_size > old->raw_offset;
+        const bool data_after =
+            old->raw_size != 0 && other.raw_size != 0 && other.raw_offset + other.raw_size > old->raw_offset;
         if (&other != &*old && (other.virtual_address > old->virtual_address || data_after)) {
             return bad_stub("its payload section is not at the end of the image");
         }
@@ -194,8 +194,8 @@ Outcome<uint64_t> next_section_address(const Headers& headers) {
     for (const Section& section : headers.sections) {
         if (section.virtual_address != next) {
             return failed<uint64_t>(bad_stub("section " + section.name + " starts at " +
-                                             std::to_string(section.virtual_address) + ", not where the one before it ends (" +
-                                             std::to_string(next) + ")"));
+                                             std::to_string(section.virtual_address) +
+                                             ", not where the one before it ends (" + std::to_string(next) + ")"));
         }
         next += align_up(section.virtual_size != 0 ? section.virtual_size : section.raw_size, alignment);
     }
@@ -292,8 +292,8 @@ Outcome<StubLayout> place_payload(Bytes stub, uint64_t payload_size) {
     Outcome<uint64_t> data_end = end_of_section_data(headers, out.head);
     if (!data_end.ok()) return failed<StubLayout>(*data_end.error);
     if (payload_size != 0) {
-        if (std::optional<Error> error = add_payload_section(headers, out, payload_size, next_address.value,
-                                                             data_end.value, initialized_data)) {
+        if (std::optional<Error> error =
+                add_payload_section(headers, out, payload_size, next_address.value, data_end.value, initialized_data)) {
             return failed<StubLayout>(*error);
         }
     }

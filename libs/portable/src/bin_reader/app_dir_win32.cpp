@@ -90,8 +90,8 @@ constexpr DWORD ITEM_FLAGS = FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEM
 constexpr DWORD TAG_UNKNOWN_LINK = 0xA0000000;  // taken as a link: never entered
 // NtOpenFile's equivalents of ITEM_FLAGS, plus the synchronous I/O that the
 // handle's later calls expect, as CreateFileW would ask for.
-constexpr ULONG OPTION_SYNCHRONOUS_IO = 0x00000020;     // FILE_SYNCHRONOUS_IO_NONALERT
-constexpr ULONG OPTION_BACKUP_INTENT = 0x00004000;      // FILE_OPEN_FOR_BACKUP_INTENT
+constexpr ULONG OPTION_SYNCHRONOUS_IO = 0x00000020;      // FILE_SYNCHRONOUS_IO_NONALERT
+constexpr ULONG OPTION_BACKUP_INTENT = 0x00004000;       // FILE_OPEN_FOR_BACKUP_INTENT
 constexpr ULONG OPTION_OPEN_REPARSE_POINT = 0x00200000;  // FILE_OPEN_REPARSE_POINT
 constexpr ULONG OBJECT_CASE_INSENSITIVE = 0x00000040;    // OBJ_CASE_INSENSITIVE
 
@@ -113,7 +113,8 @@ Failure describe_item(OpenItem& item, const NtCalls& nt) {
 // The folder to empty, by its whole path: the one path the removal resolves.
 Failure open_root(const std::u16string& path, OpenItem& item, const NtCalls& nt) {
     Failure failure = with_retries([&] {
-        HANDLE h = CreateFileW(wide(path), removal_access(true), SHARE_ALL, nullptr, OPEN_EXISTING, ITEM_FLAGS, nullptr);
+        HANDLE h =
+            CreateFileW(wide(path), removal_access(true), SHARE_ALL, nullptr, OPEN_EXISTING, ITEM_FLAGS, nullptr);
         if (h == INVALID_HANDLE_VALUE) return last_failure(nt);
         item.handle = UniqueHandle(h);
         return Failure{};
@@ -208,8 +209,8 @@ bool list_folder(HANDLE folder, std::vector<Listed>& items) {
 // attributes clears read-only and marks it.
 Failure delete_read_only(const OpenItem& item, const NtCalls& nt) {
     const bool folder = item.attributes & FILE_ATTRIBUTE_DIRECTORY;
-    UniqueHandle writable(ReOpenFile(item.handle.get(), removal_access(folder) | FILE_WRITE_ATTRIBUTES, SHARE_ALL,
-                                     ITEM_FLAGS));
+    UniqueHandle writable(
+        ReOpenFile(item.handle.get(), removal_access(folder) | FILE_WRITE_ATTRIBUTES, SHARE_ALL, ITEM_FLAGS));
     if (!writable.valid()) return last_failure(nt);
     FILE_BASIC_INFO basic{};  // zero times: left as they are
     basic.FileAttributes = item.attributes & ~FILE_ATTRIBUTE_READONLY;
@@ -278,15 +279,15 @@ bool remove_tree(OpenItem root, const NtCalls& nt) {
         Failure failure = open_child(top.folder.handle.get(), listed.name, listed.folder, item, nt);
         if (failure.error == ERROR_FILE_NOT_FOUND || failure.error == ERROR_PATH_NOT_FOUND) continue;  // gone meanwhile
         if (failure.failed()) return false;
-        switch (removal_step(item.attributes, item.reparse_tag, where_named(item.handle.get(), top.final, listed.name))) {
-        case RemovalStep::enter:
-            if (!enter(std::move(item))) return false;
-            break;
-        case RemovalStep::delete_alone:
-            if (!delete_item(std::move(item), nt)) return false;
-            break;
-        case RemovalStep::stop:
-            return false;
+        switch (
+            removal_step(item.attributes, item.reparse_tag, where_named(item.handle.get(), top.final, listed.name))) {
+            case RemovalStep::enter:
+                if (!enter(std::move(item))) return false;
+                break;
+            case RemovalStep::delete_alone:
+                if (!delete_item(std::move(item), nt)) return false;
+                break;
+            case RemovalStep::stop: return false;
         }
     }
     return true;
@@ -297,8 +298,8 @@ bool remove_tree(OpenItem root, const NtCalls& nt) {
 std::optional<std::u16string> resolved_holder(const std::u16string& path) {
     std::optional<std::u16string> holder = holding_folder(path);
     if (!holder) return std::nullopt;
-    UniqueHandle folder(CreateFileW(wide(*holder), 0, SHARE_ALL, nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS,
-                                    nullptr));
+    UniqueHandle folder(
+        CreateFileW(wide(*holder), 0, SHARE_ALL, nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
     if (!folder.valid()) return std::nullopt;
     return final_path(folder.get());
 }
@@ -315,14 +316,11 @@ void remove_app_dir(const std::u16string& app_dir) {
     std::optional<std::u16string> root_name = file_name(*root);
     bool stays_put = !root_name || where_named(item.handle.get(), resolved_holder(*root), *root_name);
     switch (removal_step(item.attributes, item.reparse_tag, stays_put)) {
-    case RemovalStep::enter:
-        remove_tree(std::move(item), *nt);
-        break;
-    case RemovalStep::delete_alone:
-        delete_item(std::move(item), *nt);  // a linked folder goes as a link
-        break;
-    case RemovalStep::stop:
-        break;
+        case RemovalStep::enter: remove_tree(std::move(item), *nt); break;
+        case RemovalStep::delete_alone:
+            delete_item(std::move(item), *nt);  // a linked folder goes as a link
+            break;
+        case RemovalStep::stop: break;
     }
 }
 
@@ -340,8 +338,8 @@ std::optional<std::u16string> find_app_dir() {
     if (shell32 == nullptr || ole32 == nullptr) return std::nullopt;
     auto get_known_folder_path = reinterpret_cast<GetKnownFolderPathFn>(
         reinterpret_cast<void (*)()>(GetProcAddress(shell32, "SHGetKnownFolderPath")));
-    auto free_task_memory = reinterpret_cast<FreeTaskMemoryFn>(
-        reinterpret_cast<void (*)()>(GetProcAddress(ole32, "CoTaskMemFree")));
+    auto free_task_memory =
+        reinterpret_cast<FreeTaskMemoryFn>(reinterpret_cast<void (*)()>(GetProcAddress(ole32, "CoTaskMemFree")));
     if (get_known_folder_path == nullptr || free_task_memory == nullptr) return std::nullopt;
 
     // The folder text's owner, released through the CoTaskMemFree loaded above.

@@ -22,9 +22,8 @@ uint32_t read_u32be(const uint8_t* p) {
 Error bounds_error(std::string text) { return plain_error(std::move(text)); }
 
 Error out_of_range(const char* what, uint64_t entry, uint64_t end, uint64_t length) {
-    return bounds_error(std::string(what) + " of the entry at offset " + std::to_string(entry) +
-                        ": end offset " + std::to_string(end) + " is out of range for the payload's length " +
-                        std::to_string(length));
+    return bounds_error(std::string(what) + " of the entry at offset " + std::to_string(entry) + ": end offset " +
+                        std::to_string(end) + " is out of range for the payload's length " + std::to_string(length));
 }
 
 Error wrapped(const char* what, uint64_t entry, uint64_t start, uint64_t end) {
@@ -100,9 +99,12 @@ Outcome<BinReader> parse_payload(Bytes payload) {
     // Offsets are 32-bit in the format; sums are formed in 64 bits so that a
     // wrap is detected rather than taken as a small offset.
     const uint64_t length = payload.size();
-    if (length >= U32_LIMIT) return failed<BinReader>(bounds_error("payload of " + std::to_string(length) + " bytes exceeds 32-bit offsets"));
+    if (length >= U32_LIMIT)
+        return failed<BinReader>(
+            bounds_error("payload of " + std::to_string(length) + " bytes exceeds 32-bit offsets"));
     if (length < BIN_MAGIC.size()) {
-        return failed<BinReader>(bounds_error("opening magic: end offset 8 is out of range for the payload's length " + std::to_string(length)));
+        return failed<BinReader>(bounds_error("opening magic: end offset 8 is out of range for the payload's length " +
+                                              std::to_string(length)));
     }
     if (text_of(payload.first(8)) != BIN_MAGIC) return failed<BinReader>(bounds_error("bin file is not valid!"));
 
@@ -189,8 +191,7 @@ Outcome<ChunkedBytes> decompress_stream(Bytes data, SpareBlocks& spare) {
         content.size += room - avail_out;
 
         switch (result) {
-            case BROTLI_DECODER_RESULT_SUCCESS:
-                return out;
+            case BROTLI_DECODER_RESULT_SUCCESS: return out;
             case BROTLI_DECODER_RESULT_NEEDS_MORE_OUTPUT:
                 content.chunks.push_back(next_block(spare, fresh_size));
                 chunk = &content.chunks.back();
@@ -203,9 +204,8 @@ Outcome<ChunkedBytes> decompress_stream(Bytes data, SpareBlocks& spare) {
             case BROTLI_DECODER_RESULT_ERROR:
             default: {
                 BrotliDecoderErrorCode code = BrotliDecoderGetErrorCode(decoder.get());
-                return failed<ChunkedBytes>(invalid_data(std::string("brotli decoder error ") +
-                                                             std::to_string(code) + " (" +
-                                                             BrotliDecoderErrorString(code) + ")"));
+                return failed<ChunkedBytes>(invalid_data(std::string("brotli decoder error ") + std::to_string(code) +
+                                                         " (" + BrotliDecoderErrorString(code) + ")"));
             }
         }
     }

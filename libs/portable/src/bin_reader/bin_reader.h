@@ -91,5 +91,4 @@ Outcome<ChunkedBytes> decompress_stream(Bytes data, SpareBlocks& spare);
 // The same into fresh blocks only, for callers that decode one stream.
 Outcome<ChunkedBytes> decompress_stream(Bytes data);
 
-
 }  // namespace quillbox

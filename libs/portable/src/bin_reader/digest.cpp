@@ -51,8 +51,6 @@ Outcome<std::string> md5_hex_of_blocks(const ReadBlock& read_block, std::span<ui
 
 std::string digest_text(Bytes md5_field) { return utf8_lossy(md5_field); }
 
-bool digest_matches(Bytes md5_field, const std::string& file_digest) {
-    return digest_text(md5_field) == file_digest;
-}
+bool digest_matches(Bytes md5_field, const std::string& file_digest) { return digest_text(md5_field) == file_digest; }
 
 }  // namespace quillbox

@@ -23,7 +23,8 @@ bool path_exists(const std::u16string& path) {
     DWORD attributes = GetFileAttributesW(wide(path));
     if (attributes == INVALID_FILE_ATTRIBUTES) return false;
     if (!(attributes & FILE_ATTRIBUTE_REPARSE_POINT)) return true;
-    UniqueHandle target(CreateFileW(wide(path), 0, SHARE_ALL, nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    UniqueHandle target(
+        CreateFileW(wide(path), 0, SHARE_ALL, nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
     return target.valid();
 }
 
@@ -59,25 +60,27 @@ bool create_folders(const std::u16string& path) {
 // The digest text of the file at `path` (already in its file-system form), read
 // into `block` piece by piece; a failure to open or read it is the result.
 Outcome<std::string> md5_hex_of_file(const std::u16string& path, std::span<uint8_t> block) {
-    UniqueHandle file(CreateFileW(wide(path), GENERIC_READ, SHARE_ALL, nullptr, OPEN_EXISTING,
-                                  FILE_ATTRIBUTE_NORMAL, nullptr));
+    UniqueHandle file(
+        CreateFileW(wide(path), GENERIC_READ, SHARE_ALL, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file.valid()) return failed<std::string>(last_error());
-    return md5_hex_of_blocks([&](std::span<uint8_t> into) {
-        Outcome<size_t> out;
-        DWORD got = 0;
-        if (!ReadFile(file.get(), into.data(), static_cast<DWORD>(into.size()), &got, nullptr)) {
-            return failed<size_t>(last_error());
-        }
-        out.value = got;
-        return out;
-    }, block);
+    return md5_hex_of_blocks(
+        [&](std::span<uint8_t> into) {
+            Outcome<size_t> out;
+            DWORD got = 0;
+            if (!ReadFile(file.get(), into.data(), static_cast<DWORD>(into.size()), &got, nullptr)) {
+                return failed<size_t>(last_error());
+            }
+            out.value = got;
+            return out;
+        },
+        block);
 }
 
 // Create-always and write everything; every failure is ignored by design, and a
 // short file is repaired by the digest test of the next run.
 void write_whole_file(const std::u16string& path, const ChunkedBytes& content) {
-    UniqueHandle file(CreateFileW(wide(path), GENERIC_WRITE, SHARE_ALL, nullptr, CREATE_ALWAYS,
-                                  FILE_ATTRIBUTE_NORMAL, nullptr));
+    UniqueHandle file(
+        CreateFileW(wide(path), GENERIC_WRITE, SHARE_ALL, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file.valid()) return;
     for (const ByteBuffer& chunk : content.chunks) {
         for (Bytes rest = chunk.view(); !rest.empty();) {

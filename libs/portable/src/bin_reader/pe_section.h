@@ -30,7 +30,9 @@ inline uint32_t read_u16le(Bytes bytes, size_t at) { return uint32_t{bytes[at]} 
 inline uint32_t read_u32le(Bytes bytes, size_t at) { return read_u16le(bytes, at) | (read_u16le(bytes, at + 2) << 16); }
 
 // Whether [offset, offset + length) lies inside `size` bytes, without wrapping.
-inline bool inside(uint64_t offset, uint64_t length, uint64_t size) { return offset <= size && length <= size - offset; }
+inline bool inside(uint64_t offset, uint64_t length, uint64_t size) {
+    return offset <= size && length <= size - offset;
+}
 }  // namespace pe
 
 // The first `virtual size` bytes of the section called `name` (at most 8

@@ -30,14 +30,11 @@ RemovalStep removal_step(uint32_t attributes, uint32_t reparse_tag, bool where_n
 
 bool worth_retrying(uint32_t win32_error, uint32_t nt_status) {
     switch (win32_error) {
-    case ERROR_SHARING_VIOLATION_CODE:
-    case ERROR_DELETE_PENDING_CODE:
-    case ERROR_DIR_NOT_EMPTY_CODE:
-        return true;
-    case ERROR_ACCESS_DENIED_CODE:
-        return nt_status == STATUS_DELETE_PENDING_CODE;
-    default:
-        return false;
+        case ERROR_SHARING_VIOLATION_CODE:
+        case ERROR_DELETE_PENDING_CODE:
+        case ERROR_DIR_NOT_EMPTY_CODE: return true;
+        case ERROR_ACCESS_DENIED_CODE: return nt_status == STATUS_DELETE_PENDING_CODE;
+        default: return false;
     }
 }
 

@@ -70,8 +70,7 @@ size_t read_backslashes(std::u16string_view text, size_t i, std::u16string& word
 //   quoted (so a trailing "" gives an empty word, trailing blanks give none).
 // An empty text yields one word, `module_path()`; else the program name comes
 // first (read_program_name), then the blanks after it are skipped.
-std::vector<std::u16string> split_command_line(std::u16string_view text,
-                                               std::u16string (*module_path)()) {
+std::vector<std::u16string> split_command_line(std::u16string_view text, std::u16string (*module_path)()) {
     std::vector<std::u16string> words;
     if (text.empty()) {
         words.push_back(module_path());
@@ -135,8 +134,7 @@ std::optional<Error> quote_arg(std::u16string& out, std::u16string_view arg) {
     return std::nullopt;
 }
 
-Outcome<std::u16string> build_command_line(std::u16string_view launch_path,
-                                           const std::vector<std::string>& args) {
+Outcome<std::u16string> build_command_line(std::u16string_view launch_path, const std::vector<std::string>& args) {
     Outcome<std::u16string> line;
     line.value += QUOTE;
     line.value += launch_path;

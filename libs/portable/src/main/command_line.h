@@ -14,8 +14,7 @@ namespace quillbox {
 // and the rest by the backslash and quote rules. An empty text yields one word:
 // what `module_path` returns. Words stay UTF-16 so that an unpaired surrogate is
 // only judged when the words are converted.
-std::vector<std::u16string> split_command_line(std::u16string_view text,
-                                               std::u16string (*module_path)());
+std::vector<std::u16string> split_command_line(std::u16string_view text, std::u16string (*module_path)());
 
 // Appends `arg` to `out` encoded so that the splitting rules give it back:
 // quoted only when empty or holding a space or tab; fails on a NUL.
@@ -23,7 +22,6 @@ std::optional<Error> quote_arg(std::u16string& out, std::u16string_view arg);
 
 // The launch path in double quotes (never escaped), then each argument after a
 // space. The result carries no terminating NUL; c_str() provides it.
-Outcome<std::u16string> build_command_line(std::u16string_view launch_path,
-                                           const std::vector<std::string>& args);
+Outcome<std::u16string> build_command_line(std::u16string_view launch_path, const std::vector<std::string>& args);
 
 }  // namespace quillbox

@@ -7,9 +7,7 @@ namespace {
 
 struct NameLess {
     NameCompare compare;
-    bool operator()(const std::u16string& a, const std::u16string& b) const {
-        return compare(a, b) < 0;
-    }
+    bool operator()(const std::u16string& a, const std::u16string& b) const { return compare(a, b) < 0; }
 };
 
 using EnvMap = std::map<std::u16string, std::u16string, NameLess>;
@@ -36,8 +34,7 @@ std::vector<EnvEntry> parse_environment_block(const char16_t* block) {
 }
 
 Outcome<std::u16string> build_environment_block(const std::vector<EnvEntry>& inherited,
-                                                std::u16string_view app_file_name,
-                                                NameCompare compare) {
+                                                std::u16string_view app_file_name, NameCompare compare) {
     EnvMap map{NameLess{compare}};
     for (const auto& [name, value] : inherited) set_variable(map, name, value);
     set_variable(map, APP_NAME_VARIABLE, std::u16string(app_file_name));

@@ -27,7 +27,6 @@ std::vector<EnvEntry> parse_environment_block(const char16_t* block);
 // QUILLBOX_APPNAME the same way and writes the block in name order, closed by an
 // extra NUL. Fails on a NUL inside a name or value.
 Outcome<std::u16string> build_environment_block(const std::vector<EnvEntry>& inherited,
-                                                std::u16string_view app_file_name,
-                                                NameCompare compare);
+                                                std::u16string_view app_file_name, NameCompare compare);
 
 }  // namespace quillbox

@@ -55,34 +55,43 @@ const char* kind_name(ErrorKind kind) {
 
 ErrorKind os_error_kind(uint32_t code) {
     switch (code) {
-        case 2: case 3: case 15: case 53: case 67: case 161:  // file, path, drive, network path
+        case 2:
+        case 3:
+        case 15:
+        case 53:
+        case 67:
+        case 161:  // file, path, drive, network path
             return ErrorKind::not_found;
-        case 5: case 19: case 1314:  // access denied, write protected, privilege not held
+        case 5:
+        case 19:
+        case 1314:  // access denied, write protected, privilege not held
             return ErrorKind::permission_denied;
-        case 32: case 33: case 303:  // sharing violation, lock violation, delete pending
+        case 32:
+        case 33:
+        case 303:  // sharing violation, lock violation, delete pending
             return ErrorKind::resource_busy;
-        case 80: case 183:
-            return ErrorKind::already_exists;
-        case 87: case 123: case 1:  // invalid parameter, invalid name, invalid function
+        case 80:
+        case 183: return ErrorKind::already_exists;
+        case 87:
+        case 123:
+        case 1:  // invalid parameter, invalid name, invalid function
             return ErrorKind::invalid_input;
-        case 193: case 216: case 11:  // bad exe format, exe machine type mismatch, bad format
+        case 193:
+        case 216:
+        case 11:  // bad exe format, exe machine type mismatch, bad format
             return ErrorKind::invalid_executable;
-        case 8: case 14:
-            return ErrorKind::out_of_memory;
-        case 39: case 112:
-            return ErrorKind::storage_full;
-        case 109: case 232:
-            return ErrorKind::broken_pipe;
-        case 145:
-            return ErrorKind::directory_not_empty;
-        case 206:
-            return ErrorKind::invalid_filename;
-        case 267:
-            return ErrorKind::not_a_directory;
-        case 258: case 1460:
-            return ErrorKind::timed_out;
-        default:
-            return ErrorKind::uncategorized;
+        case 8:
+        case 14: return ErrorKind::out_of_memory;
+        case 39:
+        case 112: return ErrorKind::storage_full;
+        case 109:
+        case 232: return ErrorKind::broken_pipe;
+        case 145: return ErrorKind::directory_not_empty;
+        case 206: return ErrorKind::invalid_filename;
+        case 267: return ErrorKind::not_a_directory;
+        case 258:
+        case 1460: return ErrorKind::timed_out;
+        default: return ErrorKind::uncategorized;
     }
 }
 

@@ -33,8 +33,8 @@ enum class ErrorKind {
 // Built only through the named functions below.
 struct Error {
     ErrorKind kind = ErrorKind::none;
-    std::string text;       // the message itself
-    uint32_t os_code = 0;   // the system error code when from_os is set
+    std::string text;      // the message itself
+    uint32_t os_code = 0;  // the system error code when from_os is set
     bool from_os = false;
 };
 

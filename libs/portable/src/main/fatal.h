@@ -22,15 +22,12 @@ struct SourcePlace {
     }
 };
 
-[[noreturn]] void fatal_stop(std::string_view message,
-                             SourcePlace where = SourcePlace::current());
+[[noreturn]] void fatal_stop(std::string_view message, SourcePlace where = SourcePlace::current());
 
-[[noreturn]] void fatal_stop(const Error& error,
-                             SourcePlace where = SourcePlace::current());
+[[noreturn]] void fatal_stop(const Error& error, SourcePlace where = SourcePlace::current());
 
 // "memory allocation of N bytes failed"
-[[noreturn]] void fatal_out_of_memory(size_t bytes,
-                                      SourcePlace where = SourcePlace::current());
+[[noreturn]] void fatal_out_of_memory(size_t bytes, SourcePlace where = SourcePlace::current());
 
 // Writes the report, "quillbox: fatal: <message>\n  at <file>:<line> (<function>)\n",
 // in pieces through `write`. It allocates nothing: it runs when memory is gone.

@@ -23,9 +23,7 @@ void write_fatal_report(std::string_view message, const SourcePlace& where, void
     write(")\n");
 }
 
-void fatal_stop(const Error& error, SourcePlace where) {
-    fatal_stop(describe(error), where);
-}
+void fatal_stop(const Error& error, SourcePlace where) { fatal_stop(describe(error), where); }
 
 void fatal_out_of_memory(size_t bytes, SourcePlace where) {
     // No allocation here: this is the path taken when allocation has failed.

@@ -9,9 +9,8 @@ Outcome<CommandLine> command_line_from_words(const std::vector<std::u16string>& 
     for (size_t i = 0; i < words.size(); ++i) {
         auto text = utf16_to_utf8(words[i]);
         if (!text) {
-            return failed<CommandLine>(
-                invalid_input("argument " + std::to_string(i) + " is not valid Unicode: " +
-                              utf16_to_utf8_lossy(words[i])));
+            return failed<CommandLine>(invalid_input("argument " + std::to_string(i) +
+                                                     " is not valid Unicode: " + utf16_to_utf8_lossy(words[i])));
         }
         if (i == 0) {
             line.value.invoked_as = std::move(*text);
@@ -39,8 +38,7 @@ bool install_mode(const NameFlags& flags, const std::vector<std::string>& user_a
     return false;
 }
 
-std::vector<std::string> choose_launch_args(const NameFlags& flags,
-                                            const std::vector<std::string>& user_args) {
+std::vector<std::string> choose_launch_args(const NameFlags& flags, const std::vector<std::string>& user_args) {
     if (flags.install_by_name) return {"--install"};
     if (flags.quick_support_by_name) return {"--quick_support"};
     return user_args;

@@ -28,7 +28,6 @@ NameFlags name_flags(const CommandLine& line);
 
 bool install_mode(const NameFlags& flags, const std::vector<std::string>& user_args);
 
-std::vector<std::string> choose_launch_args(const NameFlags& flags,
-                                            const std::vector<std::string>& user_args);
+std::vector<std::string> choose_launch_args(const NameFlags& flags, const std::vector<std::string>& user_args);
 
 }  // namespace quillbox

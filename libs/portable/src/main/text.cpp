@@ -99,9 +99,7 @@ std::string utf8_lossy(Bytes bytes) {
     return out;
 }
 
-std::string utf8_lossy(std::string_view bytes) {
-    return utf8_lossy(view_of(bytes));
-}
+std::string utf8_lossy(std::string_view bytes) { return utf8_lossy(view_of(bytes)); }
 
 std::optional<std::string> utf16_to_utf8(std::u16string_view text) {
     std::string out;

@@ -14,7 +14,9 @@ namespace quillbox {
 using Bytes = std::span<const uint8_t>;
 
 // The same memory seen as bytes or as text, without a copy.
-inline Bytes view_of(std::string_view text) { return Bytes(reinterpret_cast<const uint8_t*>(text.data()), text.size()); }
+inline Bytes view_of(std::string_view text) {
+    return Bytes(reinterpret_cast<const uint8_t*>(text.data()), text.size());
+}
 inline std::string_view text_of(Bytes bytes) {
     return std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size());
 }

@@ -9,13 +9,14 @@ namespace quillbox {
 
 std::string system_message(DWORD code) {
     wchar_t* allocated = nullptr;
-    DWORD length = FormatMessageW(
-        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, code, 0,
-        reinterpret_cast<wchar_t*>(&allocated), 0, nullptr);
+    DWORD length =
+        FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+                       nullptr, code, 0, reinterpret_cast<wchar_t*>(&allocated), 0, nullptr);
     LocalText buffer(allocated);
     if (length == 0 || buffer == nullptr) return "unknown error " + std::to_string(code);
     std::u16string_view text(reinterpret_cast<const char16_t*>(buffer.get()), length);
-    while (!text.empty() && (text.back() == u' ' || text.back() == u'\r' || text.back() == u'\n' || text.back() == u'\t')) {
+    while (!text.empty() &&
+           (text.back() == u' ' || text.back() == u'\r' || text.back() == u'\n' || text.back() == u'\t')) {
         text.remove_suffix(1);
     }
     return utf16_to_utf8_lossy(text);
@@ -27,7 +28,8 @@ Error last_error() { return win32_error(GetLastError()); }
 
 std::optional<std::u16string> full_path_name(std::u16string_view path) {
     const std::u16string input(path);
-    return grown_text([&](wchar_t* buffer, DWORD size) { return GetFullPathNameW(wide(input), size, buffer, nullptr); });
+    return grown_text(
+        [&](wchar_t* buffer, DWORD size) { return GetFullPathNameW(wide(input), size, buffer, nullptr); });
 }
 
 Outcome<std::u16string> own_module_path() {

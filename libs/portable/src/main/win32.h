@@ -19,7 +19,9 @@ static_assert(sizeof(wchar_t) == sizeof(char16_t), "Windows wide text is UTF-16"
 
 inline const wchar_t* wide(const std::u16string& text) { return reinterpret_cast<const wchar_t*>(text.c_str()); }
 inline wchar_t* wide(std::u16string& text) { return reinterpret_cast<wchar_t*>(text.data()); }
-inline std::u16string_view u16(const wchar_t* text) { return std::u16string_view(reinterpret_cast<const char16_t*>(text)); }
+inline std::u16string_view u16(const wchar_t* text) {
+    return std::u16string_view(reinterpret_cast<const char16_t*>(text));
+}
 
 // A kernel handle; both NULL and INVALID_HANDLE_VALUE mean none, since
 // CreateFileW fails with one and the process calls with the other.
@@ -67,15 +69,15 @@ struct FindCloseDeleter {
     void operator()(HANDLE h) const { FindClose(h); }
 };
 
-using LocalText = std::unique_ptr<wchar_t, LocalFreeDeleter>;          // FormatMessageW's buffer
+using LocalText = std::unique_ptr<wchar_t, LocalFreeDeleter>;  // FormatMessageW's buffer
 using EnvironmentStrings = std::unique_ptr<wchar_t, EnvironmentStringsDeleter>;
 using UniqueFind = std::unique_ptr<void, FindCloseDeleter>;
 
 inline UniqueFind open_find(HANDLE h) { return UniqueFind(h == INVALID_HANDLE_VALUE ? nullptr : h); }
 
 static_assert(!std::is_copy_constructible_v<UniqueHandle> && !std::is_copy_assignable_v<UniqueHandle> &&
-                  !std::is_copy_constructible_v<LocalText> &&
-                  !std::is_copy_constructible_v<EnvironmentStrings> && !std::is_copy_constructible_v<UniqueFind>,
+                  !std::is_copy_constructible_v<LocalText> && !std::is_copy_constructible_v<EnvironmentStrings> &&
+                  !std::is_copy_constructible_v<UniqueFind>,
               "an owner copied would be released twice");
 
 // Makes every later DLL load search system32 only, never the launcher's own
