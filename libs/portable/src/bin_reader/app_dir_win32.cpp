@@ -162,10 +162,7 @@ std::optional<std::u16string> final_path(HANDLE item) {
     }
 }
 
-bool same_path(const std::u16string& a, const std::u16string& b) {
-    return CompareStringOrdinal(wide(a), static_cast<int>(a.size()), wide(b), static_cast<int>(b.size()), TRUE) ==
-           CSTR_EQUAL;
-}
+bool same_path(const std::u16string& a, const std::u16string& b) { return compare_ordinal(a, b, true) == 0; }
 
 // Whether the item stands where it was named: under the folder whose final
 // path is `folder_final` (resolved the same way, links above both followed).
