@@ -9,7 +9,8 @@ import time
 import unittest
 
 from harness import (APP_DIR, APP_DIR_WIN, FAST_FAIL_STATUS, PREFIX, WINE, LauncherTestCase, folder_contents,
-                     launcher, payload, probe_bytes, run, set_local_appdata, to_windows, wine_environment)
+                     keep_server_running, launcher, payload, probe_bytes, run, set_local_appdata, to_windows,
+                     wine_environment)
 
 
 def large_content(size=48 << 20):
@@ -32,6 +33,7 @@ class Faults(LauncherTestCase):
         process.kill()
         process.wait()
         subprocess.run(["wineserver", "-k"], env=wine_environment(), capture_output=True)
+        keep_server_running()
         done = run(exe)
         self.assertEqual(done.status, 0, done)
         self.assertEqual(folder_contents(), {"quillbox.exe": probe_bytes(), "big.bin": big})

@@ -91,9 +91,7 @@ class ShippedLauncher(unittest.TestCase):
             raise unittest.SkipTest("%s 32-bit programs on this machine" % harness.WINE_SKIP_MARK)
         make_prefix()
         # One wineserver for the whole test: each start then finds the prefix's services running.
-        # No pipes of ours: the server outlives this process and would hold them open.
-        subprocess.run(["wineserver", "--persistent=300"], env=harness.wine_environment(), stdin=subprocess.DEVNULL,
-                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=60)
+        harness.keep_server_running(300)
 
     def setUp(self):
         reset_app_dir()

@@ -9,7 +9,8 @@ import subprocess
 import tempfile
 import unittest
 
-from harness import PACKER, PROGRAMS, STUB, TARGET, folder_contents, to_windows, wine_environment
+from harness import (PACKER, PROGRAMS, STUB, TARGET, folder_contents, keep_server_running, to_windows,
+                     wine_environment)
 
 PACKER_EXE = pathlib.Path(os.environ.get("QUILLBOX_PACKER_EXE", "quillbox-pack.exe"))
 WINE64 = os.environ.get("QUILLBOX_WINE64", "/usr/lib/wine/wine64")
@@ -59,6 +60,7 @@ class WindowsPacker(unittest.TestCase):
             raise AssertionError("%s is missing; scripts/build.sh builds it" % PACKER_EXE)
         if not windows_packer_runs():
             raise unittest.SkipTest("wine64 cannot run %s on this machine" % PACKER_EXE.name)
+        keep_server_running()
 
     def setUp(self):
         self.dir = pathlib.Path(tempfile.mkdtemp(prefix="packer-windows."))
