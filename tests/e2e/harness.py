@@ -116,10 +116,18 @@ def run(exe, args=(), env=None, cwd=None, command_line=None, no_std_handles=Fals
     return Run(done.returncode, done.stdout.decode("utf-8", "replace"), done.stderr.decode("utf-8", "replace"))
 
 
+# Prefix chores (registry, wineboot) go through wine64 even for a 32-bit build:
+# where 32-bit Wine is emulated, its tools take a minute each.
+CHORE_WINE = "/usr/lib/wine/wine64" if os.path.exists("/usr/lib/wine/wine64") else WINE
+
+
+def wine_chore(*argv):
+    subprocess.run([CHORE_WINE] + list(argv), env=wine_environment(), capture_output=True, check=True, timeout=600)
+
+
 def set_local_appdata(value):
     key = "HKCU\\Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\User Shell Folders"
-    subprocess.run([WINE, "reg", "add", key, "/v", "Local AppData", "/t", "REG_EXPAND_SZ", "/d", value, "/f"],
-                   env=wine_environment(), capture_output=True, check=True, timeout=60)
+    wine_chore("reg", "add", key, "/v", "Local AppData", "/t", "REG_EXPAND_SZ", "/d", value, "/f")
 
 
 def record_path(tag="record"):
@@ -170,10 +178,8 @@ def keep_server_running(seconds=60):
                  stderr=subprocess.DEVNULL)
     subprocess.run(["wineserver", "--persistent=%d" % seconds], timeout=60, **quiet)
     # The prefix's services start with the first program and live as long as the
-    # server: started here, they hold no test's pipes. (wine64 even for a 32-bit
-    # build: an emulated wineboot takes a minute.)
-    loader = "/usr/lib/wine/wine64" if os.path.exists("/usr/lib/wine/wine64") else WINE
-    subprocess.run([loader, "wineboot"], timeout=600, **quiet)
+    # server: started here, they hold no test's pipes.
+    subprocess.run([CHORE_WINE, "wineboot"], timeout=600, **quiet)
 
 
 # CTest marks a module whose output holds this as skipped (SKIP_REGULAR_EXPRESSION).

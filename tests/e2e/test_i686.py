@@ -38,7 +38,6 @@ def wine32_mode():
 
 
 WINE32 = wine32_mode()
-WINE64 = os.environ.get("QUILLBOX_WINE64", "/usr/lib/wine/wine64")
 START_TIMEOUT = 900 if WINE32 == "emulated" else 120
 # What the Linux side sees of a fast-fail: 0xC0000409 natively; under qemu-user,
 # EXCEPTION_ILLEGAL_INSTRUCTION (0xC000001D), as no debugger is configured.
@@ -61,23 +60,17 @@ def expected_files():
             DEEP[2:].replace("\\", "/"): DEEP_CONTENT}
 
 
-def wine64(*argv):
-    """Prefix chores through wine64: a 32-bit tool would be emulated too."""
-    subprocess.run([WINE64] + list(argv), env=harness.wine_environment(), capture_output=True, check=True,
-                   timeout=600)
-
-
 def make_prefix():
     """The prefix for this test, once per build folder: a 64-bit one (its services
     run natively) in which no debugger starts on an unhandled exception."""
     if (PREFIX / "system.reg").exists():
         return
     PREFIX.mkdir(parents=True, exist_ok=True)
-    wine64("wineboot", "--init")
+    harness.wine_chore("wineboot", "--init")
     for key in ("HKLM\\Software\\Microsoft\\Windows NT\\CurrentVersion\\AeDebug",
                 "HKLM\\Software\\Wow6432Node\\Microsoft\\Windows NT\\CurrentVersion\\AeDebug"):
-        wine64("reg", "add", key, "/v", "Debugger", "/t", "REG_SZ", "/d", "", "/f")
-        wine64("reg", "add", key, "/v", "Auto", "/t", "REG_SZ", "/d", "0", "/f")
+        harness.wine_chore("reg", "add", key, "/v", "Debugger", "/t", "REG_SZ", "/d", "", "/f")
+        harness.wine_chore("reg", "add", key, "/v", "Auto", "/t", "REG_SZ", "/d", "0", "/f")
     subprocess.run(["wineserver", "--wait"], env=harness.wine_environment(), stdin=subprocess.DEVNULL,
                    stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=600)
 
@@ -149,13 +142,11 @@ class ShippedLauncher(unittest.TestCase):
 
     def test_missing_local_application_data_folder_ends_the_run_quietly(self):
         exe = launcher(app_payload())
-        key = "HKCU\\Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\User Shell Folders"
-        wine64("reg", "add", key, "/v", "Local AppData", "/t", "REG_EXPAND_SZ", "/d", "Q:\\nowhere", "/f")
+        harness.set_local_appdata("Q:\\nowhere")
         try:
             done = self.start(exe)
         finally:
-            wine64("reg", "add", key, "/v", "Local AppData", "/t", "REG_EXPAND_SZ", "/d",
-                   "%USERPROFILE%\\AppData\\Local", "/f")
+            harness.set_local_appdata("%USERPROFILE%\\AppData\\Local")
         self.assertEqual((done.status, done.stdout, done.stderr), (0, "", "not found data local dir\n"), done)
         self.assertFalse(APP_DIR.exists())
 
