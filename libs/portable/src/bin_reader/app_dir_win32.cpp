@@ -150,16 +150,7 @@ Failure open_child(HANDLE parent, const std::u16string& name, bool folder, OpenI
 
 // Where the file system really has an open item, or nothing when it cannot say.
 std::optional<std::u16string> final_path(HANDLE item) {
-    std::u16string out(MAX_PATH, u'\0');
-    for (;;) {
-        DWORD n = GetFinalPathNameByHandleW(item, wide(out), static_cast<DWORD>(out.size()), 0);
-        if (n == 0) return std::nullopt;
-        if (n < out.size()) {
-            out.resize(n);
-            return out;
-        }
-        out.resize(n);
-    }
+    return grown_text([&](wchar_t* buffer, DWORD size) { return GetFinalPathNameByHandleW(item, buffer, size, 0); });
 }
 
 bool same_path(const std::u16string& a, const std::u16string& b) { return compare_ordinal(a, b, true) == 0; }
