@@ -172,7 +172,9 @@ TEST(DecompressStream, LaterEntriesDecodeIntoTheBlocksEarlierOnesHandedBack) {
         std::string(70000, 'a'), noise(3 << 20), "",         "x", noise(100000), std::string(1536 << 10, 'b'),
         noise(3 << 20),          noise(5 << 20), noise(4000)};
     SpareBlocks spare;
-    std::set<const uint8_t*> known;  // every block the run has allocated
+    std::set<const uint8_t*> known;          // every block the run has allocated
+    std::set<const uint8_t*> decoder_known;  // every large block the decoders have allocated
+    size_t decoder_fresh = 0, largest_window = 0;
     size_t largest = 0;
     for (const std::string& content : contents) {
         const std::string stream = compress(content, 1);
@@ -182,6 +184,10 @@ TEST(DecompressStream, LaterEntriesDecodeIntoTheBlocksEarlierOnesHandedBack) {
         auto out = decompress_stream(view_of(stream), spare);
         ASSERT_TRUE(out.ok()) << out.error->text;
         EXPECT_EQ(joined_text(out.value), content) << content.size();
+        for (const ByteBuffer& block : spare.decoder) {
+            if (decoder_known.insert(block.bytes.get()).second) decoder_fresh += block.capacity;
+            largest_window = std::max(largest_window, block.capacity);
+        }
         size_t fresh = 0;
         for (const ByteBuffer& chunk : out.value.chunks) {
             if (known.insert(chunk.bytes.get()).second) fresh += chunk.capacity;
@@ -202,6 +208,10 @@ TEST(DecompressStream, LaterEntriesDecodeIntoTheBlocksEarlierOnesHandedBack) {
         EXPECT_GE(held, largest);
         EXPECT_LT(held, largest + CHUNK_SIZE) << content.size();
     }
+    // Decoders take their window and tables from what earlier ones freed: fresh
+    // memory only where a window outgrows what was kept (three of these entries
+    // need a 4 MiB window each; fresh every time, they would take 12 MiB).
+    EXPECT_LT(decoder_fresh, 2 * largest_window);
 }
 
 TEST(DecompressStream, ReportsBrokenStreams) {

@@ -3,6 +3,8 @@
 #include <brotli/decode.h>
 
 #include <algorithm>
+#include <cstddef>
+#include <cstdint>
 #include <cstring>
 #include <optional>
 
@@ -43,24 +45,55 @@ std::optional<Error> nul_inside(const char* what, uint64_t where, Bytes payload,
                         std::to_string(start + static_cast<uint64_t>(nul - text.begin())));
 }
 
-// The decoder's allocations end in the same out-of-memory stop as the launcher's
-// own, with the size the decoder asked for.
-void* decoder_alloc(void*, size_t size) {
-    void* p = std::malloc(size);
-    if (p == nullptr) fatal_out_of_memory(size);
-    return p;
+// The decoder allocates through these, with `SpareBlocks` as its opaque
+// pointer. Each allocation carries its size in front, so that a large one can
+// be kept in `SpareBlocks::decoder` when freed and serve a later request that
+// it can hold (the smallest such). A request that none can hold releases them
+// all first (none is large enough to serve it), so kept blocks never add to a
+// larger allocation. Out of memory ends in the launcher's own stop, with the
+// size the decoder asked for.
+constexpr size_t HEADER = alignof(std::max_align_t);
+constexpr size_t KEEP_FROM = size_t{64} << 10;
+
+void* decoder_alloc(void* opaque, size_t size) {
+    if (size > SIZE_MAX - HEADER) fatal_out_of_memory(size);
+    const size_t whole = size + HEADER;
+    std::vector<ByteBuffer>& kept = static_cast<SpareBlocks*>(opaque)->decoder;
+    ByteBuffer block;
+    if (whole >= KEEP_FROM) {
+        auto best = kept.end();
+        for (auto it = kept.begin(); it != kept.end(); ++it) {
+            if (it->capacity >= whole && (best == kept.end() || it->capacity < best->capacity)) best = it;
+        }
+        if (best != kept.end()) {
+            block = std::move(*best);
+            kept.erase(best);
+        } else {
+            kept.clear();
+        }
+    }
+    if (!block.bytes) block = new_buffer(whole);
+    std::memcpy(block.bytes.get(), &block.capacity, sizeof block.capacity);
+    return block.bytes.release() + HEADER;
 }
 
-void decoder_free(void*, void* p) { std::free(p); }
+void decoder_free(void* opaque, void* address) {
+    if (address == nullptr) return;
+    ByteBuffer block;
+    block.bytes.reset(static_cast<uint8_t*>(address) - HEADER);
+    std::memcpy(&block.capacity, block.bytes.get(), sizeof block.capacity);
+    if (block.capacity >= KEEP_FROM) static_cast<SpareBlocks*>(opaque)->decoder.push_back(std::move(block));
+}
 
 struct DecoderFree {
     void operator()(BrotliDecoderState* s) const { BrotliDecoderDestroyInstance(s); }
 };
 using Decoder = std::unique_ptr<BrotliDecoderState, DecoderFree>;
 
-// A decoder with the standard dictionary, allocating through the functions above.
-Decoder new_decoder() {
-    Decoder decoder(BrotliDecoderCreateInstance(decoder_alloc, decoder_free, nullptr));
+// A decoder with the standard dictionary, allocating through the functions
+// above; `spare` must outlive it.
+Decoder new_decoder(SpareBlocks& spare) {
+    Decoder decoder(BrotliDecoderCreateInstance(decoder_alloc, decoder_free, &spare));
     if (!decoder) fatal_stop("the brotli decoder could not be created");  // its allocator stops first
     return decoder;
 }
@@ -168,7 +201,7 @@ Outcome<ChunkedBytes> decompress_stream(Bytes data) {
 }
 
 Outcome<ChunkedBytes> decompress_stream(Bytes data, SpareBlocks& spare) {
-    Decoder decoder = new_decoder();
+    Decoder decoder = new_decoder(spare);
     Outcome<ChunkedBytes> out;
     ChunkedBytes& content = out.value;
     // Executables shrink to a third or so, so twice the stream is a fair first guess.

@@ -56,6 +56,10 @@ inline constexpr size_t CHUNK_SIZE = size_t{1} << 20;
 // first touch, under Windows and Wine alike.)
 struct SpareBlocks {
     std::vector<ByteBuffer> blocks;
+    // The decoder's large allocations (its window, about the size of the entry,
+    // and its code tables, each remade for every part of a stream) that earlier
+    // decoders freed, kept for the next ones on the same grounds.
+    std::vector<ByteBuffer> decoder;
 };
 
 // Hands the blocks of content that is no longer needed back for reuse.
