@@ -25,7 +25,9 @@ elif qemu_i386_registered; then
 else
   QUILLBOX_WINE32=native
 fi
-if [ "$QUILLBOX_WINE32" = native ]; then
+# QUILLBOX_WINE_ARCH=x86_64 set beforehand picks wine64 and the x86_64 build
+# all the same (to compare the two builds on one machine).
+if [ "$QUILLBOX_WINE32" = native ] && [ "${QUILLBOX_WINE_ARCH:-}" != x86_64 ]; then
   QUILLBOX_WINE_ARCH=i686 QUILLBOX_WINE_LOADER=/usr/lib/wine/wine
 else
   QUILLBOX_WINE_ARCH=x86_64 QUILLBOX_WINE_LOADER=/usr/lib/wine/wine64
