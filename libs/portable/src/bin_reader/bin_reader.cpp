@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <cstring>
 #include <optional>
+#include <utility>
 
 #include "main/fatal.h"
 
@@ -45,46 +46,6 @@ std::optional<Error> nul_inside(const char* what, uint64_t where, Bytes payload,
                         std::to_string(start + static_cast<uint64_t>(nul - text.begin())));
 }
 
-// The decoder allocates through these, with `SpareBlocks` as its opaque
-// pointer. Each allocation carries its size in front, so that a large one can
-// be kept in `SpareBlocks::decoder` when freed and serve a later request that
-// it can hold (the smallest such). A request that none can hold releases them
-// all first (none is large enough to serve it), so kept blocks never add to a
-// larger allocation. Out of memory ends in the launcher's own stop, with the
-// size the decoder asked for.
-constexpr size_t HEADER = alignof(std::max_align_t);
-constexpr size_t KEEP_FROM = size_t{64} << 10;
-
-void* decoder_alloc(void* opaque, size_t size) {
-    if (size > SIZE_MAX - HEADER) fatal_out_of_memory(size);
-    const size_t whole = size + HEADER;
-    std::vector<ByteBuffer>& kept = static_cast<SpareBlocks*>(opaque)->decoder;
-    ByteBuffer block;
-    if (whole >= KEEP_FROM) {
-        auto best = kept.end();
-        for (auto it = kept.begin(); it != kept.end(); ++it) {
-            if (it->capacity >= whole && (best == kept.end() || it->capacity < best->capacity)) best = it;
-        }
-        if (best != kept.end()) {
-            block = std::move(*best);
-            kept.erase(best);
-        } else {
-            kept.clear();
-        }
-    }
-    if (!block.bytes) block = new_buffer(whole);
-    std::memcpy(block.bytes.get(), &block.capacity, sizeof block.capacity);
-    return block.bytes.release() + HEADER;
-}
-
-void decoder_free(void* opaque, void* address) {
-    if (address == nullptr) return;
-    ByteBuffer block;
-    block.bytes.reset(static_cast<uint8_t*>(address) - HEADER);
-    std::memcpy(&block.capacity, block.bytes.get(), sizeof block.capacity);
-    if (block.capacity >= KEEP_FROM) static_cast<SpareBlocks*>(opaque)->decoder.push_back(std::move(block));
-}
-
 struct DecoderFree {
     void operator()(BrotliDecoderState* s) const { BrotliDecoderDestroyInstance(s); }
 };
@@ -112,6 +73,39 @@ ByteBuffer next_block(SpareBlocks& spare, size_t& fresh_size) {
 }
 
 }  // namespace
+
+// The decoder allocates through these, with `SpareBlocks` as its opaque
+// pointer. Each allocation carries its size in front, so that the largest one
+// freed (a stream's window, once its decoder is done) can be kept and serve a
+// later request it holds without being more than twice as large: the next
+// entry's window, not the code tables, which are asked for before the window
+// and would otherwise take it. Out of memory ends in the launcher's own stop,
+// with the size the decoder asked for.
+constexpr size_t HEADER = alignof(std::max_align_t);
+constexpr size_t KEEP_FROM = size_t{64} << 10;
+
+void* decoder_alloc(void* opaque, size_t size) {
+    if (size > SIZE_MAX / 2 - HEADER) fatal_out_of_memory(size);
+    const size_t whole = size + HEADER;
+    ByteBuffer& kept = static_cast<SpareBlocks*>(opaque)->window;
+    ByteBuffer block;
+    if (kept.capacity >= whole && kept.capacity <= 2 * whole) {
+        block = std::exchange(kept, ByteBuffer{});
+    } else {
+        block = new_buffer(whole);
+    }
+    std::memcpy(block.bytes.get(), &block.capacity, sizeof block.capacity);
+    return block.bytes.release() + HEADER;
+}
+
+void decoder_free(void* opaque, void* address) {
+    if (address == nullptr) return;
+    ByteBuffer block;
+    block.bytes.reset(static_cast<uint8_t*>(address) - HEADER);
+    std::memcpy(&block.capacity, block.bytes.get(), sizeof block.capacity);
+    ByteBuffer& kept = static_cast<SpareBlocks*>(opaque)->window;
+    if (block.capacity >= KEEP_FROM && block.capacity > kept.capacity) kept = std::move(block);
+}
 
 ByteBuffer new_buffer(size_t capacity) {
     ByteBuffer buffer;

@@ -56,11 +56,15 @@ inline constexpr size_t CHUNK_SIZE = size_t{1} << 20;
 // first touch, under Windows and Wine alike.)
 struct SpareBlocks {
     std::vector<ByteBuffer> blocks;
-    // The decoder's large allocations (its window, about the size of the entry,
-    // and its code tables, each remade for every part of a stream) that earlier
-    // decoders freed, kept for the next ones on the same grounds.
-    std::vector<ByteBuffer> decoder;
+    // The largest block earlier decoders freed: a window, about the size of its
+    // entry, kept for the next entry's decoder on the same grounds.
+    ByteBuffer window;
 };
+
+// The brotli decoder's allocation functions, `opaque` being the SpareBlocks
+// whose window they keep; out of memory is a fatal stop.
+void* decoder_alloc(void* opaque, size_t size);
+void decoder_free(void* opaque, void* address);
 
 // Hands the blocks of content that is no longer needed back for reuse.
 void give_back(ChunkedBytes content, SpareBlocks& spare);
