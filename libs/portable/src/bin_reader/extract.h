@@ -27,13 +27,19 @@ struct EntryPlan {
 // written after "writing <target>" and "<stored digest> -> <disk digest>".
 EntryPlan plan_entry(const BinEntry& entry, std::u16string_view target, const std::optional<std::string>& disk_digest);
 
+// What the entries of one run share: the block a present file is read into to
+// be hashed, the decoded blocks each entry hands back for the next, and the
+// last folder known to exist (under Wine every lookup of a path walks its
+// folders, so a flat payload asks once, not once per file).
+struct UnpackRun {
+    std::span<uint8_t> digest_block;
+    SpareBlocks spare;
+    std::u16string known_folder;
+};
+
 // Makes one entry's file current; ignores failures to create folders, open for
 // writing or write; a present file that cannot be read is a fatal stop.
-// `digest_block` is where a present file is read to be hashed; one block serves
-// every entry of a run. The entry decodes into `spare` blocks first and hands
-// its blocks back once written, for the next entry.
-void unpack_entry(std::u16string_view app_dir, const BinEntry& entry, std::span<uint8_t> digest_block,
-                  SpareBlocks& spare);
+void unpack_entry(std::u16string_view app_dir, const BinEntry& entry, UnpackRun& run);
 
 // The launch path (app_dir joined with exe), or nothing after reporting that the
 // local application-data folder is missing. Install mode empties app_dir first.

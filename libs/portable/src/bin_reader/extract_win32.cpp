@@ -58,12 +58,25 @@ bool create_folders(const std::u16string& path) {
 }
 
 // The digest text of the file at `path` (already in its file-system form), read
-// into `block` piece by piece; a failure to open or read it is the result.
-Outcome<std::string> md5_hex_of_file(const std::u16string& path, std::span<uint8_t> block) {
+// into `block` piece by piece, or nothing where there is no file (a dangling
+// link counts as none). The file is opened straight away rather than looked up
+// first: on a cold start every target is missing, and each lookup costs a walk
+// of the path under Wine. A file that is there but cannot be opened or read is
+// a fatal stop, as is an open that fails for another reason where something is
+// found at the path.
+std::optional<std::string> md5_hex_on_disk(const std::u16string& path, std::span<uint8_t> block,
+                                           std::u16string_view target) {
+    auto cannot_read = [&](const Error& error) {
+        fatal_stop("failed to read \"" + utf16_to_utf8_lossy(target) + "\": " + describe(error));
+    };
     UniqueHandle file(
         CreateFileW(wide(path), GENERIC_READ, SHARE_ALL, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!file.valid()) return failed<std::string>(last_error());
-    return md5_hex_of_blocks(
+    if (!file.valid()) {
+        const DWORD code = GetLastError();
+        if (code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND || !path_exists(path)) return std::nullopt;
+        cannot_read(win32_error(code));
+    }
+    Outcome<std::string> hashed = md5_hex_of_blocks(
         [&](std::span<uint8_t> into) {
             Outcome<size_t> out;
             DWORD got = 0;
@@ -74,6 +87,15 @@ Outcome<std::string> md5_hex_of_file(const std::u16string& path, std::span<uint8
             return out;
         },
         block);
+    if (!hashed.ok()) cannot_read(*hashed.error);
+    return std::move(hashed.value);
+}
+
+// Makes the folder holding `target` unless it is the one last known to exist.
+void make_holding_folder(const std::u16string& target, std::u16string& known_folder) {
+    std::optional<std::u16string> holder = holding_folder(target);
+    if (!holder || *holder == known_folder) return;
+    if (path_exists(fs_path(*holder)) || create_folders(*holder)) known_folder = std::move(*holder);
 }
 
 // Create-always and write everything; every failure is ignored by design, and a
@@ -96,30 +118,18 @@ void write_whole_file(const std::u16string& path, const ChunkedBytes& content) {
 
 }  // namespace
 
-void unpack_entry(std::u16string_view app_dir, const BinEntry& entry, std::span<uint8_t> digest_block,
-                  SpareBlocks& spare) {
+void unpack_entry(std::u16string_view app_dir, const BinEntry& entry, UnpackRun& run) {
     const std::u16string target = path_join(app_dir, utf8_to_utf16(entry.name));
-
-    if (std::optional<std::u16string> holder = holding_folder(target)) {
-        if (!path_exists(fs_path(*holder))) create_folders(*holder);
-    }
-
     const std::u16string on_file_system = fs_path(target);
-    std::optional<std::string> on_disk;
-    if (path_exists(on_file_system)) {
-        Outcome<std::string> hashed = md5_hex_of_file(on_file_system, digest_block);
-        if (!hashed.ok()) {
-            fatal_stop("failed to read \"" + utf16_to_utf8_lossy(target) + "\": " + describe(*hashed.error));
-        }
-        on_disk = std::move(hashed.value);
-    }
+    const std::optional<std::string> on_disk = md5_hex_on_disk(on_file_system, run.digest_block, target);
     EntryPlan plan = plan_entry(entry, target, on_disk);
     for (const std::string& line : plan.lines) print_line(Stream::out, line);
     if (plan.action == EntryAction::skip) return;
 
-    ChunkedBytes content = entry.decompress(spare);
+    if (!on_disk) make_holding_folder(target, run.known_folder);
+    ChunkedBytes content = entry.decompress(run.spare);
     write_whole_file(on_file_system, content);
-    give_back(std::move(content), spare);
+    give_back(std::move(content), run.spare);
 }
 
 std::optional<std::u16string> unpack_all(const BinReader& reader, bool install_mode) {
@@ -132,11 +142,10 @@ std::optional<std::u16string> unpack_all(const BinReader& reader, bool install_m
     // Allocated once: under Wine a fresh 256 KiB block per file cost about 0.5 ms
     // each, more than hashing a small file.
     const std::unique_ptr<uint8_t[]> digest_block(new uint8_t[DIGEST_BLOCK_SIZE]);
-    const std::span<uint8_t> block(digest_block.get(), DIGEST_BLOCK_SIZE);
     // Likewise the decoded blocks: under Wine a cold start that decoded each
     // entry into fresh ones spent about 0.1 s on 31 MiB of new pages.
-    SpareBlocks spare;
-    for (const BinEntry& entry : reader.files) unpack_entry(*app_dir, entry, block, spare);
+    UnpackRun run{std::span<uint8_t>(digest_block.get(), DIGEST_BLOCK_SIZE), {}, {}};
+    for (const BinEntry& entry : reader.files) unpack_entry(*app_dir, entry, run);
     return path_join(*app_dir, utf8_to_utf16(reader.exe));
 }
 
