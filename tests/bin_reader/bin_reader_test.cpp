@@ -205,27 +205,40 @@ TEST(DecompressStream, LaterEntriesDecodeIntoTheBlocksEarlierOnesHandedBack) {
     }
 }
 
-// The window one decoder frees serves the next decoder's window, but not its
-// code tables, which are asked for first and are far smaller; a larger window
-// replaces it, and small blocks are never kept.
-TEST(DecoderMemory, KeepsTheLargestFreedBlockForRequestsItFitsClosely) {
-    struct Step {
-        size_t size;
-        bool reused;
-    };
-    const Step steps[] = {{4 << 20, false}, {3 << 20, true}, {1 << 20, false}, {4 << 20, true}, {5 << 20, false},
-                          {5 << 20, true},  {3 << 20, true}, {1000, false},    {1000, false},   {100000, false}};
+// The window a decoder frees serves the next decoder's window if it holds it,
+// never a code table (asked for first); a larger window releases it before it
+// is allocated and is kept in its place. The sizes are the decoder's own:
+// windows of 2^n + 42 bytes, tables in multiples of four.
+TEST(DecoderMemory, KeepsTheLargestWindowForTheNextWindow) {
+    enum Outcome { reused, fresh, replaces };
+    auto window = [](int bits) { return (size_t{1} << bits) + 42; };
+    const std::pair<size_t, Outcome> steps[] = {
+        {window(22), replaces}, {window(21), reused}, {1107968, fresh}, {window(22), reused}, {window(23), replaces},
+        {window(23), reused},   {window(17), reused}, {1 << 20, fresh}, {1000, fresh},        {window(10), fresh}};
     SpareBlocks spare;
-    const void* kept = nullptr;  // as the decoder saw it
-    for (const Step& step : steps) {
-        void* block = decoder_alloc(&spare, step.size);
-        EXPECT_EQ(block == kept, step.reused) << step.size;
-        std::memset(block, 1, step.size);  // all of it is usable
-        const uint8_t* before = spare.window.bytes.get();
+    for (const auto& [size, outcome] : steps) {
+        const uint8_t* kept = spare.window.bytes.get();
+        void* block = decoder_alloc(&spare, size);
+        std::memset(block, 1, size);  // all of it is usable
+        const uint8_t* kept_meanwhile = spare.window.bytes.get();
         decoder_free(&spare, block);
-        if (spare.window.bytes.get() != before) kept = block;
+        const uint8_t* kept_after = spare.window.bytes.get();
+        switch (outcome) {
+            case reused:
+                EXPECT_EQ(kept_meanwhile, nullptr) << size;
+                EXPECT_EQ(kept_after, kept) << size;
+                break;
+            case fresh:
+                EXPECT_EQ(kept_meanwhile, kept) << size;
+                EXPECT_EQ(kept_after, kept) << size;
+                break;
+            case replaces:
+                EXPECT_EQ(kept_meanwhile, nullptr) << size;
+                EXPECT_GE(spare.window.capacity, size) << size;
+                break;
+        }
     }
-    EXPECT_GE(spare.window.capacity, size_t{5} << 20);
+    EXPECT_LT(spare.window.capacity, window(23) + 64);
 }
 
 TEST(DecompressStream, ReportsBrokenStreams) {

@@ -3,6 +3,7 @@
 #include <brotli/decode.h>
 
 #include <algorithm>
+#include <bit>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -75,25 +76,33 @@ ByteBuffer next_block(SpareBlocks& spare, size_t& fresh_size) {
 }  // namespace
 
 // The decoder allocates through these, with `SpareBlocks` as its opaque
-// pointer. Each allocation carries its size in front, so that the largest one
-// freed (a stream's window, once its decoder is done) can be kept and serve a
-// later request it holds without being more than twice as large: the next
-// entry's window, not the code tables, which are asked for before the window
-// and would otherwise take it. Out of memory ends in the launcher's own stop,
-// with the size the decoder asked for.
+// pointer. Each allocation carries its size in front, so that the window a
+// finished decoder frees can be kept for the next entry's window. It serves any
+// window it holds; a larger one releases it first, so that two are never held
+// where one is in use. Out of memory ends in the launcher's own stop, with the
+// size the decoder asked for.
 constexpr size_t HEADER = alignof(std::max_align_t);
 constexpr size_t KEEP_FROM = size_t{64} << 10;
 
+// The decoder asks for its window as a power of two and a few bytes of slack
+// (42 in this brotli); its code tables and context maps come in multiples of
+// four bytes, and must not take the window: they are asked for first.
+bool window_shaped(size_t size) {
+    if (size < KEEP_FROM) return false;
+    const size_t slack = size - (size_t{1} << (std::bit_width(size) - 1));
+    return slack < 64 && slack % 4 != 0;
+}
+
 void* decoder_alloc(void* opaque, size_t size) {
-    if (size > SIZE_MAX / 2 - HEADER) fatal_out_of_memory(size);
+    if (size > SIZE_MAX - HEADER) fatal_out_of_memory(size);
     const size_t whole = size + HEADER;
     ByteBuffer& kept = static_cast<SpareBlocks*>(opaque)->window;
     ByteBuffer block;
-    if (kept.capacity >= whole && kept.capacity <= 2 * whole) {
+    if (window_shaped(size)) {
         block = std::exchange(kept, ByteBuffer{});
-    } else {
-        block = new_buffer(whole);
+        if (block.capacity < whole) block = ByteBuffer{};  // released before the larger one is taken
     }
+    if (!block.bytes) block = new_buffer(whole);
     std::memcpy(block.bytes.get(), &block.capacity, sizeof block.capacity);
     return block.bytes.release() + HEADER;
 }
@@ -104,7 +113,7 @@ void decoder_free(void* opaque, void* address) {
     block.bytes.reset(static_cast<uint8_t*>(address) - HEADER);
     std::memcpy(&block.capacity, block.bytes.get(), sizeof block.capacity);
     ByteBuffer& kept = static_cast<SpareBlocks*>(opaque)->window;
-    if (block.capacity >= KEEP_FROM && block.capacity > kept.capacity) kept = std::move(block);
+    if (window_shaped(block.capacity - HEADER) && block.capacity > kept.capacity) kept = std::move(block);
 }
 
 ByteBuffer new_buffer(size_t capacity) {

@@ -56,8 +56,9 @@ inline constexpr size_t CHUNK_SIZE = size_t{1} << 20;
 // first touch, under Windows and Wine alike.)
 struct SpareBlocks {
     std::vector<ByteBuffer> blocks;
-    // The largest block earlier decoders freed: a window, about the size of its
-    // entry, kept for the next entry's decoder on the same grounds.
+    // The largest window earlier decoders freed (about the size of its entry,
+    // up to the stream's window size), kept for the next entry's decoder on the
+    // same grounds.
     ByteBuffer window;
 };
 
