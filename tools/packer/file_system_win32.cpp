@@ -137,8 +137,8 @@ void write_text(Stream stream, std::string_view text) {
 Outcome<FileFacts> file_facts(const fs::path& path) {
     const std::u16string extended = long_path(path);
     // No access asked: only the attributes are read. Backup semantics opens folders.
-    UniqueHandle file(CreateFileW(wide(extended), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                  OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    UniqueHandle file(
+        CreateFileW(wide(extended), 0, SHARE_ALL, nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
     if (!file.valid()) {
         const DWORD code = GetLastError();
         if (names_nothing(code)) return Outcome<FileFacts>{};
@@ -224,9 +224,9 @@ Outcome<std::vector<uint8_t>> read_whole_file(const fs::path& path) {
     using Result = std::vector<uint8_t>;
     // Backup semantics opens a folder too, so that it is refused as not a file
     // rather than as access denied.
-    UniqueHandle file(CreateFileW(
-        wide(long_path(path)), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-        OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN | FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    UniqueHandle file(CreateFileW(wide(long_path(path)), GENERIC_READ, SHARE_ALL, nullptr, OPEN_EXISTING,
+                                  FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN | FILE_FLAG_BACKUP_SEMANTICS,
+                                  nullptr));
     if (!file.valid()) return failed<Result>(os_failure("cannot open", path, GetLastError()));
     BY_HANDLE_FILE_INFORMATION info{};
     if (GetFileType(file.get()) != FILE_TYPE_DISK || !GetFileInformationByHandle(file.get(), &info) ||

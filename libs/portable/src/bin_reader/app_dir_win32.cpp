@@ -15,8 +15,6 @@
 namespace quillbox {
 namespace {
 
-constexpr DWORD SHARE_ALL = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
-
 // The ntdll calls the removal needs, resolved at run time: the import table
 // stays KERNEL32 and the C runtime, and ntdll is in every process already.
 using NtOpenFileFn = NTSTATUS(NTAPI*)(PHANDLE, ACCESS_MASK, POBJECT_ATTRIBUTES, PIO_STATUS_BLOCK, ULONG, ULONG);
@@ -28,17 +26,11 @@ struct NtCalls {
     LastNtStatusFn last_status = nullptr;
 };
 
-template <class Fn>
-Fn ntdll_export(HMODULE ntdll, const char* name) {
-    return reinterpret_cast<Fn>(reinterpret_cast<void (*)()>(GetProcAddress(ntdll, name)));
-}
-
 std::optional<NtCalls> resolve_nt_calls() {
     HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
     if (ntdll == nullptr) return std::nullopt;
-    NtCalls nt{ntdll_export<NtOpenFileFn>(ntdll, "NtOpenFile"),
-               ntdll_export<NtStatusToWin32Fn>(ntdll, "RtlNtStatusToDosError"),
-               ntdll_export<LastNtStatusFn>(ntdll, "RtlGetLastNtStatus")};
+    NtCalls nt{exported<NtOpenFileFn>(ntdll, "NtOpenFile"), exported<NtStatusToWin32Fn>(ntdll, "RtlNtStatusToDosError"),
+               exported<LastNtStatusFn>(ntdll, "RtlGetLastNtStatus")};
     if (!nt.open_file || !nt.to_win32 || !nt.last_status) return std::nullopt;
     return nt;
 }
@@ -327,10 +319,8 @@ std::optional<std::u16string> find_app_dir() {
     HMODULE ole32 = load_system_library(L"ole32.dll");
     HMODULE shell32 = load_system_library(L"shell32.dll");
     if (shell32 == nullptr || ole32 == nullptr) return std::nullopt;
-    auto get_known_folder_path = reinterpret_cast<GetKnownFolderPathFn>(
-        reinterpret_cast<void (*)()>(GetProcAddress(shell32, "SHGetKnownFolderPath")));
-    auto free_task_memory =
-        reinterpret_cast<FreeTaskMemoryFn>(reinterpret_cast<void (*)()>(GetProcAddress(ole32, "CoTaskMemFree")));
+    auto get_known_folder_path = exported<GetKnownFolderPathFn>(shell32, "SHGetKnownFolderPath");
+    auto free_task_memory = exported<FreeTaskMemoryFn>(ole32, "CoTaskMemFree");
     if (get_known_folder_path == nullptr || free_task_memory == nullptr) return std::nullopt;
 
     // The folder text's owner, released through the CoTaskMemFree loaded above.

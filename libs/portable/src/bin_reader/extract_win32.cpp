@@ -14,8 +14,6 @@
 namespace quillbox {
 namespace {
 
-constexpr DWORD SHARE_ALL = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
-
 std::u16string fs_path(std::u16string_view path) { return file_system_path(path, full_path_name); }
 
 // Follows links, as the existence test must: a dangling link counts as absent.

@@ -78,9 +78,8 @@ void restrict_dll_search() {
     // Looked up rather than imported: Windows 7 has it only with an update, and
     // an import it lacks would stop the launcher from loading at all.
     using SetDefaultDllDirectoriesFn = BOOL(WINAPI*)(DWORD);
-    HMODULE kernel32 = GetModuleHandleW(L"kernel32.dll");
-    auto set_default = reinterpret_cast<SetDefaultDllDirectoriesFn>(
-        reinterpret_cast<void (*)()>(GetProcAddress(kernel32, "SetDefaultDllDirectories")));
+    auto set_default =
+        exported<SetDefaultDllDirectoriesFn>(GetModuleHandleW(L"kernel32.dll"), "SetDefaultDllDirectories");
     if (set_default != nullptr) set_default(LOAD_LIBRARY_SEARCH_SYSTEM32);
 }
 

@@ -23,6 +23,17 @@ inline std::u16string_view u16(const wchar_t* text) {
     return std::u16string_view(reinterpret_cast<const char16_t*>(text));
 }
 
+// Opens that let others read, write and delete the file meanwhile, as a
+// scanner or the running application may.
+inline constexpr DWORD SHARE_ALL = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+
+// A function exported by a loaded module, as the type it is called through;
+// null when the module lacks it.
+template <class Fn>
+Fn exported(HMODULE module, const char* name) {
+    return reinterpret_cast<Fn>(reinterpret_cast<void (*)()>(GetProcAddress(module, name)));
+}
+
 // A kernel handle; both NULL and INVALID_HANDLE_VALUE mean none, since
 // CreateFileW fails with one and the process calls with the other.
 class UniqueHandle {
