@@ -73,14 +73,6 @@ ByteBuffer next_block(SpareBlocks& spare, size_t& fresh_size) {
     return block;
 }
 
-}  // namespace
-
-// The decoder allocates through these, with `SpareBlocks` as its opaque
-// pointer. Each allocation carries its size in front, so that the window a
-// finished decoder frees can be kept for the next entry's window. It serves any
-// window it holds; a larger one releases it first, so that two are never held
-// where one is in use. Out of memory ends in the launcher's own stop, with the
-// size the decoder asked for.
 constexpr size_t HEADER = alignof(std::max_align_t);
 constexpr size_t KEEP_FROM = size_t{64} << 10;
 
@@ -93,6 +85,14 @@ bool window_shaped(size_t size) {
     return slack < 64 && slack % 4 != 0;
 }
 
+}  // namespace
+
+// The decoder allocates through these, with `SpareBlocks` as its opaque
+// pointer. Each allocation carries its size in front, so that the window a
+// finished decoder frees can be kept for the next entry's window. It serves any
+// window it holds; a larger one releases it first, so that two are never held
+// where one is in use. Out of memory ends in the launcher's own stop, with the
+// size the decoder asked for.
 void* decoder_alloc(void* opaque, size_t size) {
     if (size > SIZE_MAX - HEADER) fatal_out_of_memory(size);
     const size_t whole = size + HEADER;
