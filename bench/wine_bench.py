@@ -4,8 +4,9 @@ programs that do only the unavoidable part of the same work with the launcher's
 own techniques (the limits, which also ask for the known folder as every start
 must): the warm limit hashes each file through one 256 KiB block kept for the
 run, the cold limit decodes each entry whole into one buffer kept for the run
-and grown only for a larger entry. Interleaved and pinned to one CPU. Prints medians, net ratios and peak memory per shape, a 600 MiB file's
-cold and warm start, and then every target in one table.
+and grown only for a larger entry. Interleaved and pinned to one CPU. Prints
+medians, net ratios and peak memory per shape, a 600 MiB file's cold and warm
+start, and then every target in one table.
 
     net = (launcher - launch floor) / (limit - floor)
 
