@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # Cross-compiles brotli's decoder and encoder (the encoder for the Windows
-# packer) and OpenSSL's libcrypto as static libraries for MinGW-w64 from Debian's source packages, and caches the result.
+# packer) and the part of OpenSSL's libcrypto the launcher and the packer link
+# (MD5 and SHA-256, with their assembly) as static libraries for MinGW-w64 from
+# Debian's source packages, and caches the result.
 #
 #   prefix=$(scripts/build-mingw-deps.sh [i686|x86_64])
 #
@@ -84,9 +86,11 @@ if cache_is_valid; then
   finish
 fi
 
-# Only one build runs at a time, so any work dir left here is from a killed run.
-rm -rf "$cache_root"/work.*
-work=$(mktemp -d "$cache_root/work.XXXXXX")
+# One build per architecture runs at a time, so a work dir of this
+# architecture left here is from a killed run; the other architecture's may be
+# in use.
+rm -rf "$cache_root/work-$ARCH".*
+work=$(mktemp -d "$cache_root/work-$ARCH.XXXXXX")
 build_log=$work/build.log
 wine_prefix=
 # Wine leaves services running after the program exits. Stop everything that
@@ -190,26 +194,41 @@ mkdir -p "$stage/include/brotli"
 cp "$work/brotli/c/include/brotli/"{decode.h,encode.h,port.h,types.h} "$stage/include/brotli/"
 
 # --- openssl ---------------------------------------------------------------
-log "building openssl $OPENSSL_VERSION libcrypto (the slow part)"
-# - no-module/no-dso/no-engine/no-async/no-legacy: nothing loaded at run time
-#   and less to compile; MD5 lives in the default provider, not the legacy one.
-# - no-autoload-config plus admin-only built-in dirs: the mingw default
-#   (/usr/local/ssl, i.e. C:\usr\local\ssl) can be created by any user, which
-#   would let them feed a config file or certificates into the launcher.
-#   Configure on Linux treats a C:/ path as relative, so the dirs are set on
-#   the make command line, which is where the compile-time defines come from.
-# Assembly stays on: without it MD5 is noticeably slower.
+log "building openssl $OPENSSL_VERSION: MD5 and SHA-256"
+# OpenSSL's own Configure and Makefile build the objects; only those of the
+# digests' low-level calls (MD5_*, SHA256_*), their assembly and the CPU
+# feature probe they dispatch on are made and archived, a few files instead
+# of all of libcrypto. Nothing that reads a configuration file, loads a module
+# or an engine is linked, so no built-in directory is ever consulted; they are
+# still set to an admin-only place (the mingw default, C:\usr\local\ssl, can
+# be created by any user), and Configure on Linux treats a C:/ path as
+# relative, so they go on the make command line.
 win_ssl_dir="C:/Program Files/Common Files/SSL"
+openssl_objects() { # the digests' objects, named as this target's Makefile names them
+  grep -oE '^crypto/(md5/libcrypto-lib-md5(-[a-z0-9_]+|_dgst|_one)|sha/libcrypto-lib-sha256(-[a-z0-9_]+)?|libcrypto-lib-([a-z0-9_]*cpuid|ctype))\.obj:' \
+    Makefile | tr -d :
+}
 (
   cd "$work/openssl"
   run ./Configure "$OPENSSL_TARGET" --cross-compile-prefix="$TRIPLE-" \
     no-shared no-tests no-module no-dso no-engine no-async no-legacy no-autoload-config \
     --release
+  objects=$(openssl_objects)
+  [ "$(wc -w <<<"$objects")" -ge 8 ] || die "the Makefile names fewer digest objects than expected: $objects"
+  # shellcheck disable=SC2086  # one word per object
   run make -j"$JOBS" OPENSSLDIR="$win_ssl_dir" ENGINESDIR="$win_ssl_dir/engines-3" \
-    MODULESDIR="$win_ssl_dir/ossl-modules" build_generated libcrypto.a
+    MODULESDIR="$win_ssl_dir/ossl-modules" build_generated $objects
+  # shellcheck disable=SC2086
+  run "$TRIPLE-ar" rcs libcrypto.a $objects
+  # Every symbol the objects need is among them, or comes from the C runtime
+  # and kernel32: the archive is whole.
+  "$TRIPLE-nm" libcrypto.a | awk '$2 ~ /^[TDBRC]$/ {print $3}' | sort -u >defined.txt
+  unresolved=$("$TRIPLE-nm" libcrypto.a | awk '$1 == "U" {print $2}' | sort -u | comm -23 - defined.txt |
+    grep -vE '^_?(memcpy|memset|__imp__?(GetEnvironmentVariableW|RtlVirtualUnwind)(@[0-9]+)?)$' || true)
+  [ -z "$unresolved" ] || die "libcrypto.a needs symbols it does not carry: $unresolved"
 )
-if ! grep -qaF "$win_ssl_dir" "$work/openssl/libcrypto.a" || grep -qaF /usr/local/ "$work/openssl/libcrypto.a"; then
-  die "libcrypto.a does not carry the expected built-in OPENSSLDIR ($win_ssl_dir)"
+if grep -qaF /usr/local/ "$work/openssl/libcrypto.a"; then
+  die "libcrypto.a names a user-writable /usr/local/ directory"
 fi
 cp "$work/openssl/libcrypto.a" "$stage/lib/libcrypto.a"
 # Generated headers (opensslconf.h, configuration.h, opensslv.h, ...) sit in
@@ -226,9 +245,9 @@ cat >"$work/check.c" <<'EOF'
 #include <stdio.h>
 #include <string.h>
 #include <brotli/decode.h>
-#define OPENSSL_SUPPRESS_DEPRECATED /* MD5() is deprecated in 3.0 but still there */
-#include <openssl/evp.h>
+#define OPENSSL_SUPPRESS_DEPRECATED /* the low-level digest calls are deprecated in 3.0 but still there */
 #include <openssl/md5.h>
+#include <openssl/sha.h>
 
 /* "quillbox brotli check: abcabcabcabcabcabcabcabc\n" compressed at quality 11. */
 static const unsigned char packed[] = {
@@ -247,12 +266,18 @@ int main(void) {
     fprintf(stderr, "brotli: wrong output\n");
     return 1;
   }
-  unsigned char one_shot[MD5_DIGEST_LENGTH], evp[EVP_MAX_MD_SIZE];
-  unsigned int evp_len = 0;
+  static const unsigned char sha256_abc[SHA256_DIGEST_LENGTH] = {
+    0xba,0x78,0x16,0xbf,0x8f,0x01,0xcf,0xea,0x41,0x41,0x40,0xde,0x5d,0xae,0x22,0x23,
+    0xb0,0x03,0x61,0xa3,0x96,0x17,0x7a,0x9c,0xb4,0x10,0xff,0x61,0xf2,0x00,0x15,0xad,
+  };
+  unsigned char one_shot[MD5_DIGEST_LENGTH], sha[SHA256_DIGEST_LENGTH];
   MD5((const unsigned char *)"abc", 3, one_shot);
-  if (!EVP_Digest("abc", 3, evp, &evp_len, EVP_md5(), NULL) || evp_len != MD5_DIGEST_LENGTH ||
-      memcmp(one_shot, evp, MD5_DIGEST_LENGTH) != 0) {
-    fprintf(stderr, "md5: EVP and MD5() disagree\n");
+  SHA256_CTX sha_context;
+  SHA256_Init(&sha_context);
+  SHA256_Update(&sha_context, "abc", 3);
+  SHA256_Final(sha, &sha_context);
+  if (memcmp(sha, sha256_abc, sizeof sha) != 0) {
+    fprintf(stderr, "sha256: wrong digest\n");
     return 1;
   }
   for (int i = 0; i < MD5_DIGEST_LENGTH; i++) printf("%02x", one_shot[i]);

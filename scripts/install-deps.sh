@@ -4,6 +4,7 @@
 # changes nothing, runs no apt-get update and returns at once.
 #   --check  only report what is missing (exit status 1 if anything is)
 set -euo pipefail
+. "$(dirname "${BASH_SOURCE[0]}")/apt.sh"
 
 PACKAGES=(
   cmake ninja-build g++ pkg-config python3
@@ -78,11 +79,10 @@ fi
 [ "$need_i386" -eq 0 ] || dpkg --add-architecture i386
 [ "$need_src" -eq 0 ] || printf '%s\n' "$SRC_ENTRY" > "$SRC_LIST"
 export DEBIAN_FRONTEND=noninteractive
-# A mirror caught mid-sync fails one index; the others still serve the install.
-apt-get update -q || echo "apt-get update reported errors; installing from the lists it could read" >&2
+apt_update
 if [ "${#missing[@]}" -gt 0 ]; then
   echo "installing: ${missing[*]}"
   # --no-remove: none of these may take the MinGW cross compilers away.
-  apt-get install -y -q --no-install-recommends --no-remove "${missing[@]}"
+  apt_install "${missing[@]}"
 fi
 register_qemu_i386
