@@ -35,6 +35,14 @@ deps_prefix() { # arch
   "$root/scripts/build-mingw-deps.sh" "$1" | tail -n 1
 }
 
+# The dependency builds run beside the host build: started here, they are
+# found done (or still running, under their lock) when deps_prefix asks. A
+# failure shows there, where the build runs again in the foreground.
+start_deps() { # arch...
+  local arch
+  for arch; do "$root/scripts/build-mingw-deps.sh" "$arch" >/dev/null 2>&1 & done
+}
+
 target_dir() { # arch
   if [ "$1" = i686 ]; then echo "$build/target"; else echo "$build/target-$1"; fi
 }
@@ -63,6 +71,10 @@ host_options=(
   -DQUILLBOX_STUB_X86_64="$build/target-x86_64/quillbox-stub.exe"
   -DQUILLBOX_PACKER_EXE="$build/packer-windows/quillbox-pack.exe"
 )
+case $set_name in
+  all | release) start_deps i686 x86_64 ;;
+  demo) start_deps "${QUILLBOX_DEMO_ARCH:-$QUILLBOX_WINE_ARCH}" ;;
+esac
 cmake -S "$root" -B "$build/host" -G Ninja "${host_options[@]}" >/dev/null
 
 case $set_name in

@@ -7,6 +7,10 @@ set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 build=${QUILLBOX_BUILD_DIR:-$root/build}
 "$root/scripts/install-deps.sh"
+# The Wine prefix is made while the build runs.
+(source "$root/scripts/wine-env.sh") &
+prefix_maker=$!
 "$root/scripts/build.sh"
+wait "$prefix_maker"
 source "$root/scripts/wine-env.sh"
 ctest --test-dir "$build/host" --output-on-failure -j2 "$@"
