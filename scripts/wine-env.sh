@@ -33,9 +33,26 @@ else
   QUILLBOX_WINE_ARCH=x86_64 QUILLBOX_WINE_LOADER=/usr/lib/wine/wine64
 fi
 export QUILLBOX_WINE32 QUILLBOX_WINE_ARCH QUILLBOX_WINE_LOADER
+# Where 32-bit Wine is emulated, the prefix only ever runs x86_64 programs (the
+# shipped i686 launcher has a prefix of its own), yet wineboot would set up its
+# 32-bit half under emulation for minutes. There the prefix is made with the
+# 32-bit loader hidden in a mount namespace of its own: a 64-bit-only prefix.
+make_wine_prefix() {
+  local boot=(timeout 1200 "$QUILLBOX_WINE_LOADER" wineboot --init)
+  if [ "$QUILLBOX_WINE32" = emulated ] && [ "$QUILLBOX_WINE_ARCH" = x86_64 ]; then
+    local ns=(unshare --mount --propagation private)
+    [ "$(id -u)" -eq 0 ] || ns=(unshare --user --map-root-user --mount)
+    if "${ns[@]}" true 2>/dev/null; then
+      "${ns[@]}" sh -c 'mount --bind /bin/false /usr/lib/wine/wine && exec "$@"' sh "${boot[@]}" </dev/null >/dev/null 2>&1
+      return
+    fi
+    echo "note: no mount namespace here; the prefix's 32-bit half is set up too, emulated" >&2
+  fi
+  "${boot[@]}" </dev/null >/dev/null 2>&1
+}
 if [ "${1:-}" != --no-prefix ] && [ ! -f "$WINEPREFIX/system.reg" ]; then
-  echo "creating the Wine prefix $WINEPREFIX (once; seconds, or minutes where 32-bit Wine is emulated)" >&2
+  echo "creating the Wine prefix $WINEPREFIX (once; seconds)" >&2
   mkdir -p "$WINEPREFIX"
-  timeout 1200 "$QUILLBOX_WINE_LOADER" wineboot --init </dev/null >/dev/null 2>&1 || true
+  make_wine_prefix || true
   timeout 60 wineserver --wait || true
 fi
