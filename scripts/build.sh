@@ -48,18 +48,21 @@ target_dir() { # arch
 }
 
 build_target() { # arch [targets...]
-  local arch=$1 dir
+  local arch=$1 dir deps
   shift
   dir=$(target_dir "$arch")
+  deps=$(deps_prefix "$arch")
   cmake -S "$root" -B "$dir" -G Ninja --toolchain "$root/cmake/mingw-$arch.cmake" \
-    -DQUILLBOX_DEPS_PREFIX="$(deps_prefix "$arch")" -DQUILLBOX_PACKER="$build/host/tools/packer/quillbox-pack" \
+    -DQUILLBOX_DEPS_PREFIX="$deps" -DQUILLBOX_PACKER="$build/host/tools/packer/quillbox-pack" \
     -DQUILLBOX_APP="$app" >/dev/null
   if [ $# -gt 0 ]; then cmake --build "$dir" --target "$@"; else cmake --build "$dir"; fi
 }
 
 build_windows_packer() {
+  local deps
+  deps=$(deps_prefix x86_64)
   cmake -S "$root" -B "$build/packer-windows" -G Ninja --toolchain "$root/cmake/packer-windows.cmake" \
-    -DQUILLBOX_WINDOWS_PACKER=ON -DQUILLBOX_DEPS_PREFIX="$(deps_prefix x86_64)" >/dev/null
+    -DQUILLBOX_WINDOWS_PACKER=ON -DQUILLBOX_DEPS_PREFIX="$deps" >/dev/null
   cmake --build "$build/packer-windows"
 }
 
