@@ -291,18 +291,26 @@ run "$TRIPLE-gcc" -O2 -static -I"$stage/include" "$work/check.c" -o "$work/check
 # Wine may be present but unable to run anything (e.g. a kernel without 32-bit
 # support, or an emulation layer that cannot start it). A trivial exe tells
 # that apart from a real fault in the libraries, which must fail the build.
+# Where 32-bit Wine is only emulated (minutes per start), the i686 program is
+# linked but not run: the shipped launcher's own test runs what is built on it.
 # Wine's background services must not inherit the lock (fd 9) or the caller's
 # stdout (fd 3): they would block other builds and hang "$(...)" callers.
+# shellcheck source=wine-env.sh
+source "$script_dir/wine-env.sh" --no-prefix
+loader=/usr/lib/wine/wine
+[ "$ARCH" = i686 ] || loader=/usr/lib/wine/wine64
 run_in_wine() { # exe -> its stdout
-  WINEPREFIX=$wine_prefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" \
-    timeout 180 wine "$1" 2>>"$build_log" 9>&- 3>&- | tr -d '\r'
+  WINEPREFIX=$wine_prefix timeout 180 "$loader" "$1" 2>>"$build_log" 9>&- 3>&- | tr -d '\r'
 }
 printf '#include <stdio.h>\nint main(void) { puts("wine-ok"); return 0; }\n' >"$work/probe.c"
 run "$TRIPLE-gcc" -static "$work/probe.c" -o "$work/probe.exe"
-if ! command -v wine >/dev/null; then
-  log "wine not found; the test program was linked but not run"
+if [ ! -x "$loader" ]; then
+  log "$loader not found; the test program was linked but not run"
+elif [ "$ARCH" = i686 ] && [ "$QUILLBOX_WINE32" != native ]; then
+  log "32-bit Wine runs $QUILLBOX_WINE32 here; the test program was linked but not run"
 else
   wine_prefix=$(mktemp -d /tmp/quillbox-deps-wine.XXXXXX)
+  WINEPREFIX=$wine_prefix make_wine_prefix "$loader" 9>&- 3>&- || true
   if [ "$(run_in_wine "$work/probe.exe" || true)" != wine-ok ]; then
     log "wine cannot run Windows programs here; the test program was linked but not run"
   else

@@ -33,13 +33,13 @@ else
   QUILLBOX_WINE_ARCH=x86_64 QUILLBOX_WINE_LOADER=/usr/lib/wine/wine64
 fi
 export QUILLBOX_WINE32 QUILLBOX_WINE_ARCH QUILLBOX_WINE_LOADER
-# Where 32-bit Wine is emulated, the prefix only ever runs x86_64 programs (the
-# shipped i686 launcher has a prefix of its own), yet wineboot would set up its
-# 32-bit half under emulation for minutes. There the prefix is made with the
-# 32-bit loader hidden in a mount namespace of its own: a 64-bit-only prefix.
-make_wine_prefix() {
-  local boot=(timeout 1200 "$QUILLBOX_WINE_LOADER" wineboot --init)
-  if [ "$QUILLBOX_WINE32" = emulated ] && [ "$QUILLBOX_WINE_ARCH" = x86_64 ]; then
+# Where 32-bit Wine is emulated, a prefix for wine64 only ever runs x86_64
+# programs (the shipped i686 launcher has a prefix of its own), yet wineboot
+# would set up its 32-bit half under emulation for minutes. There it runs with
+# the 32-bit loader hidden in a mount namespace of its own: a 64-bit-only prefix.
+make_wine_prefix() { # loader; makes $WINEPREFIX
+  local boot=(timeout 1200 "$1" wineboot --init)
+  if [ "$QUILLBOX_WINE32" = emulated ] && [ "$1" = /usr/lib/wine/wine64 ]; then
     local ns=(unshare --mount --propagation private)
     [ "$(id -u)" -eq 0 ] || ns=(unshare --user --map-root-user --mount)
     if "${ns[@]}" true 2>/dev/null; then
@@ -53,6 +53,6 @@ make_wine_prefix() {
 if [ "${1:-}" != --no-prefix ] && [ ! -f "$WINEPREFIX/system.reg" ]; then
   echo "creating the Wine prefix $WINEPREFIX (once; seconds)" >&2
   mkdir -p "$WINEPREFIX"
-  make_wine_prefix || true
+  make_wine_prefix "$QUILLBOX_WINE_LOADER" || true
   timeout 60 wineserver --wait || true
 fi
