@@ -151,7 +151,9 @@ if ! fetch_sources >>"$build_log" 2>&1; then
   # Usually the package lists are missing or predate the deb-src entry.
   [ "$(id -u)" -eq 0 ] || die "apt-get source failed; run 'apt-get update' as root (or scripts/install-deps.sh)"
   log "apt-get source failed; updating package lists and retrying"
-  run apt-get update -q || die "apt-get update failed"
+  # shellcheck source=apt.sh
+  source "$script_dir/apt.sh"
+  apt_update >>"$build_log" 2>&1
   rm -f "$work/src"/*
   run fetch_sources || die "apt-get source failed even after apt-get update (is the bookworm deb-src entry present?)"
 fi
