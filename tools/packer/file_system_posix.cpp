@@ -1,11 +1,14 @@
 // The packer's operating-system layer on Linux: POSIX calls and std::filesystem.
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <memory>
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <system_error>
 
 #include "file_system.h"
@@ -201,6 +204,44 @@ std::optional<Error> write_file_atomically(const fs::path& target,
         return os_failure("cannot rename " + quoted(temp.path) + " to", target, errno);
     }
     temp.keep = true;
+    return std::nullopt;
+}
+
+Outcome<std::vector<ListedFile>> list_files(const fs::path& folder) {
+    using Result = std::vector<ListedFile>;
+    DIR* raw = ::opendir(folder.c_str());
+    if (raw == nullptr) return failed<Result>(os_failure("cannot open folder", folder, errno));
+    const std::unique_ptr<DIR, int (*)(DIR*)> dir(raw, ::closedir);
+    Result files;
+    for (;;) {
+        errno = 0;
+        const dirent* entry = ::readdir(dir.get());
+        if (entry == nullptr) break;
+        struct stat info {};
+        // A file removed meanwhile (by another packer) is simply not listed.
+        if (::fstatat(::dirfd(dir.get()), entry->d_name, &info, AT_SYMLINK_NOFOLLOW) != 0) continue;
+        if (!S_ISREG(info.st_mode)) continue;
+        const int64_t modified = int64_t{info.st_mtim.tv_sec} * 1000000000 + info.st_mtim.tv_nsec;
+        files.push_back(ListedFile{entry->d_name, static_cast<uint64_t>(info.st_size), modified});
+    }
+    if (errno != 0) return failed<Result>(os_failure("cannot list folder", folder, errno));
+    return Outcome<Result>{std::move(files), std::nullopt};
+}
+
+std::optional<Error> remove_file(const fs::path& path) {
+    if (::unlink(path.c_str()) != 0 && errno != ENOENT) return os_failure("cannot delete", path, errno);
+    return std::nullopt;
+}
+
+std::optional<Error> touch_file(const fs::path& path) {
+    if (::utimensat(AT_FDCWD, path.c_str(), nullptr, 0) != 0) return os_failure("cannot touch", path, errno);
+    return std::nullopt;
+}
+
+std::optional<fs::path> user_cache_root() {
+    // The XDG rule: a relative value is to be ignored.
+    if (const char* xdg = std::getenv("XDG_CACHE_HOME"); xdg != nullptr && xdg[0] == '/') return fs::path(xdg);
+    if (const char* home = std::getenv("HOME"); home != nullptr && home[0] == '/') return fs::path(home) / ".cache";
     return std::nullopt;
 }
 
