@@ -85,7 +85,8 @@ CompressOptions with_cache_folder(const CommandLine& line) {
         if (const std::optional<fs::path> root = user_cache_root()) options.cache = *root / CACHE_FOLDER_NAME;
         if (!options.cache && !line.quiet)
             write_text(Stream::error,
-                       "quillbox-pack: warning: no cache folder (HOME is not set): every file is compressed\n");
+                       "quillbox-pack: warning: no cache folder is known for this user (--cache DIR names one): "
+                       "every file is compressed\n");
     }
     return options;
 }
