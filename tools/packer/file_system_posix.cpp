@@ -1,11 +1,9 @@
 // The packer's operating-system layer on Linux: POSIX calls and std::filesystem.
-#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <memory>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -209,22 +207,21 @@ std::optional<Error> write_file_atomically(const fs::path& target,
 
 Outcome<std::vector<ListedFile>> list_files(const fs::path& folder) {
     using Result = std::vector<ListedFile>;
-    DIR* raw = ::opendir(folder.c_str());
-    if (raw == nullptr) return failed<Result>(os_failure("cannot open folder", folder, errno));
-    const std::unique_ptr<DIR, int (*)(DIR*)> dir(raw, ::closedir);
+    // Through std::filesystem, not readdir: a 32-bit build's readdir fails on
+    // the 64-bit directory offsets of ext4.
+    std::error_code ec;
+    fs::directory_iterator it(folder, ec);
+    if (ec) return failed<Result>(fs_failure("cannot open folder", folder, ec));
     Result files;
-    for (;;) {
-        errno = 0;
-        const dirent* entry = ::readdir(dir.get());
-        if (entry == nullptr) break;
+    for (const fs::directory_iterator end; it != end; it.increment(ec)) {
+        if (ec) break;
         struct stat info {};
         // A file removed meanwhile (by another packer) is simply not listed.
-        if (::fstatat(::dirfd(dir.get()), entry->d_name, &info, AT_SYMLINK_NOFOLLOW) != 0) continue;
-        if (!S_ISREG(info.st_mode)) continue;
+        if (::lstat(it->path().c_str(), &info) != 0 || !S_ISREG(info.st_mode)) continue;
         const int64_t modified = int64_t{info.st_mtim.tv_sec} * 1000000000 + info.st_mtim.tv_nsec;
-        files.push_back(ListedFile{entry->d_name, static_cast<uint64_t>(info.st_size), modified});
+        files.push_back(ListedFile{it->path().filename().string(), static_cast<uint64_t>(info.st_size), modified});
     }
-    if (errno != 0) return failed<Result>(os_failure("cannot list folder", folder, errno));
+    if (ec) return failed<Result>(fs_failure("cannot list folder", folder, ec));
     return Outcome<Result>{std::move(files), std::nullopt};
 }
 
