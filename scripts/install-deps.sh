@@ -18,6 +18,8 @@ PACKAGES=(
   g++-i686-linux-gnu qemu-user libbrotli-dev:i386 libssl-dev:i386 libgtest-dev:i386
   # signing the built launcher in the tests
   osslsigncode openssl
+  # the pack benchmark compares compression CPU with the brotli command line
+  brotli
 )
 
 # The MinGW build compiles brotli and OpenSSL from Debian's own sources.

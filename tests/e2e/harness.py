@@ -265,7 +265,7 @@ def big_payload(work):
         write_compressible_file(folder / "big.bin", BIG_SIZE)
         with open(folder / "big.bin", "rb") as f:
             digest_file.write_text(hashlib.file_digest(f, "md5").hexdigest())
-        subprocess.run([PACKER, "pack", str(payload_file), str(folder), "--quality", "1"], check=True,
+        subprocess.run([PACKER, "pack", str(payload_file), str(folder), "--quality", "1", "--no-cache"], check=True,
                        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         (folder / "big.bin").unlink()  # the payload and the digest are all that is needed again
     return payload_file, digest_file.read_text()

@@ -88,13 +88,18 @@ class WindowsPacker(unittest.TestCase):
         for what, folder, options in cases:
             with self.subTest(what):
                 linux, windows = self.dir / "linux.exe", self.dir / "windows.exe"
-                self.assert_success(run_linux("build", folder, "-o", linux, "--stub", STUB, "--quiet", *options))
-                self.assert_success(run_windows("build", folder, "-o", windows, "--stub", STUB, "--quiet", *options))
+                cache = self.dir / "cache" / what
+                self.assert_success(run_linux("build", folder, "-o", linux, "--stub", STUB, "--quiet", "--no-cache",
+                                              *options))
+                self.assert_success(run_windows("build", folder, "-o", windows, "--stub", STUB, "--quiet",
+                                                "--cache", cache, *options))
                 self.assertEqual(windows.read_bytes(), linux.read_bytes())
-                # Built again over the existing output: replaced, not refused as an input.
-                self.assert_success(run_windows("build", folder, "-o", windows, "--stub", STUB, "--quiet", *options))
+                # Built again over the existing output, every entry from the cache: replaced, not refused as an input.
+                status, _, err = run_windows("build", folder, "-o", windows, "--stub", STUB, "--cache", cache, *options)
+                self.assertEqual(status, 0, err)
+                self.assertRegex(err, rb"\(\d+ from the cache, 0 compressed\)\n$")
                 self.assertEqual(windows.read_bytes(), linux.read_bytes())
-        self.assertEqual(sorted(p.name for p in self.dir.iterdir()), ["linux.exe", "tree", "windows.exe"])
+        self.assertEqual(sorted(p.name for p in self.dir.iterdir()), ["cache", "linux.exe", "tree", "windows.exe"])
 
     def test_takes_the_stub_beside_itself(self):
         installed = self.dir / "installed"

@@ -47,6 +47,9 @@ TEST(CommandLine, AcceptsEachCommandsFormsAndNamesWhatIsWrong) {
         {{"build", "dir", "-o", "x.exe", "--stub"}, "--stub needs a file"},
         {{"build", "dir", "other", "-o", "x.exe"}, "build takes one folder or payload file"},
         {{"build", "--files", "a", "-o", "x.exe"}, "unknown option --files"},
+        {{"pack", "out.bin", "dir", "--cache"}, "--cache needs a folder"},
+        {{"pack", "out.bin", "dir", "--cache", "c", "--no-cache"}, "give either --cache or --no-cache"},
+        {{"build", "dir", "-o", "x.exe", "--cache-size", "0"}, "--cache-size needs a whole number from 1 to 16777216"},
     };
     for (const Case& c : cases) {
         std::string shown;
@@ -63,8 +66,9 @@ TEST(CommandLine, AcceptsEachCommandsFormsAndNamesWhatIsWrong) {
 }
 
 TEST(CommandLine, KeepsEveryValue) {
-    const Outcome<CommandLine> build = parse_command_line(
-        {"build", "dir", "-o", "x.exe", "--stub", "s.exe", "--exe", ".\\b.exe", "--window", "18", "--quiet"});
+    const Outcome<CommandLine> build =
+        parse_command_line({"build", "dir", "-o", "x.exe", "--stub", "s.exe", "--exe", ".\\b.exe", "--window", "18",
+                            "--quiet", "--cache", "c", "--cache-size", "3"});
     ASSERT_TRUE(build.ok());
     EXPECT_EQ(build.value.input, std::filesystem::path("dir"));
     EXPECT_EQ(build.value.out, std::filesystem::path("x.exe"));
@@ -73,9 +77,14 @@ TEST(CommandLine, KeepsEveryValue) {
     EXPECT_TRUE(build.value.exe_given && build.value.compress_given && build.value.quiet && build.value.verify);
     EXPECT_EQ(build.value.compress.window, 18);
     EXPECT_EQ(build.value.compress.quality, DEFAULT_QUALITY);
+    EXPECT_EQ(build.value.compress.cache, std::filesystem::path("c"));
+    EXPECT_EQ(build.value.compress.cache_limit, uint64_t{3} << 20);
+    EXPECT_TRUE(build.value.use_cache);
 
-    const Outcome<CommandLine> pack = parse_command_line({"pack", "out.bin", "--files", "a", "b"});
+    const Outcome<CommandLine> pack = parse_command_line({"pack", "out.bin", "--files", "a", "b", "--no-cache"});
     ASSERT_TRUE(pack.ok());
+    EXPECT_FALSE(pack.value.use_cache);
+    EXPECT_EQ(pack.value.compress.cache_limit, DEFAULT_CACHE_LIMIT_MIB << 20);
     EXPECT_EQ(pack.value.files, (std::vector<std::filesystem::path>{"a", "b"}));
     EXPECT_EQ(pack.value.exe, DEFAULT_EXE);
     EXPECT_FALSE(pack.value.exe_given || pack.value.compress_given);

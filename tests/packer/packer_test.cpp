@@ -62,12 +62,20 @@ Outcome<std::vector<uint8_t>> encode_payload(const std::vector<PackedEntry>& ent
     return Outcome<std::vector<uint8_t>>{std::move(out), std::nullopt};
 }
 
+CompressOptions options(int quality, int window, unsigned jobs) {
+    CompressOptions options;
+    options.quality = quality;
+    options.window = window;
+    options.jobs = jobs;
+    return options;
+}
+
 Outcome<std::vector<uint8_t>> pack_inputs(const Outcome<std::vector<InputFile>>& inputs, CompressOptions options = {},
                                           std::string_view exe = DEFAULT_EXE) {
     if (!inputs.ok()) return failed<std::vector<uint8_t>>(*inputs.error);
-    Outcome<std::vector<PackedEntry>> entries = pack_entries(inputs.value, options);
-    if (!entries.ok()) return failed<std::vector<uint8_t>>(*entries.error);
-    return encode_payload(entries.value, exe);
+    Outcome<PackedEntries> packed = pack_entries(inputs.value, options);
+    if (!packed.ok()) return failed<std::vector<uint8_t>>(*packed.error);
+    return encode_payload(packed.value.entries, exe);
 }
 
 TEST(Packer, RoundTripsThroughTheLaunchersReader) {
@@ -129,11 +137,10 @@ TEST(Packer, OutputDependsOnlyOnInput) {
         write_file(dir.path / (std::to_string(i) + ".bin"), sample_content(2000 + i * 1500, i + 3));
     }
 
-    const Outcome<std::vector<uint8_t>> serial = pack_inputs(collect_folder(dir.path), CompressOptions{11, 22, 1});
+    const Outcome<std::vector<uint8_t>> serial = pack_inputs(collect_folder(dir.path), options(11, 22, 1));
     ASSERT_TRUE(serial.ok()) << describe(*serial.error);
     for (unsigned jobs : {1u, 2u, 5u, 64u}) {
-        const Outcome<std::vector<uint8_t>> again =
-            pack_inputs(collect_folder(dir.path), CompressOptions{11, 22, jobs});
+        const Outcome<std::vector<uint8_t>> again = pack_inputs(collect_folder(dir.path), options(11, 22, jobs));
         ASSERT_TRUE(again.ok()) << describe(*again.error);
         EXPECT_TRUE(again.value == serial.value) << "jobs " << jobs;
     }
@@ -215,15 +222,9 @@ TEST(Packer, ReportsWhatCannotBePacked) {
         // Reading /proc/self/mem from offset 0 fails with EIO for every user.
         {"read error", [&] { return pack_inputs(collect_files({"/proc/self/mem"})); }, "cannot read"},
         {"quality out of range",
-         [&] {
-             return pack_inputs(collect_files({dir.path / "plain.txt"}), {12, 22, 1});
-         },
-         "quality 12"},
+         [&] { return pack_inputs(collect_files({dir.path / "plain.txt"}), options(12, 22, 1)); }, "quality 12"},
         {"window out of range",
-         [&] {
-             return pack_inputs(collect_files({dir.path / "plain.txt"}), {11, 25, 1});
-         },
-         "window 25"},
+         [&] { return pack_inputs(collect_files({dir.path / "plain.txt"}), options(11, 25, 1)); }, "window 25"},
         {"launch path not UTF-8", [&] { return pack_inputs(collect_files({dir.path / "plain.txt"}), {}, "\xFF.exe"); },
          "launch path is not valid UTF-8"},
     };

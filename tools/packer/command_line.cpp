@@ -62,6 +62,14 @@ std::optional<std::optional<Error>> take_option(std::string_view arg, Words& wor
         return Taken(take_path(words, "--stub needs a file", out.stub));
     } else if (arg == "--no-verify" && build) {
         out.verify = false;
+    } else if (arg == "--no-cache") {
+        out.use_cache = false;
+    } else if (arg == "--cache") {
+        return Taken(take_path(words, "--cache needs a folder", out.compress.cache));
+    } else if (arg == "--cache-size") {
+        int mib = 0;
+        if (std::optional<Error> error = take_number(words, arg, 1, 1 << 24, mib)) return error;
+        out.compress.cache_limit = uint64_t(mib) << 20;
     } else if (arg == "--quiet") {
         out.quiet = true;
     } else if (arg == "--exe") {
@@ -84,6 +92,7 @@ std::optional<std::optional<Error>> take_option(std::string_view arg, Words& wor
 }
 
 std::optional<Error> complete_pack(const CommandLine& line) {
+    if (!line.use_cache && line.compress.cache) return plain_error("give either --cache or --no-cache, not both");
     if (line.command == Command::build) {
         if (!line.input) return plain_error("build needs a folder or a payload file");
         if (line.out.empty()) return plain_error("build needs an output file: -o OUT.exe");
@@ -127,8 +136,9 @@ Result parse_pack(Command command, const std::vector<std::string_view>& args) {
 
 const char USAGE[] =
     "usage: quillbox-pack build (DIR | PAYLOAD) -o OUT.exe [--stub STUB] [--exe PATH] [--quality Q] [--window W]\n"
-    "                           [--jobs N] [--no-verify] [--quiet]\n"
-    "       quillbox-pack pack OUT (DIR | --files FILE...) [--exe PATH] [--quality Q] [--window W] [--jobs N] [--quiet]\n"
+    "                           [--jobs N] [--cache DIR | --no-cache] [--cache-size MIB] [--no-verify] [--quiet]\n"
+    "       quillbox-pack pack OUT (DIR | --files FILE...) [--exe PATH] [--quality Q] [--window W] [--jobs N]\n"
+    "                          [--cache DIR | --no-cache] [--cache-size MIB] [--quiet]\n"
     "       quillbox-pack list (PAYLOAD | EXE)\n"
     "       quillbox-pack verify (PAYLOAD | EXE)\n"
     "       quillbox-pack unpack (PAYLOAD | EXE) DIR\n"
@@ -143,6 +153,10 @@ const char USAGE[] =
     "        --quality  brotli quality 0..11 (default 11)\n"
     "        --window   brotli window bits 10..24 (default 22)\n"
     "        --jobs     files compressed at once (default: one per core)\n"
+    "        --cache DIR     keeps compressed entries there and reuses them (default:\n"
+    "                        quillbox-pack in $XDG_CACHE_HOME, ~/.cache or %LOCALAPPDATA%)\n"
+    "        --no-cache      compresses every file and keeps nothing\n"
+    "        --cache-size M  MiB the cache keeps, least recently used out first (default 1024)\n"
     "        --quiet    prints nothing but errors\n"
     "list    one line per entry: name, compressed size, plain size, digest\n"
     "verify  decompresses every entry, checks its digest and that Windows can hold its name\n"

@@ -25,6 +25,7 @@ struct CommandLine {
     bool exe_given = false;
     CompressOptions compress;
     bool compress_given = false;
+    bool use_cache = true;  // --no-cache: none; the folder, when given, is compress.cache
     std::optional<std::filesystem::path> stub;
     bool verify = true;
     bool quiet = false;

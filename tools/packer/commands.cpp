@@ -6,6 +6,7 @@
 #include "bin_reader/bin_reader.h"
 #include "bin_reader/digest.h"
 #include "bin_reader/pe_section.h"
+#include "entry_cache.h"
 #include "entry_names.h"
 #include "file_system.h"
 #include "progress.h"
@@ -74,18 +75,44 @@ Outcome<std::vector<InputFile>> checked_inputs(const CommandLine& line) {
     return inputs;
 }
 
+// The options with the cache folder filled in: the one given, else the
+// platform's; nothing with --no-cache or where the system names no cache folder.
+CompressOptions with_cache_folder(const CommandLine& line) {
+    CompressOptions options = line.compress;
+    if (!line.use_cache) {
+        options.cache.reset();
+    } else if (!options.cache) {
+        if (const std::optional<fs::path> root = user_cache_root()) options.cache = *root / CACHE_FOLDER_NAME;
+        if (!options.cache && !line.quiet)
+            write_text(Stream::error,
+                       "quillbox-pack: warning: no cache folder is known for this user (--cache DIR names one): "
+                       "every file is compressed\n");
+    }
+    return options;
+}
+
 // The compressed entries of the folder or the files `pack` names.
-Outcome<std::vector<PackedEntry>> packed_inputs(const CommandLine& line, bool terminal, Clock::time_point start) {
-    using Result = std::vector<PackedEntry>;
+Outcome<PackedEntries> packed_inputs(const CommandLine& line, bool terminal, Clock::time_point start) {
+    using Result = PackedEntries;
     const Outcome<std::vector<InputFile>> inputs = checked_inputs(line);
     if (!inputs.ok()) return failed<Result>(*inputs.error);
     ProgressLine progress{!line.quiet && terminal, start, inputs.value.size(), 0, false};
     for (const InputFile& input : inputs.value) progress.total_bytes += input.size;
-    Outcome<Result> entries =
-        pack_entries(inputs.value, line.compress, [&](const PackProgress& done) { show_progress(progress, done); });
+    Outcome<Result> packed = pack_entries(inputs.value, with_cache_folder(line),
+                                          [&](const PackProgress& done) { show_progress(progress, done); });
     clear_progress(progress);
-    if (!entries.ok()) return failed<Result>(failure(describe(*entries.error)));
-    return entries;
+    if (!packed.ok()) return failed<Result>(failure(describe(*packed.error)));
+    if (packed.value.cache_problem && !line.quiet) {
+        write_text(Stream::error, "quillbox-pack: warning: compressed entries are not kept for the next build: " +
+                                      describe(*packed.value.cache_problem) + "\n");
+    }
+    return packed;
+}
+
+// " (40 from the cache, 4 compressed)"
+std::string cache_counts(const PackedEntries& packed) {
+    return " (" + std::to_string(packed.from_cache) + " from the cache, " +
+           std::to_string(packed.entries.size() - packed.from_cache) + " compressed)";
 }
 
 double seconds_since(Clock::time_point start) { return std::chrono::duration<double>(Clock::now() - start).count(); }
@@ -93,12 +120,13 @@ double seconds_since(Clock::time_point start) { return std::chrono::duration<dou
 std::optional<Error> run_pack(const CommandLine& line, bool terminal) {
     const Clock::time_point start = Clock::now();
     if (std::optional<Error> problem = output_problem(line.out)) return problem;
-    const Outcome<std::vector<PackedEntry>> entries = packed_inputs(line, terminal, start);
-    if (!entries.ok()) return entries.error;
+    const Outcome<PackedEntries> packed = packed_inputs(line, terminal, start);
+    if (!packed.ok()) return packed.error;
+    const std::vector<PackedEntry>& entries = packed.value.entries;
 
     uint64_t written = 0;
     std::optional<Error> error = write_file_atomically(line.out, [&](const ByteSink& sink) {
-        return write_payload(entries.value, line.exe, [&](Bytes bytes) {
+        return write_payload(entries, line.exe, [&](Bytes bytes) {
             written += bytes.size();
             return sink(bytes);
         });
@@ -106,11 +134,12 @@ std::optional<Error> run_pack(const CommandLine& line, bool terminal) {
     if (error) return failure(describe(*error));
 
     uint64_t plain = 0;
-    for (const PackedEntry& entry : entries.value) plain += entry.plain_size;
+    for (const PackedEntry& entry : entries) plain += entry.plain_size;
     const double seconds = seconds_since(start);
     if (!line.quiet) {
-        print(Stream::error, "packed %zu files: %.1f MiB in, %.1f MiB out, %.1f s, %.1f MiB/s\n", entries.value.size(),
-              double(plain) / MIB, double(written) / MIB, seconds, seconds > 0 ? double(plain) / MIB / seconds : 0.0);
+        write_text(Stream::error, "packed " + std::to_string(entries.size()) + " files" + cache_counts(packed.value));
+        print(Stream::error, ": %.1f MiB in, %.1f MiB out, %.1f s, %.1f MiB/s\n", double(plain) / MIB,
+              double(written) / MIB, seconds, seconds > 0 ? double(plain) / MIB / seconds : 0.0);
     }
     return std::nullopt;
 }
@@ -348,16 +377,16 @@ std::optional<Error> run_build(const CommandLine& line, bool terminal) {
     if (!stub.ok()) return stub.error;
 
     const bool from_folder = is_folder(*line.input);
-    Outcome<std::vector<PackedEntry>> entries;
+    Outcome<PackedEntries> packed;
     LoadedPayload ready;
     if (from_folder) {
-        entries = packed_inputs(line, terminal, start);
-        if (!entries.ok()) return entries.error;
+        packed = packed_inputs(line, terminal, start);
+        if (!packed.ok()) return packed.error;
     } else if (std::optional<Error> problem = ready_payload(line, ready)) {
         return problem;
     }
     const FeedPayload feed = [&](const ByteSink& sink) {
-        return from_folder ? write_payload(entries.value, line.exe, sink) : sink(ready.payload);
+        return from_folder ? write_payload(packed.value.entries, line.exe, sink) : sink(ready.payload);
     };
     const Outcome<LauncherSize> size = write_launcher(line.out, stub.value, feed);
     if (!size.ok()) return size.error;
@@ -367,8 +396,9 @@ std::optional<Error> run_build(const CommandLine& line, bool terminal) {
         std::string built = "built ";
         built += path_text(line.out);
         write_text(Stream::error, built);
-        print(Stream::error, ": %.1f MiB payload, %.1f MiB in all, %.1f s\n", double(size.value.payload) / MIB,
+        print(Stream::error, ": %.1f MiB payload, %.1f MiB in all, %.1f s", double(size.value.payload) / MIB,
               double(size.value.total) / MIB, seconds_since(start));
+        write_text(Stream::error, (from_folder ? cache_counts(packed.value) : std::string()) + "\n");
     }
     return std::nullopt;
 }

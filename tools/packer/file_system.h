@@ -121,6 +121,28 @@ std::optional<Error> write_file_atomically(const std::filesystem::path& target,
                                            const std::function<std::optional<Error>(const ByteSink&)>& fill,
                                            bool durable = true);
 
+// A plain file directly in a folder: its name (UTF-8), size and last write
+// time in nanoseconds since 1970.
+struct ListedFile {
+    std::string name;
+    uint64_t size = 0;
+    int64_t modified = 0;
+};
+
+// The plain files directly in `folder` (links and sub-folders left out).
+Outcome<std::vector<ListedFile>> list_files(const std::filesystem::path& folder);
+
+// Deletes a file; one already gone is no failure.
+std::optional<Error> remove_file(const std::filesystem::path& path);
+
+// Sets a file's last write time to now.
+std::optional<Error> touch_file(const std::filesystem::path& path);
+
+// Where this user's programs keep caches: $XDG_CACHE_HOME or ~/.cache on
+// Linux, the local application-data folder on Windows; nothing when the
+// system names none.
+std::optional<std::filesystem::path> user_cache_root();
+
 // Marks a built launcher executable where the file system keeps such a mark.
 void mark_executable(const std::filesystem::path& path);
 

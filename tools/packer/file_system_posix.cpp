@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <system_error>
 
 #include "file_system.h"
@@ -201,6 +202,43 @@ std::optional<Error> write_file_atomically(const fs::path& target,
         return os_failure("cannot rename " + quoted(temp.path) + " to", target, errno);
     }
     temp.keep = true;
+    return std::nullopt;
+}
+
+Outcome<std::vector<ListedFile>> list_files(const fs::path& folder) {
+    using Result = std::vector<ListedFile>;
+    // Through std::filesystem, not readdir: a 32-bit build's readdir fails on
+    // the 64-bit directory offsets of ext4.
+    std::error_code ec;
+    fs::directory_iterator it(folder, ec);
+    if (ec) return failed<Result>(fs_failure("cannot open folder", folder, ec));
+    Result files;
+    for (const fs::directory_iterator end; it != end; it.increment(ec)) {
+        if (ec) break;
+        struct stat info {};
+        // A file removed meanwhile (by another packer) is simply not listed.
+        if (::lstat(it->path().c_str(), &info) != 0 || !S_ISREG(info.st_mode)) continue;
+        const int64_t modified = int64_t{info.st_mtim.tv_sec} * 1000000000 + info.st_mtim.tv_nsec;
+        files.push_back(ListedFile{it->path().filename().string(), static_cast<uint64_t>(info.st_size), modified});
+    }
+    if (ec) return failed<Result>(fs_failure("cannot list folder", folder, ec));
+    return Outcome<Result>{std::move(files), std::nullopt};
+}
+
+std::optional<Error> remove_file(const fs::path& path) {
+    if (::unlink(path.c_str()) != 0 && errno != ENOENT) return os_failure("cannot delete", path, errno);
+    return std::nullopt;
+}
+
+std::optional<Error> touch_file(const fs::path& path) {
+    if (::utimensat(AT_FDCWD, path.c_str(), nullptr, 0) != 0) return os_failure("cannot touch", path, errno);
+    return std::nullopt;
+}
+
+std::optional<fs::path> user_cache_root() {
+    // The XDG rule: a relative value is to be ignored.
+    if (const char* xdg = std::getenv("XDG_CACHE_HOME"); xdg != nullptr && xdg[0] == '/') return fs::path(xdg);
+    if (const char* home = std::getenv("HOME"); home != nullptr && home[0] == '/') return fs::path(home) / ".cache";
     return std::nullopt;
 }
 

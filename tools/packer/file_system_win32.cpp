@@ -3,6 +3,7 @@
 // text crosses the boundary as UTF-16, never through the ANSI code page.
 #include <fcntl.h>
 #include <io.h>
+#include <shlobj.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -290,6 +291,53 @@ std::optional<Error> write_file_atomically(const fs::path& target,
     }
     temp.keep = true;
     return std::nullopt;
+}
+
+Outcome<std::vector<ListedFile>> list_files(const fs::path& folder) {
+    using Result = std::vector<ListedFile>;
+    // FILETIME counts 100 ns from 1601; ListedFile counts nanoseconds from 1970.
+    constexpr int64_t FROM_1601_TO_1970 = 116444736000000000;
+    WIN32_FIND_DATAW data{};
+    UniqueFind find = open_find(FindFirstFileExW(wide(child_path(long_path(folder), u"*")), FindExInfoBasic, &data,
+                                                 FindExSearchNameMatch, nullptr, FIND_FIRST_EX_LARGE_FETCH));
+    if (!find) return failed<Result>(os_failure("cannot open folder", folder, GetLastError()));
+    Result files;
+    do {
+        if (data.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) continue;
+        const std::optional<std::string> name = utf16_to_utf8(u16(data.cFileName));
+        if (!name) continue;  // never one of the packer's names
+        const int64_t ticks = (int64_t{data.ftLastWriteTime.dwHighDateTime} << 32) | data.ftLastWriteTime.dwLowDateTime;
+        const uint64_t size = (uint64_t{data.nFileSizeHigh} << 32) | data.nFileSizeLow;
+        files.push_back(ListedFile{*name, size, (ticks - FROM_1601_TO_1970) * 100});
+    } while (FindNextFileW(find.get(), &data));
+    const DWORD code = GetLastError();
+    if (code != ERROR_NO_MORE_FILES) return failed<Result>(os_failure("cannot list folder", folder, code));
+    return Outcome<Result>{std::move(files), std::nullopt};
+}
+
+std::optional<Error> remove_file(const fs::path& path) {
+    if (DeleteFileW(wide(long_path(path)))) return std::nullopt;
+    const DWORD code = GetLastError();
+    if (names_nothing(code)) return std::nullopt;
+    return os_failure("cannot delete", path, code);
+}
+
+std::optional<Error> touch_file(const fs::path& path) {
+    UniqueHandle file(CreateFileW(wide(long_path(path)), FILE_WRITE_ATTRIBUTES, SHARE_ALL, nullptr, OPEN_EXISTING,
+                                  FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file.valid()) return os_failure("cannot touch", path, GetLastError());
+    FILETIME now{};
+    GetSystemTimeAsFileTime(&now);
+    if (!SetFileTime(file.get(), nullptr, nullptr, &now)) return os_failure("cannot touch", path, GetLastError());
+    return std::nullopt;
+}
+
+std::optional<fs::path> user_cache_root() {
+    PWSTR text = nullptr;
+    const HRESULT result = SHGetKnownFolderPath(FOLDERID_LocalAppData, 0, nullptr, &text);
+    const std::unique_ptr<wchar_t, decltype(&CoTaskMemFree)> owned(text, CoTaskMemFree);
+    if (result != S_OK || text == nullptr) return std::nullopt;
+    return fs::path(std::wstring(text));
 }
 
 void mark_executable(const fs::path&) {}  // Windows runs any .exe

@@ -13,6 +13,7 @@
 
 #include "bin_reader/bin_reader.h"
 #include "bin_reader/digest.h"
+#include "entry_cache.h"
 #include "entry_names.h"
 
 namespace quillbox::pack {
@@ -53,23 +54,51 @@ std::optional<Error> check_input_names(const std::vector<InputFile>& inputs) {
     return invalid_input(quoted(inputs[problems.front().entry].source) + ": " + problems.front().text);
 }
 
-Outcome<PackedEntry> pack_one(const InputFile& input, int quality, int window) {
+// The cache as one packing uses it: the folder (nothing when it cannot be
+// made) and the encoder's fingerprint for the options' quality and window.
+struct CacheRun {
+    std::optional<fs::path> folder;
+    Digest256 encoder{};
+};
+
+// One input's slot: its entry, or why it failed, and why its stream could not
+// be kept in the cache.
+struct PackSlot {
+    Outcome<PackedEntry> entry;
+    std::optional<Error> cache_problem;
+};
+
+PackSlot pack_one(const InputFile& input, const CompressOptions& options, const CacheRun& cache) {
     Outcome<std::vector<uint8_t>> content = read_whole_file(input.source);
-    if (!content.ok()) return failed<PackedEntry>(*content.error);
-    Outcome<std::vector<uint8_t>> data = compress_content(Bytes(content.value), quality, window);
-    if (!data.ok()) {
-        return failed<PackedEntry>(
-            plain_error("cannot compress " + quoted(input.source) + ": " + describe(*data.error)));
+    if (!content.ok()) return PackSlot{failed<PackedEntry>(*content.error), std::nullopt};
+    const Bytes plain(content.value);
+    PackSlot slot;
+    slot.entry.value = PackedEntry{input.name, {}, md5_hex(plain), content.value.size()};
+    std::optional<Digest256> key;
+    if (cache.folder) {
+        key = cache_key(plain, options.quality, options.window, cache.encoder);
+        if (std::optional<std::vector<uint8_t>> stream = cached_stream(*cache.folder, *key)) {
+            slot.entry.value.data = std::move(*stream);
+            slot.entry.value.from_cache = true;
+            return slot;
+        }
     }
-    PackedEntry entry{input.name, std::move(data.value), md5_hex(Bytes(content.value)), content.value.size()};
-    return Outcome<PackedEntry>{std::move(entry), std::nullopt};
+    Outcome<std::vector<uint8_t>> data = compress_content(plain, options.quality, options.window);
+    if (!data.ok()) {
+        slot.entry =
+            failed<PackedEntry>(plain_error("cannot compress " + quoted(input.source) + ": " + describe(*data.error)));
+        return slot;
+    }
+    if (key) slot.cache_problem = store_stream(*cache.folder, *key, Bytes(data.value));
+    slot.entry.value.data = std::move(data.value);
+    return slot;
 }
 
-Outcome<PackedEntry> pack_guarded(const InputFile& input, const CompressOptions& options) {
+PackSlot pack_guarded(const InputFile& input, const CompressOptions& options, const CacheRun& cache) {
     try {
-        return pack_one(input, options.quality, options.window);
+        return pack_one(input, options, cache);
     } catch (const std::bad_alloc&) {
-        return failed<PackedEntry>(out_of_memory_error("cannot pack " + quoted(input.source)));
+        return PackSlot{failed<PackedEntry>(out_of_memory_error("cannot pack " + quoted(input.source))), std::nullopt};
     }
 }
 
@@ -112,15 +141,18 @@ void run_in_parallel(unsigned jobs, const std::function<void()>& work, const std
 
 // The entries in input order, or the first failure. Inputs are handed out in
 // order, so any failed slot comes before the ones never reached after the stop.
-Outcome<std::vector<PackedEntry>> in_input_order(std::vector<Outcome<PackedEntry>>& results) {
-    using Result = std::vector<PackedEntry>;
-    for (Outcome<PackedEntry>& result : results) {
-        if (!result.ok()) return failed<Result>(*result.error);
+Outcome<PackedEntries> in_input_order(std::vector<PackSlot>& slots) {
+    for (PackSlot& slot : slots) {
+        if (!slot.entry.ok()) return failed<PackedEntries>(*slot.entry.error);
     }
-    Result entries;
-    entries.reserve(results.size());
-    for (Outcome<PackedEntry>& result : results) entries.push_back(std::move(result.value));
-    return Outcome<Result>{std::move(entries), std::nullopt};
+    PackedEntries packed;
+    packed.entries.reserve(slots.size());
+    for (PackSlot& slot : slots) {
+        if (slot.entry.value.from_cache) ++packed.from_cache;
+        if (slot.cache_problem && !packed.cache_problem) packed.cache_problem = std::move(slot.cache_problem);
+        packed.entries.push_back(std::move(slot.entry.value));
+    }
+    return Outcome<PackedEntries>{std::move(packed), std::nullopt};
 }
 
 void put_u32be(std::string& out, uint64_t value) {
@@ -215,15 +247,21 @@ Outcome<std::vector<uint8_t>> compress_content(Bytes content, int quality, int w
     return Outcome<Result>{std::move(out), std::nullopt};
 }
 
-Outcome<std::vector<PackedEntry>> pack_entries(const std::vector<InputFile>& inputs, const CompressOptions& options,
-                                               const ProgressFn& progress) {
-    using Result = std::vector<PackedEntry>;
-    if (std::optional<Error> error = check_compress_options(options)) return failed<Result>(*error);
+Outcome<PackedEntries> pack_entries(const std::vector<InputFile>& inputs, const CompressOptions& options,
+                                    const ProgressFn& progress) {
+    if (std::optional<Error> error = check_compress_options(options)) return failed<PackedEntries>(*error);
 
+    CacheRun cache;
+    std::optional<Error> folder_problem;
+    if (options.cache) {
+        folder_problem = create_folders(*options.cache);
+        if (!folder_problem) cache = CacheRun{options.cache, encoder_fingerprint(options.quality, options.window)};
+    }
     const size_t count = inputs.size();
-    std::vector<Outcome<PackedEntry>> results(count);
+    std::vector<PackSlot> slots(count);
     std::atomic<size_t> next{0};
     std::atomic<size_t> files_done{0};
+    std::atomic<size_t> from_cache{0};
     std::atomic<uint64_t> bytes_done{0};
     std::atomic<bool> stop{false};
 
@@ -232,17 +270,22 @@ Outcome<std::vector<PackedEntry>> pack_entries(const std::vector<InputFile>& inp
         while (!stop.load()) {
             const size_t i = next.fetch_add(1);
             if (i >= count) return;
-            results[i] = pack_guarded(inputs[i], options);
-            if (!results[i].ok()) stop = true;
-            bytes_done += results[i].value.plain_size;
+            slots[i] = pack_guarded(inputs[i], options, cache);
+            const Outcome<PackedEntry>& entry = slots[i].entry;
+            if (!entry.ok()) stop = true;
+            bytes_done += entry.value.plain_size;
+            if (entry.value.from_cache) ++from_cache;
             ++files_done;
         }
     };
     const unsigned jobs = options.jobs != 0 ? options.jobs : std::max(1u, std::thread::hardware_concurrency());
     run_in_parallel(static_cast<unsigned>(std::min<size_t>(jobs, count)), work, [&] {
-        if (progress) progress(PackProgress{files_done.load(), bytes_done.load()});
+        if (progress) progress(PackProgress{files_done.load(), bytes_done.load(), from_cache.load()});
     });
-    return in_input_order(results);
+    Outcome<PackedEntries> packed = in_input_order(slots);
+    if (packed.ok() && folder_problem) packed.value.cache_problem = folder_problem;
+    if (packed.ok() && cache.folder) trim_cache(*cache.folder, options.cache_limit);
+    return packed;
 }
 
 Outcome<uint64_t> payload_size(std::span<const EntrySize> entries, uint64_t exe_size) {

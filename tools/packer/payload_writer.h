@@ -23,6 +23,7 @@ namespace quillbox::pack {
 inline constexpr std::string_view DEFAULT_EXE = ".\\quillbox.exe";
 inline constexpr int DEFAULT_QUALITY = 11;
 inline constexpr int DEFAULT_WINDOW = 22;
+inline constexpr uint64_t DEFAULT_CACHE_LIMIT_MIB = 1024;
 // Every offset and length in the format is 32-bit.
 inline constexpr uint64_t FIELD_LIMIT = 0xFFFFFFFFu;
 
@@ -35,7 +36,9 @@ struct InputFile {
 struct CompressOptions {
     int quality = DEFAULT_QUALITY;
     int window = DEFAULT_WINDOW;
-    unsigned jobs = 0;  // 0: one per core
+    unsigned jobs = 0;                                     // 0: one per core
+    std::optional<std::filesystem::path> cache;            // the folder of compressed entries; nothing: none kept
+    uint64_t cache_limit = DEFAULT_CACHE_LIMIT_MIB << 20;  // bytes the folder may hold after packing
 };
 
 struct PackedEntry {
@@ -43,11 +46,21 @@ struct PackedEntry {
     std::vector<uint8_t> data;  // one brotli stream
     std::string md5;            // of the plain content, lower-case hex
     uint64_t plain_size = 0;
+    bool from_cache = false;
+};
+
+struct PackedEntries {
+    std::vector<PackedEntry> entries;
+    size_t from_cache = 0;
+    // Why compressed entries could not be kept (the folder not made, a record
+    // not written): the packing goes on without, and the caller says so once.
+    std::optional<Error> cache_problem;
 };
 
 struct PackProgress {
     size_t files_done = 0;
     uint64_t bytes_done = 0;  // plain bytes of the files done
+    size_t from_cache = 0;    // of the files done
 };
 
 // Called from the calling thread, several times a second and once at the end.
@@ -67,10 +80,11 @@ std::optional<Error> check_compress_options(const CompressOptions& options);
 // One brotli stream of `content` at the given quality and window.
 Outcome<std::vector<uint8_t>> compress_content(Bytes content, int quality, int window);
 
-// Reads, compresses and digests every input, in parallel; the result is in
-// input order and does not depend on the number of jobs.
-Outcome<std::vector<PackedEntry>> pack_entries(const std::vector<InputFile>& inputs, const CompressOptions& options,
-                                               const ProgressFn& progress = {});
+// Reads, compresses and digests every input, in parallel, taking the streams
+// the cache holds from it and keeping the others there; the result is in
+// input order and depends neither on the number of jobs nor on the cache.
+Outcome<PackedEntries> pack_entries(const std::vector<InputFile>& inputs, const CompressOptions& options,
+                                    const ProgressFn& progress = {});
 
 struct EntrySize {
     uint64_t name = 0;

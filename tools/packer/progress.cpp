@@ -32,8 +32,9 @@ std::string progress_text(const ProgressLine& line, const PackProgress& progress
     const std::optional<double> left = seconds_left(elapsed, progress.bytes_done, line.total_bytes);
     const std::string left_text = left ? "about " + duration_text(*left) + " left" : "time left unknown";
     char text[160];
-    std::snprintf(text, sizeof text, "%zu/%zu files, %.1f/%.1f MiB, ", progress.files_done, line.total_files,
-                  double(progress.bytes_done) / MIB, double(line.total_bytes) / MIB);
+    std::snprintf(text, sizeof text, "%zu/%zu files (%zu from the cache), %.1f/%.1f MiB, ", progress.files_done,
+                  line.total_files, progress.from_cache, double(progress.bytes_done) / MIB,
+                  double(line.total_bytes) / MIB);
     return text + duration_text(elapsed) + " elapsed, " + left_text;
 }
 
