@@ -34,28 +34,37 @@ bool is_folder(const std::u16string& path) {
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
+enum class FolderMade { failed, existed, created };
+
 // Creates `path` and every missing folder above it; an existing folder is
 // success. Climbs to the nearest folder that exists, then creates downwards,
-// holding only the lengths of the missing prefixes.
-bool create_folders(const std::u16string& path) {
+// holding only the lengths of the missing prefixes. `created` when this call
+// made `path` itself, which was then empty.
+FolderMade create_folders(const std::u16string& path) {
     std::vector<size_t> missing;  // prefix lengths, deepest first
     for (size_t length = path.size(); length > 0;) {
         const std::u16string target = fs_path(path.substr(0, length));
-        if (CreateDirectoryW(wide(target), nullptr)) break;
+        if (CreateDirectoryW(wide(target), nullptr)) {
+            if (length == path.size()) return FolderMade::created;
+            break;
+        }
         if (GetLastError() != ERROR_PATH_NOT_FOUND) {
-            if (!is_folder(target)) return false;
+            if (!is_folder(target)) return FolderMade::failed;
+            if (length == path.size()) return FolderMade::existed;
             break;
         }
         missing.push_back(length);
         std::optional<std::u16string> parent = holding_folder(std::u16string_view(path).substr(0, length));
-        if (!parent) return false;
+        if (!parent) return FolderMade::failed;
         length = parent->size();  // the holding folder is a prefix of the path
     }
+    FolderMade made = FolderMade::existed;
     for (auto length = missing.rbegin(); length != missing.rend(); ++length) {
         const std::u16string target = fs_path(path.substr(0, *length));
-        if (!CreateDirectoryW(wide(target), nullptr) && !is_folder(target)) return false;
+        made = CreateDirectoryW(wide(target), nullptr) ? FolderMade::created : FolderMade::existed;
+        if (made == FolderMade::existed && !is_folder(target)) return FolderMade::failed;
     }
-    return true;
+    return made;
 }
 
 // The digest text of the file at `path` (already in its file-system form), read
@@ -93,10 +102,18 @@ std::optional<std::string> md5_hex_on_disk(const std::u16string& path, std::span
 }
 
 // Makes the folder holding `target` unless it is the one last known to exist.
-void make_holding_folder(const std::u16string& target, std::u16string& known_folder) {
+// One the run makes itself holds no leftovers: it counts as swept, and a cold
+// start lists no folder.
+void make_holding_folder(const std::u16string& target, UnpackRun& run) {
     std::optional<std::u16string> holder = holding_folder(target);
-    if (!holder || *holder == known_folder) return;
-    if (path_exists(fs_path(*holder)) || create_folders(*holder)) known_folder = std::move(*holder);
+    if (!holder || *holder == run.known_folder) return;
+    if (path_exists(fs_path(*holder))) {
+        run.known_folder = std::move(*holder);
+        return;
+    }
+    const FolderMade made = create_folders(*holder);
+    if (made == FolderMade::created) run.swept_folders.push_back(*holder);
+    if (made != FolderMade::failed) run.known_folder = std::move(*holder);
 }
 
 // A file of this process under a temporary name in `folder`, created new and
@@ -163,7 +180,7 @@ void unpack_entry(std::u16string_view app_dir, const BinEntry& entry, UnpackRun&
     for (const std::string& line : plan.lines) print_line(Stream::out, line);
     if (plan.action == EntryAction::skip) return;
 
-    if (!on_disk) make_holding_folder(target, run.known_folder);
+    if (!on_disk) make_holding_folder(target, run);
     ChunkedBytes content = entry.decompress(run.spare);
     write_whole_file(target, on_file_system, content, run);
     give_back(std::move(content), run.spare);
