@@ -14,8 +14,9 @@ from harness import (APP_DIR, APP_DIR_WIN, FAST_FAIL_STATUS, PREFIX, WINE, Launc
                      set_local_appdata, to_windows, wine_environment)
 
 TEMPORARY = re.compile(r"\.quillbox-[0-9]+-[0-9]+\.tmp")  # the launcher's temporary files
-AT_ONCE_LAUNCHERS = 4
+AT_ONCE_LAUNCHERS = 6
 AT_ONCE_ROUNDS = 6
+AT_ONCE_STEP = 0.01  # seconds between two starts of a round, times the round's number
 
 
 def large_content(size=48 << 20):
@@ -81,9 +82,14 @@ class Faults(LauncherTestCase):
                 for name, data in start_with.items():
                     (APP_DIR / name).write_bytes(data)
                 records = [record_path("at-once-%d" % i) for i in range(AT_ONCE_LAUNCHERS)]
-                started = [subprocess.Popen([WINE, str(exe)], env=wine_environment(
-                    dict(env, QUILLBOX_PROBE_RECORD=to_windows(record))), stdout=subprocess.PIPE,
-                    stderr=subprocess.PIPE) for record in records]
+                started = []
+                for record in records:
+                    # A few milliseconds apart, more each round, as a double click
+                    # is: a later start then finds an earlier one's files half done.
+                    time.sleep(round_number * AT_ONCE_STEP)
+                    started.append(subprocess.Popen([WINE, str(exe)], env=wine_environment(
+                        dict(env, QUILLBOX_PROBE_RECORD=to_windows(record))), stdout=subprocess.PIPE,
+                        stderr=subprocess.PIPE))
                 for process in started:
                     out, err = process.communicate(timeout=300)
                     self.assertEqual(process.returncode, 0, err)
