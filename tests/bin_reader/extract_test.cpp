@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include "bin_reader/temporary_name.h"
+
 namespace quillbox {
 namespace {
 
@@ -40,6 +42,36 @@ TEST(PlanEntry, SkipsCurrentFilesAndNamesWhatItRewrites) {
         EXPECT_EQ(plan.action, c.action) << c.stored;
         EXPECT_EQ(plan.lines, c.lines) << c.stored;
     }
+}
+
+TEST(TemporaryNames, AreMadeRecognisedAndSweptOnlyWhenNoEntryHoldsThem) {
+    EXPECT_EQ(temporary_name(0, 0), u".quillbox-0-0.tmp");
+    EXPECT_EQ(temporary_name(4294967295u, 4294967295u), u".quillbox-4294967295-4294967295.tmp");
+    EXPECT_TRUE(is_temporary_name(temporary_name(4294967295u, 4294967295u)));
+    const std::pair<std::u16string, bool> shapes[] = {
+        {u".quillbox-12-3.tmp", true},
+        {u".QUILLBOX-12-3.TMP", true},  // the same file to Windows
+        {u"quillbox-12-3.tmp", false},
+        {u"x.quillbox-12-3.tmp", false},
+        {u".quillbox-12-3.tmp.bak", false},
+        {u".quillbox-12.tmp", false},
+        {u".quillbox--3.tmp", false},
+        {u".quillbox-12-.tmp", false},
+        {u".quillbox-1-2-3.tmp", false},
+        {u".quillbox-12345678901-0.tmp", false},  // more digits than a 32-bit id has
+        {u".quillbox-１-2.tmp", false},           // a full-width digit
+        {u".quillbox-.tmp", false},
+    };
+    for (const auto& [name, temporary] : shapes) EXPECT_EQ(is_temporary_name(name), temporary) << name.size();
+
+    // An entry of the temporary form (embedded unchecked) is never swept, in any case.
+    const BinEntry entries[] = {{".\\quillbox.exe", Bytes(), Bytes()}, {"sub\\.Quillbox-5-0.TMP", Bytes(), Bytes()}};
+    const std::pair<std::u16string, bool> listed[] = {
+        {u".quillbox-5-0.tmp", false},
+        {u".quillbox-5-1.tmp", true},
+        {u"quillbox.exe", false},
+    };
+    for (const auto& [name, leftover] : listed) EXPECT_EQ(is_leftover(name, entries), leftover) << name.size();
 }
 
 }  // namespace

@@ -3,14 +3,20 @@ start cannot repair, and nothing outside the folder touched."""
 import hashlib
 import os
 import random
+import re
 import shutil
 import subprocess
 import time
 import unittest
 
 from harness import (APP_DIR, APP_DIR_WIN, FAST_FAIL_STATUS, PREFIX, WINE, LauncherTestCase, folder_contents,
-                     keep_server_running, launcher, payload, probe_bytes, run, set_local_appdata, to_windows,
-                     wine_environment)
+                     keep_server_running, launcher, payload, probe_bytes, read_record, record_path, reset_app_dir, run,
+                     set_local_appdata, to_windows, wine_environment)
+
+TEMPORARY = re.compile(r"\.quillbox-[0-9]+-[0-9]+\.tmp")  # the launcher's temporary files
+AT_ONCE_LAUNCHERS = 6
+AT_ONCE_ROUNDS = 6
+AT_ONCE_STEP = 0.01  # seconds between two starts of a round, times the round's number
 
 
 def large_content(size=48 << 20):
@@ -21,43 +27,89 @@ def large_content(size=48 << 20):
 
 
 class Faults(LauncherTestCase):
-    def test_killed_while_writing_is_repaired_by_the_next_start(self):
+    def test_a_killed_start_leaves_no_partial_file_and_the_next_start_sweeps_its_leftover(self):
         big = large_content()
         exe = launcher(payload([(".\\quillbox.exe", probe_bytes()), (".\\big.bin", big)]))
-        target = APP_DIR / "big.bin"
-        process = subprocess.Popen([WINE, str(exe)], env=wine_environment(), stdout=subprocess.PIPE,
-                                   stderr=subprocess.PIPE)
+        process = subprocess.Popen([WINE, str(exe)], env=wine_environment(), stdout=subprocess.DEVNULL,
+                                   stderr=subprocess.DEVNULL)
         deadline = time.time() + 60
-        while not target.exists() and time.time() < deadline and process.poll() is None:
+        while not self.writing() and time.time() < deadline and process.poll() is None:
             time.sleep(0.001)
         process.kill()
         process.wait()
         subprocess.run(["wineserver", "-k"], env=wine_environment(), capture_output=True)
         keep_server_running()
+        names = sorted(p.name for p in APP_DIR.iterdir())
+        leftovers = [name for name in names if TEMPORARY.fullmatch(name)]
+        self.assertEqual(len(leftovers), 1, "not killed while writing: %s" % names)
+        self.assertEqual(set(names) - set(leftovers), {"quillbox.exe"})  # big.bin not there at all
+        self.assertEqual((APP_DIR / "quillbox.exe").read_bytes(), probe_bytes())
         done = run(exe)
         self.assertEqual(done.status, 0, done)
         self.assertEqual(folder_contents(), {"quillbox.exe": probe_bytes(), "big.bin": big})
 
-    def test_two_launchers_at_once_both_succeed_and_agree_on_the_files(self):
-        stale = {"quillbox.exe": b"old", "lib.dll": b"stale"}
-        entries = [(".\\quillbox.exe", probe_bytes()), (".\\lib.dll", bytes(range(256)) * 4000)]
-        exe = launcher(payload(entries))
-        for start_with in ({}, stale):
-            with self.subTest(stale=bool(start_with)):
-                APP_DIR.mkdir(parents=True, exist_ok=True)
+    @staticmethod
+    def writing():
+        """Whether a temporary file of the launcher's holds more than a MiB: it is writing."""
+        for path in APP_DIR.glob(".quillbox-*.tmp") if APP_DIR.exists() else ():
+            try:
+                if path.stat().st_size > (1 << 20):
+                    return True
+            except FileNotFoundError:  # moved into place meanwhile
+                pass
+        return False
+
+    def test_launchers_started_at_once_start_their_applications_on_whole_files(self):
+        rng = random.Random(26)
+        new = {"quillbox.exe": probe_bytes(), "big.bin": rng.randbytes(40 << 20), "lib.dll": rng.randbytes(8 << 20),
+               "small.dat": rng.randbytes(2 << 20)}
+        old = {"quillbox.exe": probe_bytes() + b"\0older build", "big.bin": rng.randbytes(30 << 20),
+               "lib.dll": rng.randbytes(9 << 20), "small.dat": b"old"}
+        exe = launcher(payload([(".\\" + name, data) for name, data in new.items()]))
+
+        def described(files):
+            return {name: "%s %d %s" % (name, len(data), hashlib.md5(data).hexdigest()) for name, data in files.items()}
+
+        fresh, stale = described(new), described(old)
+        env = {"QUILLBOX_PROBE_FILES": "|".join(new)}
+        # Cold rounds, where every application must find exactly the payload,
+        # then an update of an older build's files, where each file an
+        # application finds is one build's or the other's, whole.
+        for round_number, start_with in enumerate([{}] * AT_ONCE_ROUNDS + [old]):
+            with self.subTest(round=round_number):
+                reset_app_dir()
+                APP_DIR.mkdir(parents=True)
                 for name, data in start_with.items():
                     (APP_DIR / name).write_bytes(data)
-                both = [subprocess.Popen([WINE, str(exe)], env=wine_environment(), stdout=subprocess.PIPE,
-                                         stderr=subprocess.PIPE) for _ in range(2)]
-                for process in both:
-                    out, err = process.communicate(timeout=120)
+                records = [record_path("at-once-%d" % i) for i in range(AT_ONCE_LAUNCHERS)]
+                started = []
+                for record in records:
+                    # A few milliseconds apart, more each round, as a double click
+                    # is: a later start then finds an earlier one's files half done.
+                    time.sleep(round_number * AT_ONCE_STEP)
+                    started.append(subprocess.Popen([WINE, str(exe)], env=wine_environment(
+                        dict(env, QUILLBOX_PROBE_RECORD=to_windows(record))), stdout=subprocess.PIPE,
+                        stderr=subprocess.PIPE))
+                for process in started:
+                    out, err = process.communicate(timeout=300)
                     self.assertEqual(process.returncode, 0, err)
-                self.assertEqual(folder_contents(), {"quillbox.exe": probe_bytes(), "lib.dll": entries[1][1]})
+                for record in records:
+                    found = read_record(record)["files"]
+                    if start_with:
+                        self.assertTrue(all(line in (fresh[line.split()[0]], stale[line.split()[0]])
+                                            for line in found), found)
+                    else:
+                        self.assertEqual(found, list(fresh.values()))
+                names = sorted(p.name for p in APP_DIR.iterdir())
+                self.assertEqual(names, sorted(new), "nothing but the payload's files, no temporary file")
+        done = run(exe)  # whatever stayed of the older build is replaced now
+        self.assertEqual(done.status, 0, done)
+        self.assertEqual(folder_contents(), new)
 
-    def test_a_running_application_is_not_overwritten_and_the_launch_goes_ahead(self):
-        first = launcher(payload([(".\\quillbox.exe", probe_bytes())]))
+    def test_a_running_application_keeps_its_exe_the_rest_is_updated_and_the_launch_goes_ahead(self):
+        first = launcher(payload([(".\\quillbox.exe", probe_bytes()), (".\\data.txt", b"first")]))
         newer_probe = probe_bytes() + b"\0newer build"
-        second = launcher(payload([(".\\quillbox.exe", newer_probe)]))
+        second = launcher(payload([(".\\quillbox.exe", newer_probe), (".\\data.txt", b"second")]))
         ready, hold = PREFIX / "drive_c" / "e2e" / "ready", PREFIX / "drive_c" / "e2e" / "hold"
         for path in (ready, hold):
             if path.exists():
@@ -71,16 +123,25 @@ class Faults(LauncherTestCase):
                 time.sleep(0.05)
             self.assertTrue(ready.exists(), "the first probe did not start")
             done = run(second)
+            during = folder_contents()
         finally:
             hold.write_bytes(b"")
             holder.communicate(timeout=60)
         self.assertEqual(done.status, 0, done)
-        self.assertEqual(done.stdout.splitlines()[:3], [
+        self.assertEqual(done.stdout.splitlines(), [
             "writing %s\\.\\quillbox.exe" % APP_DIR_WIN,
             "%s -> %s" % (hashlib.md5(newer_probe).hexdigest(), hashlib.md5(probe_bytes()).hexdigest()),
+            "writing %s\\.\\data.txt" % APP_DIR_WIN,
+            "%s -> %s" % (hashlib.md5(b"second").hexdigest(), hashlib.md5(b"first").hexdigest()),
             "executing %s\\.\\quillbox.exe" % APP_DIR_WIN,
+            "probe: running",
         ])
         self.assertEqual(done.stderr, "")
+        # The exe in use stays whole as it was, and no temporary file is left.
+        self.assertEqual(during, {"quillbox.exe": probe_bytes(), "data.txt": b"second"})
+        after = run(second)  # the application has ended: now the exe is replaced
+        self.assertEqual(after.status, 0, after)
+        self.assertEqual(folder_contents(), {"quillbox.exe": newer_probe, "data.txt": b"second"})
 
     def test_read_only_stale_file_stays_in_normal_mode_and_goes_in_install_mode(self):
         exe = launcher(payload([(".\\quillbox.exe", probe_bytes()), (".\\ro.txt", b"fresh")]))
@@ -178,11 +239,12 @@ class Faults(LauncherTestCase):
             full = run(exe)
             self.assertEqual(full.status, 0, full)
             self.assertEqual(full.stderr, "")
-            self.assertLess((mount / "quillbox" / "big.bin").stat().st_size, len(big))
+            # The file that did not fit is not there at all, nor its temporary file.
+            self.assertEqual(folder_contents(mount / "quillbox"), {"quillbox.exe": probe_bytes()})
             subprocess.run(["mount", "-o", "remount,size=16m", str(mount)], check=True)
             repaired = run(exe)
             self.assertEqual(repaired.status, 0, repaired)
-            self.assertIn("writing Q:\\quillbox\\.\\big.bin", repaired.stdout)
+            self.assertNotIn("writing", repaired.stdout)  # missing, not stale: written without a line
             self.assertEqual(folder_contents(mount / "quillbox"), {"quillbox.exe": probe_bytes(), "big.bin": big})
         finally:
             set_local_appdata("%USERPROFILE%\\AppData\\Local")

@@ -67,6 +67,11 @@ TEST(EntryNames, OneEntryStaysInTheFolderAndIsAWindowsName) {
         {"sub\\QUILLB~1.EXE", "8.3"},
         {"PROGR~12.txt", "8.3"},
         {"A~1\\x", "8.3"},
+        // The launcher's temporary files, which a later start sweeps away, in any
+        // case and as any part; a name that only resembles one is an entry like any other.
+        {".\\.quillbox-12-0.tmp", "temporary files"},
+        {".\\.QUILLBOX-12-0.TMP\\x.dll", "temporary files"},
+        {".\\.quillbox-12-0.tmp.txt", nullptr},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(printable(c.name));

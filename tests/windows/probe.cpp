@@ -1,10 +1,12 @@
 // The probe application: packed as the launcher's payload, it records what it
 // received (command line, argv as the C runtime and as CommandLineToArgvW parse
 // it, the environment block in order, current directory, standard handles, the
-// DLLs its parent, the launcher, has loaded while it waits) to
+// DLLs its parent, the launcher, has loaded while it waits, the size and MD5
+// of the files named in QUILLBOX_PROBE_FILES) to
 // the file named by QUILLBOX_PROBE_RECORD, says one line on stdout and exits
 // with the code in QUILLBOX_PROBE_EXIT (or crashes, or waits, when asked).
 #include <windows.h>
+#include <bcrypt.h>
 #include <shellapi.h>
 #include <tlhelp32.h>
 
@@ -44,6 +46,55 @@ static std::vector<std::wstring> parent_modules() {
     }
     CloseHandle(modules);
     return names;
+}
+
+// "<name> <size> <md5>" for each file named in `names` ('|' between them,
+// relative to the probe's own folder), each read whole as an application reads
+// its files at start; "<name> missing" for one that cannot be opened.
+static std::vector<std::wstring> file_digests(const std::wstring& names) {
+    std::vector<std::wstring> results;
+    wchar_t own[32768];
+    DWORD n = GetModuleFileNameW(nullptr, own, 32768);
+    std::wstring folder(own, n);
+    folder.resize(folder.rfind(L'\\') + 1);
+    BCRYPT_ALG_HANDLE md5 = nullptr;
+    if (BCryptOpenAlgorithmProvider(&md5, BCRYPT_MD5_ALGORITHM, nullptr, 0) != 0) ExitProcess(121);
+    std::vector<unsigned char> block(1 << 20);
+    for (size_t start = 0; start < names.size();) {
+        size_t end = names.find(L'|', start);
+        if (end == std::wstring::npos) end = names.size();
+        const std::wstring name = names.substr(start, end - start);
+        start = end + 1;
+        HANDLE file =
+            CreateFileW((folder + name).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                        nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (file == INVALID_HANDLE_VALUE) {
+            results.push_back(name + L" missing");
+            continue;
+        }
+        BCRYPT_HASH_HANDLE hash = nullptr;
+        BCryptCreateHash(md5, &hash, nullptr, 0, nullptr, 0, 0);
+        unsigned long long size = 0;
+        DWORD got = 0;
+        while (ReadFile(file, block.data(), static_cast<DWORD>(block.size()), &got, nullptr) && got > 0) {
+            BCryptHashData(hash, block.data(), got, 0);
+            size += got;
+        }
+        CloseHandle(file);
+        unsigned char digest[16];
+        BCryptFinishHash(hash, digest, sizeof digest, 0);
+        BCryptDestroyHash(hash);
+        wchar_t text[64];
+        std::wstring hex;
+        for (unsigned char byte : digest) {
+            wsprintfW(text, L"%02x", byte);
+            hex += text;
+        }
+        wsprintfW(text, L" %I64u ", size);
+        results.push_back(name + text + hex);
+    }
+    BCryptCloseAlgorithmProvider(md5, 0);
+    return results;
 }
 
 static void write_record(const std::wstring& path, int argc, wchar_t** argv) {
@@ -97,6 +148,9 @@ static void write_record(const std::wstring& path, int argc, wchar_t** argv) {
     n = GetModuleFileNameW(nullptr, buffer, 32768);
     out += ",\"module\":";
     json_string(out, buffer, n);
+
+    out += ",\"files\":";
+    json_list(out, file_digests(env(L"QUILLBOX_PROBE_FILES")));
 
     out += ",\"parent_modules\":";
     json_list(out, parent_modules());

@@ -4,6 +4,7 @@
 #include <iterator>
 #include <map>
 
+#include "bin_reader/temporary_name.h"
 #include "case_fold.h"
 #include "file_system.h"
 #include "main/text.h"
@@ -122,6 +123,11 @@ std::optional<std::string> entry_name_problem(std::string_view name) {
     if (is_separator(name.back()) || name.ends_with("\\.") || name.ends_with("/.")) return "names a folder, not a file";
     for (std::string_view part : parts) {
         if (part == "..") return "leaves the folder through \"..\"";
+        // Compared as Windows compares names: such a file is one of the launcher's
+        // temporary files to a later start, which deletes it as a leftover.
+        if (is_temporary_name(folded(part))) {
+            return "has a part \"" + printable(part) + "\" of the form of the launcher's temporary files";
+        }
         if (std::optional<std::string> problem = windows_part_problem(part)) {
             return "has a part \"" + printable(part) + "\" that " + *problem;
         }

@@ -17,8 +17,9 @@ namespace quillbox::pack {
 
 // Why `name` cannot be an entry name, or nothing: it holds a NUL, is not UTF-8,
 // is rooted (which covers network and device paths), holds a ':' (a drive or a
-// stream), goes up through "..", names no file, or has a part that Windows
-// cannot hold (see windows_part_problem).
+// stream), goes up through "..", names no file, has a part of the form of the
+// launcher's temporary files (".quillbox-1-0.tmp", which a later start would
+// sweep away), or has a part that Windows cannot hold (see windows_part_problem).
 std::optional<std::string> entry_name_problem(std::string_view name);
 
 // Why Windows cannot hold `part` as one path element, or nothing: a reserved or

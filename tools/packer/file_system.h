@@ -112,9 +112,12 @@ using ByteSink = std::function<std::optional<Error>(Bytes)>;
 // The whole content of a file.
 Outcome<std::vector<uint8_t>> read_whole_file(const std::filesystem::path& path);
 
-// Writes `target` through a temporary file in the same folder that is renamed
-// over it at the end: readers see the old file or the complete new one, and a
-// failure leaves no temporary file and the old file untouched. `durable` flushes
+// Writes `target` through a temporary file in the same folder, named as the
+// launcher names its own (temporary_name.h), that is renamed over it at the
+// end: readers see the old file or the complete new one, and a failure leaves
+// no temporary file and the old file untouched. On Windows the file is renamed
+// through the handle it was written by and shared for reading only until then,
+// so that a launcher sweeping the folder of leftovers cannot take it away. `durable` flushes
 // the data to the disk before the rename, so that a crash cannot leave the name
 // on lost data.
 std::optional<Error> write_file_atomically(const std::filesystem::path& target,

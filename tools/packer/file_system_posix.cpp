@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <system_error>
 
+#include "bin_reader/temporary_name.h"
 #include "file_system.h"
 
 namespace quillbox::pack {
@@ -183,8 +184,8 @@ std::optional<Error> write_file_atomically(const fs::path& target,
 
     TemporaryFile temp;
     for (unsigned attempt = 0;; ++attempt) {
-        fs::path candidate = target.parent_path() /
-                             ("." + base + "." + std::to_string(::getpid()) + "-" + std::to_string(attempt) + ".tmp");
+        fs::path candidate =
+            target.parent_path() / utf16_to_utf8_lossy(temporary_name(static_cast<uint32_t>(::getpid()), attempt));
         int fd = ::open(candidate.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
         if (fd >= 0) {
             temp.path = std::move(candidate);

@@ -9,6 +9,7 @@
 #include <cstdio>
 
 #include "bin_reader/path.h"
+#include "bin_reader/temporary_name.h"
 #include "file_system.h"
 #include "main/command_line.h"
 #include "main/win32.h"
@@ -39,14 +40,16 @@ std::u16string long_path(const fs::path& path) {
 
 fs::path from_native(const std::u16string& text) { return fs::path(std::wstring(wide(text))); }
 
+// The new output under its temporary name, open for writing and for its rename:
+// a failure before the rename marks it to go when the handle closes, so that no
+// path is opened again to delete it.
 struct TemporaryFile {
     fs::path path;
     UniqueHandle file;
     bool keep = false;
 
     ~TemporaryFile() {
-        file.reset();  // an open file cannot be deleted
-        if (!keep && !path.empty()) DeleteFileW(wide(long_path(path)));
+        if (!keep && file.valid()) delete_when_closed(file.get());
     }
 };
 
@@ -261,11 +264,11 @@ std::optional<Error> write_file_atomically(const fs::path& target,
 
     TemporaryFile temp;
     for (unsigned attempt = 0;; ++attempt) {
-        fs::path candidate =
-            target.parent_path() / path_from_text("." + base + "." + std::to_string(GetCurrentProcessId()) + "-" +
-                                                  std::to_string(attempt) + ".tmp");
-        HANDLE file = CreateFileW(wide(long_path(candidate)), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
-                                  FILE_ATTRIBUTE_NORMAL, nullptr);
+        fs::path candidate = target.parent_path() / from_native(temporary_name(GetCurrentProcessId(), attempt));
+        // Shared for reading only: nobody can delete or rename it (a launcher's
+        // sweep of leftovers included) until it is in place.
+        HANDLE file = CreateFileW(wide(long_path(candidate)), GENERIC_WRITE | DELETE, FILE_SHARE_READ, nullptr,
+                                  CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
         const DWORD code = GetLastError();
         if (file != INVALID_HANDLE_VALUE) {
             temp.path = std::move(candidate);
@@ -280,16 +283,19 @@ std::optional<Error> write_file_atomically(const fs::path& target,
     const ByteSink sink = [&](Bytes bytes) { return write_all(temp.file.get(), bytes, temp.path); };
     if (std::optional<Error> error = fill(sink)) return error;
     if (durable && !FlushFileBuffers(temp.file.get())) return os_failure("cannot flush", temp.path, GetLastError());
-    const HANDLE written = temp.file.release();
-    if (!CloseHandle(written)) return os_failure("cannot close", temp.path, GetLastError());
-    const DWORD flags = MOVEFILE_REPLACE_EXISTING | (durable ? MOVEFILE_WRITE_THROUGH : 0);
-    for (unsigned attempt = 0; !MoveFileExW(wide(long_path(temp.path)), wide(long_path(target)), flags); ++attempt) {
-        const DWORD code = GetLastError();
+    // Moved through the handle it was written by, never reopened by name.
+    const std::u16string destination = long_path(target);
+    for (unsigned attempt = 0;; ++attempt) {
+        const DWORD code = rename_over(temp.file.get(), destination);
+        if (code == 0) break;
         const unsigned pause = rename_retry_pause(attempt, code);
         if (pause == 0) return os_failure("cannot rename " + quoted(temp.path) + " to", target, code);
         Sleep(pause);
     }
     temp.keep = true;
+    if (durable && !FlushFileBuffers(temp.file.get())) return os_failure("cannot flush", target, GetLastError());
+    const HANDLE written = temp.file.release();
+    if (!CloseHandle(written)) return os_failure("cannot close", target, GetLastError());
     return std::nullopt;
 }
 

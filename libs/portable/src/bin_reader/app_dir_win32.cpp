@@ -1,5 +1,6 @@
-// Win32 side of the per-user folder: finding it and emptying it for install
-// mode; the decisions the removal takes are in removal.h.
+// Win32 side of the per-user folder: finding it, emptying it for install mode
+// and sweeping it of leftovers; the decisions the removal takes are in
+// removal.h, which names are leftovers in extract.h.
 #include <shlobj.h>
 #include <knownfolders.h>
 #include <winternl.h>
@@ -51,11 +52,11 @@ Failure last_failure(const NtCalls& nt) {
 // Runs `step` until it succeeds, fails for good or has had every attempt, with
 // growing pauses between attempts; the last failure is the result.
 template <class Step>
-Failure with_retries(const Step& step) {
+Failure with_retries(const Step& step, int attempts = REMOVE_ATTEMPTS) {
     for (int attempt = 1;; ++attempt) {
         Failure failure = step();
         if (!failure.failed() || !worth_retrying(failure.error, static_cast<uint32_t>(failure.status)) ||
-            attempt == REMOVE_ATTEMPTS) {
+            attempt >= attempts) {
             return failure;
         }
         Sleep(retry_pause_ms(attempt));
@@ -119,7 +120,8 @@ Failure open_root(const std::u16string& path, OpenItem& item, const NtCalls& nt)
 // that is renamed and replaced by a link meanwhile cannot send the open
 // elsewhere, and the item itself is opened as what it is, a link included.
 // `folder` (from the listing) adds the access that emptying a folder needs.
-Failure open_child(HANDLE parent, const std::u16string& name, bool folder, OpenItem& item, const NtCalls& nt) {
+Failure open_child(HANDLE parent, const std::u16string& name, bool folder, OpenItem& item, const NtCalls& nt,
+                   int attempts = REMOVE_ATTEMPTS) {
     UNICODE_STRING object_name{};
     object_name.Buffer = const_cast<wchar_t*>(wide(name));
     object_name.Length = object_name.MaximumLength = static_cast<USHORT>(name.size() * sizeof(char16_t));
@@ -128,15 +130,17 @@ Failure open_child(HANDLE parent, const std::u16string& name, bool folder, OpenI
     attributes.RootDirectory = parent;
     attributes.ObjectName = &object_name;
     attributes.Attributes = OBJECT_CASE_INSENSITIVE;
-    Failure failure = with_retries([&] {
-        HANDLE h = nullptr;
-        IO_STATUS_BLOCK io{};
-        NTSTATUS status = nt.open_file(&h, removal_access(folder), &attributes, &io, SHARE_ALL,
-                                       OPTION_SYNCHRONOUS_IO | OPTION_BACKUP_INTENT | OPTION_OPEN_REPARSE_POINT);
-        if (status < 0) return Failure{nt.to_win32(status), status};
-        item.handle = UniqueHandle(h);
-        return Failure{};
-    });
+    Failure failure = with_retries(
+        [&] {
+            HANDLE h = nullptr;
+            IO_STATUS_BLOCK io{};
+            NTSTATUS status = nt.open_file(&h, removal_access(folder), &attributes, &io, SHARE_ALL,
+                                           OPTION_SYNCHRONOUS_IO | OPTION_BACKUP_INTENT | OPTION_OPEN_REPARSE_POINT);
+            if (status < 0) return Failure{nt.to_win32(status), status};
+            item.handle = UniqueHandle(h);
+            return Failure{};
+        },
+        attempts);
     return failure.failed() ? failure : describe_item(item, nt);
 }
 
@@ -301,6 +305,23 @@ void remove_app_dir(const std::u16string& app_dir) {
             delete_item(std::move(item), *nt);  // a linked folder goes as a link
             break;
         case RemovalStep::stop: break;
+    }
+}
+
+void remove_leftovers(const std::u16string& folder, const std::function<bool(std::u16string_view)>& is_leftover) {
+    std::optional<NtCalls> nt = resolve_nt_calls();
+    std::optional<std::u16string> path = extended_path(folder, full_path_name);
+    if (!nt || !path) return;
+    UniqueHandle listed_folder(CreateFileW(wide(*path), FILE_LIST_DIRECTORY | SYNCHRONIZE, SHARE_ALL, nullptr,
+                                           OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    std::vector<Listed> items;
+    if (!listed_folder.valid()) return;
+    list_folder(listed_folder.get(), items);  // what a failed listing gave is swept all the same
+    for (const Listed& listed : items) {
+        if (listed.folder || !is_leftover(listed.name)) continue;
+        OpenItem item;
+        if (open_child(listed_folder.get(), listed.name, false, item, *nt, 1).failed()) continue;  // in flight
+        if (!(item.attributes & FILE_ATTRIBUTE_DIRECTORY)) mark_for_deletion(item, *nt);
     }
 }
 

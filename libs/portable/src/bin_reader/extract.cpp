@@ -2,6 +2,8 @@
 #include "bin_reader/extract.h"
 
 #include "bin_reader/digest.h"
+#include "bin_reader/path.h"
+#include "bin_reader/temporary_name.h"
 
 namespace quillbox {
 
@@ -16,6 +18,25 @@ EntryPlan plan_entry(const BinEntry& entry, std::u16string_view target, const st
     plan.lines.push_back("writing " + utf16_to_utf8_lossy(target));
     plan.lines.push_back(digest_text(entry.md5) + " -> " + *disk_digest);
     return plan;
+}
+
+bool replacing_worth_retrying(uint32_t win32_error) {
+    constexpr uint32_t ACCESS_DENIED = 5;
+    constexpr uint32_t SHARING_VIOLATION = 32;
+    return win32_error == ACCESS_DENIED || win32_error == SHARING_VIOLATION;
+}
+
+bool is_leftover(std::u16string_view listed, std::span<const BinEntry> entries) {
+    if (!is_temporary_name(listed)) return false;
+    std::u16string lower(listed);  // ASCII, by its form
+    for (char16_t& c : lower) {
+        if (c >= u'A' && c <= u'Z') c = static_cast<char16_t>(c - u'A' + u'a');
+    }
+    for (const BinEntry& entry : entries) {
+        const std::optional<std::u16string> name = file_name(utf8_to_utf16(entry.name));
+        if (name && name->size() == lower.size() && ends_with_ignoring_ascii_case<char16_t>(*name, lower)) return false;
+    }
+    return true;
 }
 
 }  // namespace quillbox

@@ -1,5 +1,6 @@
 // Win32 side of bringing the per-user folder up to date, entry by entry; the
 // decisions (what to skip, what to print) are in extract.h.
+#include <algorithm>
 #include <memory>
 #include <vector>
 
@@ -7,6 +8,8 @@
 #include "bin_reader/digest.h"
 #include "bin_reader/extract.h"
 #include "bin_reader/path.h"
+#include "bin_reader/removal.h"
+#include "bin_reader/temporary_name.h"
 #include "main/console.h"
 #include "main/fatal.h"
 #include "main/win32.h"
@@ -31,28 +34,37 @@ bool is_folder(const std::u16string& path) {
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
+enum class FolderMade { failed, existed, created };
+
 // Creates `path` and every missing folder above it; an existing folder is
 // success. Climbs to the nearest folder that exists, then creates downwards,
-// holding only the lengths of the missing prefixes.
-bool create_folders(const std::u16string& path) {
+// holding only the lengths of the missing prefixes. `created` when this call
+// made `path` itself, which was then empty.
+FolderMade create_folders(const std::u16string& path) {
     std::vector<size_t> missing;  // prefix lengths, deepest first
     for (size_t length = path.size(); length > 0;) {
         const std::u16string target = fs_path(path.substr(0, length));
-        if (CreateDirectoryW(wide(target), nullptr)) break;
+        if (CreateDirectoryW(wide(target), nullptr)) {
+            if (length == path.size()) return FolderMade::created;
+            break;
+        }
         if (GetLastError() != ERROR_PATH_NOT_FOUND) {
-            if (!is_folder(target)) return false;
+            if (!is_folder(target)) return FolderMade::failed;
+            if (length == path.size()) return FolderMade::existed;
             break;
         }
         missing.push_back(length);
         std::optional<std::u16string> parent = holding_folder(std::u16string_view(path).substr(0, length));
-        if (!parent) return false;
+        if (!parent) return FolderMade::failed;
         length = parent->size();  // the holding folder is a prefix of the path
     }
+    FolderMade made = FolderMade::existed;
     for (auto length = missing.rbegin(); length != missing.rend(); ++length) {
         const std::u16string target = fs_path(path.substr(0, *length));
-        if (!CreateDirectoryW(wide(target), nullptr) && !is_folder(target)) return false;
+        made = CreateDirectoryW(wide(target), nullptr) ? FolderMade::created : FolderMade::existed;
+        if (made == FolderMade::existed && !is_folder(target)) return FolderMade::failed;
     }
-    return true;
+    return made;
 }
 
 // The digest text of the file at `path` (already in its file-system form), read
@@ -90,28 +102,72 @@ std::optional<std::string> md5_hex_on_disk(const std::u16string& path, std::span
 }
 
 // Makes the folder holding `target` unless it is the one last known to exist.
-void make_holding_folder(const std::u16string& target, std::u16string& known_folder) {
+// One the run makes itself holds no leftovers: it counts as swept, and a cold
+// start lists no folder.
+void make_holding_folder(const std::u16string& target, UnpackRun& run) {
     std::optional<std::u16string> holder = holding_folder(target);
-    if (!holder || *holder == known_folder) return;
-    if (path_exists(fs_path(*holder)) || create_folders(*holder)) known_folder = std::move(*holder);
+    if (!holder || *holder == run.known_folder) return;
+    if (path_exists(fs_path(*holder))) {
+        run.known_folder = std::move(*holder);
+        return;
+    }
+    const FolderMade made = create_folders(*holder);
+    if (made == FolderMade::created) run.swept_folders.push_back(*holder);
+    if (made != FolderMade::failed) run.known_folder = std::move(*holder);
 }
 
-// Create-always and write everything; every failure is ignored by design, and a
-// short file is repaired by the digest test of the next run.
-void write_whole_file(const std::u16string& path, const ChunkedBytes& content) {
-    UniqueHandle file(
-        CreateFileW(wide(path), GENERIC_WRITE, SHARE_ALL, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+// A file of this process under a temporary name in `folder`, created new and
+// open for writing and for its rename or deletion; nothing when none can be
+// made. Shared for reading only: no other launcher can delete, rename or write
+// it while it is in flight, so another start's sweep of leftovers passes it by.
+UniqueHandle create_temporary(const std::u16string& folder, UnpackRun& run) {
+    constexpr int ATTEMPTS = 100;  // a name is taken only by a file left by a dead process of the same id
+    for (int attempt = 0; attempt < ATTEMPTS; ++attempt) {
+        const std::u16string name = temporary_name(GetCurrentProcessId(), run.next_temporary++);
+        UniqueHandle file(CreateFileW(wide(fs_path(path_join(folder, name))), GENERIC_WRITE | DELETE, FILE_SHARE_READ,
+                                      nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
+        if (file.valid()) return file;
+        const DWORD code = GetLastError();
+        if (code != ERROR_FILE_EXISTS && code != ERROR_ALREADY_EXISTS) break;
+    }
+    return UniqueHandle();
+}
+
+// Moves the written file over the target, again while the target is held open,
+// with the removal's growing pauses (about half a second in all); 0 or the error.
+DWORD replace_target(HANDLE file, const std::u16string& target) {
+    for (int attempt = 1;; ++attempt) {
+        const DWORD code = rename_over(file, target);
+        if (code == 0 || !replacing_worth_retrying(code) || attempt >= REMOVE_ATTEMPTS) return code;
+        Sleep(retry_pause_ms(attempt));
+    }
+}
+
+// Writes the content under a temporary name beside the target and moves it
+// over the target in one step through the handle it was written by, so that
+// whoever opens the target (the application, another launcher) finds the old
+// file or the new one, whole. Every failure is ignored by design and leaves no
+// temporary file; a target that cannot be replaced (in use, read-only) keeps
+// its content, and the digest test of a later run writes it again. The run's
+// first write into a folder first removes what killed starts left there.
+void write_whole_file(const std::u16string& target, const std::u16string& on_file_system, const ChunkedBytes& content,
+                      UnpackRun& run) {
+    const std::optional<std::u16string> folder = holding_folder(target);
+    if (!folder) return;
+    if (std::find(run.swept_folders.begin(), run.swept_folders.end(), *folder) == run.swept_folders.end()) {
+        remove_leftovers(*folder, [&](std::u16string_view name) { return is_leftover(name, run.entries); });
+        run.swept_folders.push_back(*folder);
+    }
+    UniqueHandle file = create_temporary(*folder, run);
     if (!file.valid()) return;
     for (const ByteBuffer& chunk : content.chunks) {
-        for (Bytes rest = chunk.view(); !rest.empty();) {
-            DWORD written = 0;
-            if (!WriteFile(file.get(), rest.data(), static_cast<DWORD>(rest.size()), &written, nullptr) ||
-                written == 0) {
-                return;
-            }
-            rest = rest.subspan(written);
+        const Bytes bytes = chunk.view();
+        if (write_handle(file.get(), std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()))) {
+            delete_when_closed(file.get());
+            return;
         }
     }
+    if (replace_target(file.get(), on_file_system) != 0) delete_when_closed(file.get());
 }
 
 }  // namespace
@@ -124,9 +180,9 @@ void unpack_entry(std::u16string_view app_dir, const BinEntry& entry, UnpackRun&
     for (const std::string& line : plan.lines) print_line(Stream::out, line);
     if (plan.action == EntryAction::skip) return;
 
-    if (!on_disk) make_holding_folder(target, run.known_folder);
+    if (!on_disk) make_holding_folder(target, run);
     ChunkedBytes content = entry.decompress(run.spare);
-    write_whole_file(on_file_system, content);
+    write_whole_file(target, on_file_system, content, run);
     give_back(std::move(content), run.spare);
 }
 
@@ -142,7 +198,7 @@ std::optional<std::u16string> unpack_all(const BinReader& reader, bool install_m
     const std::unique_ptr<uint8_t[]> digest_block(new uint8_t[DIGEST_BLOCK_SIZE]);
     // Likewise the decoded blocks: under Wine a cold start that decoded each
     // entry into fresh ones spent about 0.1 s on 31 MiB of new pages.
-    UnpackRun run{std::span<uint8_t>(digest_block.get(), DIGEST_BLOCK_SIZE), {}, {}};
+    UnpackRun run{std::span<uint8_t>(digest_block.get(), DIGEST_BLOCK_SIZE), {}, {}, reader.files, {}, 0};
     for (const BinEntry& entry : reader.files) unpack_entry(*app_dir, entry, run);
     return path_join(*app_dir, utf8_to_utf16(reader.exe));
 }

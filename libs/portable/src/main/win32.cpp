@@ -2,6 +2,7 @@
 #include "main/win32.h"
 
 #include <algorithm>
+#include <cstddef>
 
 #include "main/text.h"
 
@@ -53,6 +54,25 @@ DWORD write_handle(HANDLE h, std::string_view bytes) {
         bytes.remove_prefix(written);
     }
     return 0;
+}
+
+DWORD rename_over(HANDLE file, const std::u16string& target) {
+    // FILE_RENAME_INFO with the name in place of its one-character array.
+    const size_t name_offset = offsetof(FILE_RENAME_INFO, FileName);
+    const size_t name_bytes = target.size() * sizeof(char16_t);
+    std::unique_ptr<LONGLONG[]> buffer(new LONGLONG[(name_offset + name_bytes + sizeof(char16_t)) / 8 + 1]());
+    auto* rename = reinterpret_cast<FILE_RENAME_INFO*>(buffer.get());
+    rename->ReplaceIfExists = TRUE;
+    rename->RootDirectory = nullptr;
+    rename->FileNameLength = static_cast<DWORD>(name_bytes);
+    std::copy(target.begin(), target.end(), reinterpret_cast<char16_t*>(rename->FileName));
+    const auto size = static_cast<DWORD>(name_offset + name_bytes + sizeof(char16_t));
+    return SetFileInformationByHandle(file, FileRenameInfo, rename, size) ? 0 : GetLastError();
+}
+
+bool delete_when_closed(HANDLE file) {
+    FILE_DISPOSITION_INFO disposition{TRUE};
+    return SetFileInformationByHandle(file, FileDispositionInfo, &disposition, sizeof disposition) != 0;
 }
 
 DWORD write_console(HANDLE h, std::u16string_view text) {

@@ -142,6 +142,18 @@ bool is_console(HANDLE h);
 // error code (a write that takes nothing is a fault, not a reason to loop).
 DWORD write_handle(HANDLE h, std::string_view bytes);
 
+// Moves the open file `file` (opened with DELETE access) over `target`, a full
+// path, in one step, through the handle rather than by a second open of its
+// name: whoever opens the target sees the old file or this one, whole. The
+// classic rename, on purpose: a target that is open elsewhere, mapped as a
+// running program or library, or read-only is refused and stays as it was.
+// 0 or the error code.
+DWORD rename_over(HANDLE file, const std::u16string& target);
+
+// Marks the open file (opened with DELETE access) to go when its last handle
+// closes, so that a file that could not be finished leaves nothing behind.
+bool delete_when_closed(HANDLE file);
+
 // UTF-16 text to a console, which takes no UTF-8 bytes whatever its code page; 0
 // or the error code.
 DWORD write_console(HANDLE h, std::u16string_view text);
