@@ -154,13 +154,13 @@ TEST(EntryCache, EvictsTheLeastRecentlyUsedPastTheBound) {
         {"oldest use first, until within", {{r3, 10, 3}, {r1, 10, 1}, {r2, 10, 2}}, 15, {r1, r2}},
         {"same time: by name", {{r2, 10, 5}, {r1, 10, 5}}, 10, {r1}},
         {"a temporary file being written counts, stays",
-         {{r1, 10, now}, {"." + r2 + ".77-0.tmp", 10, now - 1}},
+         {{r1, 10, now}, {".quillbox-77-0.tmp", 10, now - 1}},
          15,
          {r1}},
         {"a temporary file left an hour goes",
-         {{"." + r2 + ".77-0.tmp", 10, now - hour - 1}},
+         {{".quillbox-77-0.tmp", 10, now - hour - 1}},
          100,
-         {"." + r2 + ".77-0.tmp"}},
+         {".quillbox-77-0.tmp"}},
         {"files not the cache's stay, count nothing", {{"notes.txt", 1000, 0}, {r1, 10, 1}}, 10, {}},
     };
     for (const Case& c : cases) {

@@ -9,6 +9,8 @@
 #include <algorithm>
 #include <chrono>
 
+#include "bin_reader/temporary_name.h"
+#include "main/text.h"
 #include "payload_writer.h"
 
 namespace quillbox::pack {
@@ -60,7 +62,8 @@ bool is_record_name(std::string_view name) {
     return name.size() == 64 + std::string_view(RECORD_SUFFIX).size() && name.ends_with(RECORD_SUFFIX);
 }
 
-bool is_temporary_name(std::string_view name) { return name.starts_with('.') && name.ends_with(".tmp"); }
+// A record in flight (or left by a killed packer): the atomic writes' own form.
+bool is_record_in_flight(const std::string& name) { return is_temporary_name(utf8_to_utf16(utf8_lossy(name))); }
 
 }  // namespace
 
@@ -146,9 +149,10 @@ std::vector<std::string> files_to_evict(std::vector<ListedFile> files, uint64_t 
     std::vector<ListedFile> records;
     uint64_t total = 0;
     for (ListedFile& file : files) {
-        if (is_temporary_name(file.name) && now - file.modified > STALE_TEMPORARY_NS) {
+        const bool in_flight = is_record_in_flight(file.name);
+        if (in_flight && now - file.modified > STALE_TEMPORARY_NS) {
             evicted.push_back(std::move(file.name));
-        } else if (is_record_name(file.name) || is_temporary_name(file.name)) {
+        } else if (in_flight || is_record_name(file.name)) {
             total += file.size;
             if (is_record_name(file.name)) records.push_back(std::move(file));
         }
