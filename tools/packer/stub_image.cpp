@@ -268,7 +268,6 @@ std::optional<Error> add_payload_section(Headers& headers, StubLayout& out, uint
     headers.sections.push_back(Section{});
     initialized_data += raw_size;
     headers.size_of_image = size_of_image;
-    out.head.resize(raw_offset, 0);
     out.padding = raw_size - payload_size;
     return std::nullopt;
 }
@@ -291,6 +290,13 @@ Outcome<StubLayout> place_payload(Bytes stub, uint64_t payload_size) {
     if (!next_address.ok()) return failed<StubLayout>(*next_address.error);
     Outcome<uint64_t> data_end = end_of_section_data(headers, out.head);
     if (!data_end.ok()) return failed<StubLayout>(*data_end.error);
+    // What the result holds besides the payload follows from the sections kept
+    // alone, never from where an earlier payload sat or from the stub's own
+    // rounding: SizeOfImage where the last kept section ends, and the file
+    // padded to where a payload would start. So building on a built launcher
+    // gives the bytes that building on its stub gives.
+    headers.size_of_image = next_address.value;
+    out.head.resize(align_up(data_end.value, headers.file_alignment), 0);
     if (payload_size != 0) {
         if (std::optional<Error> error =
                 add_payload_section(headers, out, payload_size, next_address.value, data_end.value, initialized_data)) {
