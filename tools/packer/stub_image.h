@@ -9,6 +9,7 @@
 
 #include "main/error.h"
 #include "main/text.h"
+#include "resources.h"
 
 namespace quillbox::pack {
 
@@ -25,8 +26,17 @@ struct StubLayout {
 
 // Where a payload of `payload_size` bytes goes into `stub`. A payload section
 // already there is replaced. An empty payload adds no section: a launcher
-// without one reads an empty payload.
-Outcome<StubLayout> place_payload(Bytes stub, uint64_t payload_size);
+// without one reads an empty payload. Changed resources go into a section of
+// their own before the payload, replacing one an earlier build added; without
+// changes the stub's resources stay as they are.
+Outcome<StubLayout> place_payload(Bytes stub, uint64_t payload_size, const ResourceChanges& changes = {});
+
+// The resources of an image, as its resource directory lists them.
+Outcome<std::vector<Resource>> image_resources(Bytes image);
+
+// Whether `file` starts as a Windows image (MZ, then the PE headers) whose
+// security directory is empty: a program or DLL that carries no signature.
+bool unsigned_windows_image(Bytes file);
 
 // The PE checksum: 16-bit little-endian words summed with end-around carry,
 // fed in file order, plus the file's length.
