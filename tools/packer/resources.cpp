@@ -59,6 +59,14 @@ std::optional<std::string> check_png(Bytes image, IconImage& out) {
     }
     const uint32_t depth = image[24];
     const uint32_t color_type = image[25];
+    // The depths PNG allows for each colour type (grey, RGB, palette, grey and alpha, RGBA).
+    const bool valid = (color_type == 0 && (depth == 1 || depth == 2 || depth == 4 || depth == 8 || depth == 16)) ||
+                       (color_type == 3 && (depth == 1 || depth == 2 || depth == 4 || depth == 8)) ||
+                       ((color_type == 2 || color_type == 4 || color_type == 6) && (depth == 8 || depth == 16));
+    if (!valid) {
+        return "is a PNG of depth " + std::to_string(depth) + " and colour type " + std::to_string(color_type) +
+               ", which PNG does not have";
+    }
     const uint32_t channels = color_type == 2 ? 3 : color_type == 4 ? 2 : color_type == 6 ? 4 : 1;
     out.bit_count = static_cast<uint16_t>(depth * channels);
     out.png = true;
