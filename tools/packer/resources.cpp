@@ -135,8 +135,8 @@ Outcome<std::vector<IconImage>> parse_ico(Bytes file) {
         const std::string which = "image " + std::to_string(i + 1) + " of " + std::to_string(count) + " ";
         if (size == 0 || offset < directory_end || !inside(offset, size, file.size())) {
             return failed<Result>(invalid_data(which + "(" + std::to_string(size) + " bytes at offset " +
-                                               std::to_string(offset) + ") lies outside the file's " +
-                                               std::to_string(file.size()) + " bytes of images"));
+                                               std::to_string(offset) + ") lies outside the file (" +
+                                               std::to_string(file.size()) + " bytes)"));
         }
         const Bytes data = file.subspan(offset, size);
         const bool png =
@@ -626,6 +626,7 @@ Outcome<std::vector<Resource>> changed_resources(std::vector<Resource> resources
         std::erase_if(resources, [](const Resource& r) { return r.type.id == RT_VERSION; });
         resources.push_back(Resource{{RT_VERSION, {}}, {1, {}}, VERSION_LANGUAGE_ID, 0, *changes.version});
     }
+    std::stable_sort(resources.begin(), resources.end(), resource_less);  // in the order they are written and read
     return Outcome<Result>{std::move(resources), std::nullopt};
 }
 
