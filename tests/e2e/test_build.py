@@ -302,6 +302,15 @@ class BuildResources(Work):
         refused = pack("build", SAMPLE, "-o", out, "--stub", STUB, "--require-signed")
         self.assertEqual((refused.returncode, refused.stderr), (1, note.replace("note: ", "")))
         self.assertFalse(out.exists())
+        # A signed library is not named.
+        app = self.dir / "app"
+        shutil.copytree(SAMPLE, app)
+        if signed_copy(SAMPLE / "quillbox_greeting.dll", app / "quillbox_greeting.dll") is None:
+            self.skipTest("osslsigncode or openssl is missing (scripts/install-deps.sh installs them)")
+        done = pack("build", app, "-o", out, "--stub", STUB)
+        self.assertEqual(done.returncode, 0, done)
+        self.assertTrue(done.stderr.startswith("quillbox-pack: note: 1 Windows program in the payload carries no "
+                                               "signature: .\\quillbox.exe; sign them before packing\n"), done.stderr)
 
 
 class BuiltLauncher(LauncherTestCase):

@@ -67,6 +67,11 @@ std::optional<Error> check_compress_options(const CompressOptions& options);
 // One brotli stream of `content` at the given quality and window.
 Outcome<std::vector<uint8_t>> compress_content(Bytes content, int quality, int window);
 
+// The first `limit` bytes of the content a brotli stream holds (all of it when
+// shorter), decoding no further: enough to read a program's headers without
+// decoding the whole program.
+Outcome<std::vector<uint8_t>> decompress_prefix(Bytes stream, size_t limit);
+
 // Reads, compresses and digests every input, in parallel; the result is in
 // input order and does not depend on the number of jobs.
 Outcome<std::vector<PackedEntry>> pack_entries(const std::vector<InputFile>& inputs, const CompressOptions& options,
