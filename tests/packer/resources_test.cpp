@@ -142,7 +142,9 @@ TEST(VersionBlock, ReadsBackItsNumbersAndStringsAndRefusesWhatCannotBeStored) {
         SCOPED_TRACE(c.key.substr(0, 8) + "=" + c.value.substr(0, 8));
         const std::optional<std::string> problem = version_string_problem(c.key, c.value);
         ASSERT_EQ(problem.has_value(), c.problem != nullptr);
-        if (c.problem) EXPECT_NE(problem->find(c.problem), std::string::npos) << *problem;
+        if (c.problem) {
+            EXPECT_NE(problem->find(c.problem), std::string::npos) << *problem;
+        }
     }
     VersionInfo full;
     for (int i = 0; i < 40; ++i) full.strings.emplace_back("Key" + std::to_string(i), limit_value);

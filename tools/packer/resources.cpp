@@ -28,14 +28,6 @@ void put32(std::vector<uint8_t>& out, uint32_t value) {
     put16(out, value & 0xFFFF);
     put16(out, value >> 16);
 }
-void set16(std::vector<uint8_t>& out, size_t at, uint32_t value) {
-    out[at] = static_cast<uint8_t>(value);
-    out[at + 1] = static_cast<uint8_t>(value >> 8);
-}
-void set32(std::vector<uint8_t>& out, size_t at, uint32_t value) {
-    set16(out, at, value & 0xFFFF);
-    set16(out, at + 2, value >> 16);
-}
 void pad_to(std::vector<uint8_t>& out, size_t alignment) {
     out.resize((out.size() + alignment - 1) / alignment * alignment, 0);
 }
@@ -112,6 +104,16 @@ std::optional<std::string> check_bitmap(Bytes image, IconImage& out) {
 }
 
 }  // namespace
+
+void set16(std::vector<uint8_t>& out, size_t at, uint64_t value) {
+    out[at] = static_cast<uint8_t>(value);
+    out[at + 1] = static_cast<uint8_t>(value >> 8);
+}
+
+void set32(std::vector<uint8_t>& out, size_t at, uint64_t value) {
+    set16(out, at, value & 0xFFFF);
+    set16(out, at + 2, (value >> 16) & 0xFFFF);
+}
 
 Outcome<std::vector<IconImage>> parse_ico(Bytes file) {
     using Result = std::vector<IconImage>;

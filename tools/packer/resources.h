@@ -15,6 +15,10 @@
 
 namespace quillbox::pack {
 
+// Little-endian fields written in place, as every PE structure stores them.
+void set16(std::vector<uint8_t>& out, size_t at, uint64_t value);
+void set32(std::vector<uint8_t>& out, size_t at, uint64_t value);
+
 inline constexpr uint32_t RT_ICON = 3;
 inline constexpr uint32_t RT_GROUP_ICON = 14;
 inline constexpr uint32_t RT_VERSION = 16;

@@ -53,16 +53,6 @@ struct Headers {
     std::vector<Section> sections;
 };
 
-void put16(std::vector<uint8_t>& bytes, size_t at, uint64_t value) {
-    bytes[at] = static_cast<uint8_t>(value);
-    bytes[at + 1] = static_cast<uint8_t>(value >> 8);
-}
-
-void put32(std::vector<uint8_t>& bytes, size_t at, uint64_t value) {
-    put16(bytes, at, value & 0xFFFF);
-    put16(bytes, at + 2, (value >> 16) & 0xFFFF);
-}
-
 bool power_of_two(uint64_t value) { return value != 0 && (value & (value - 1)) == 0; }
 uint64_t align_up(uint64_t value, uint64_t alignment) { return (value + alignment - 1) / alignment * alignment; }
 
@@ -279,11 +269,11 @@ Outcome<Section> add_section(std::string_view name, uint64_t size, uint64_t virt
         return failed<Section>(bad_stub("initialised data of " + std::to_string(initialized_data) + " bytes"));
     }
     std::memcpy(head.data() + section.header, name.data(), name.size());
-    put32(head, section.header + 8, size);
-    put32(head, section.header + 12, virtual_address);
-    put32(head, section.header + 16, section.raw_size);
-    put32(head, section.header + 20, section.raw_offset);
-    put32(head, section.header + 36, PAYLOAD_CHARACTERISTICS);
+    set32(head, section.header + 8, size);
+    set32(head, section.header + 12, virtual_address);
+    set32(head, section.header + 16, section.raw_size);
+    set32(head, section.header + 20, section.raw_offset);
+    set32(head, section.header + 36, PAYLOAD_CHARACTERISTICS);
     headers.sections.push_back(section);
     initialized_data += section.raw_size;
     headers.size_of_image = size_of_image;
@@ -326,8 +316,8 @@ std::optional<Error> add_resource_section(const std::vector<Resource>& resources
     head.resize(section.value.raw_offset, 0);
     head.insert(head.end(), data.begin(), data.end());
     head.resize(section.value.raw_offset + section.value.raw_size, 0);
-    put32(head, headers.directories + 8 * RESOURCE_DIRECTORY, virtual_address);
-    put32(head, headers.directories + 8 * RESOURCE_DIRECTORY + 4, data.size());
+    set32(head, headers.directories + 8 * RESOURCE_DIRECTORY, virtual_address);
+    set32(head, headers.directories + 8 * RESOURCE_DIRECTORY + 4, data.size());
     data_end = head.size();
     return std::nullopt;
 }
@@ -381,10 +371,10 @@ Outcome<StubLayout> place_payload(Bytes stub, uint64_t payload_size, const Resou
         out.head.resize(payload.value.raw_offset, 0);
         out.padding = payload.value.raw_size - payload_size;
     }
-    put16(out.head, headers.count_field, headers.sections.size());
-    put32(out.head, headers.optional + OPT_SIZE_OF_INITIALIZED_DATA, initialized_data);
-    put32(out.head, headers.optional + OPT_SIZE_OF_IMAGE, headers.size_of_image);
-    put32(out.head, out.checksum_offset, 0);
+    set16(out.head, headers.count_field, headers.sections.size());
+    set32(out.head, headers.optional + OPT_SIZE_OF_INITIALIZED_DATA, initialized_data);
+    set32(out.head, headers.optional + OPT_SIZE_OF_IMAGE, headers.size_of_image);
+    set32(out.head, out.checksum_offset, 0);
     return Outcome<StubLayout>{std::move(out), std::nullopt};
 }
 
