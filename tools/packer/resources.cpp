@@ -368,7 +368,8 @@ struct DirectoryReader {
         const uint64_t at = base + (field & ~NAME_OR_DIRECTORY);
         if (!inside(at, 2, section.size())) return failed<ResourceKey>(damaged("a name lies outside the section"));
         const size_t length = read_u16le(section, at);
-        if (length == 0 || !inside(at + 2, 2 * uint64_t{length}, section.size())) {
+        if (length == 0) return failed<ResourceKey>(damaged("an empty name"));
+        if (!inside(at + 2, 2 * uint64_t{length}, section.size())) {
             return failed<ResourceKey>(damaged("a name lies outside the section"));
         }
         for (size_t i = 0; i < length; ++i) out.name.push_back(char16_t(read_u16le(section, at + 2 + 2 * i)));
@@ -471,8 +472,8 @@ Outcome<std::vector<Resource>> read_resources(Bytes section, uint64_t section_rv
 
 std::vector<uint8_t> write_resources(std::vector<Resource> resources, uint32_t section_rva) {
     std::stable_sort(resources.begin(), resources.end(), resource_less);
-    // The tables: the root, one per type, one per (type, name); each lists the
-    // index of its first resource and how many distinct keys it has.
+    // The tables, breadth first: the root, one per type, one per (type, name);
+    // each covers the resources [first, end) of the sorted list.
     struct Table {
         size_t first = 0;
         size_t end = 0;
@@ -597,7 +598,10 @@ Outcome<std::vector<Resource>> changed_resources(std::vector<Resource> resources
             return foreign("a resource named " + key_text(r.name) + " of type " + key_text(r.type));
         }
     }
-    if (changes.icon && !group) return foreign("no icon group " + utf16_to_utf8_lossy(ICON_GROUP_NAME));
+    if (changes.icon && !group) {
+        return failed<Result>(invalid_input("the stub has no icon group " + utf16_to_utf8_lossy(ICON_GROUP_NAME) +
+                                            " for --icon to replace"));
+    }
     // Every image must belong to the group: those are the ones replaced.
     if (group) {
         std::vector<uint32_t> ids;
