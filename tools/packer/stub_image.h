@@ -1,7 +1,8 @@
 // Turning the payload-less launcher (the stub) into a launcher carrying a
 // payload: the payload goes into a section of its own at the end of the image,
-// read-only initialised data, and the headers are updated to match. Every byte
-// of the stub outside the fields that must change is kept.
+// read-only initialised data, and the headers are updated to match; rewritten
+// resources go into a section of their own just before it. Every byte of the
+// stub outside the fields that must change is kept.
 #pragma once
 
 #include <cstdint>
