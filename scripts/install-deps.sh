@@ -13,6 +13,8 @@ PACKAGES=(
   libbrotli-dev libssl-dev libgtest-dev libbenchmark-dev
   clang libclang-rt-14-dev clang-format
   g++-mingw-w64-x86-64 g++-mingw-w64-x86-64-posix wine64 python3-brotli
+  # an independent PE reader for the resource tests
+  python3-pefile
   dpkg-dev perl make xz-utils
   # the unit tests as a 32-bit program, run under qemu-i386
   g++-i686-linux-gnu qemu-user libbrotli-dev:i386 libssl-dev:i386 libgtest-dev:i386

@@ -11,6 +11,7 @@ import unittest
 
 from harness import (PACKER, PROGRAMS, STUB, TARGET, folder_contents, keep_server_running, to_windows,
                      wine_environment)
+from quillbox_files import ico_file, icon_bitmap, icon_png
 
 PACKER_EXE = pathlib.Path(os.environ.get("QUILLBOX_PACKER_EXE", "quillbox-pack.exe"))
 WINE64 = os.environ.get("QUILLBOX_WINE64", "/usr/lib/wine/wine64")
@@ -80,8 +81,12 @@ class WindowsPacker(unittest.TestCase):
 
     def test_builds_the_linux_packers_bytes(self):
         tree = self.tree()
+        icon = self.dir / "app.ico"
+        icon.write_bytes(ico_file([(16, 32, icon_bitmap(16, 32)), (32, 4, icon_bitmap(32, 4)), (256, 32, icon_png(256))]))
         cases = [
             ("sample application", SAMPLE, []),
+            ("icon and version block", SAMPLE, ["--icon", icon, "--version", "2.0.1", "--version-string",
+                                                "CompanyName=Société Exemple", "--version-string", "ProductName=quillbox"]),
             ("tree", tree, []),
             ("tree with options", tree, ["--quality", "5", "--window", "18", "--jobs", "1", "--exe", ".\\données\\résumé.txt"]),
         ]
@@ -99,7 +104,8 @@ class WindowsPacker(unittest.TestCase):
                 self.assertEqual(status, 0, err)
                 self.assertRegex(err, rb"\(\d+ from the cache, 0 compressed\)\n$")
                 self.assertEqual(windows.read_bytes(), linux.read_bytes())
-        self.assertEqual(sorted(p.name for p in self.dir.iterdir()), ["cache", "linux.exe", "tree", "windows.exe"])
+        self.assertEqual(sorted(p.name for p in self.dir.iterdir()),
+                         ["app.ico", "cache", "linux.exe", "tree", "windows.exe"])
 
     def test_takes_the_stub_beside_itself(self):
         installed = self.dir / "installed"

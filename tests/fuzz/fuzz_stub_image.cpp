@@ -3,7 +3,9 @@
 // launcher it makes must be one Windows maps (sections one after another,
 // SizeOfImage where the last ends), carry the checksum of its own bytes, and
 // give back exactly the payload put in, from the file and as mapped. Building
-// again on that launcher must replace the payload the same way.
+// again on that launcher must replace the payload the same way. With a new
+// icon and version block, the same holds, and the resources read back from the
+// launcher are the stub's with those changes.
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
@@ -53,8 +55,8 @@ std::vector<uint8_t> mapped_image(const std::vector<uint8_t>& file) {
     return image;
 }
 
-void check_built(Bytes stub, Bytes payload) {
-    Outcome<std::vector<uint8_t>> built = testing::build_image(stub, payload);
+void check_built(Bytes stub, Bytes payload, const pack::ResourceChanges& changes) {
+    Outcome<std::vector<uint8_t>> built = testing::build_image(stub, payload, changes);
     if (!built.ok()) return;
     const std::vector<uint8_t>& out = built.value;
     const Bytes view(out.data(), out.size());
@@ -73,9 +75,28 @@ void check_built(Bytes stub, Bytes payload) {
     // Building again on the launcher replaces its payload: the same bytes as
     // building on the stub, whatever payload it carried before.
     const Bytes other = payload.first(payload.size() / 2);
-    Outcome<std::vector<uint8_t>> again = testing::build_image(view, other);
-    Outcome<std::vector<uint8_t>> fresh = testing::build_image(stub, other);
+    Outcome<std::vector<uint8_t>> again = testing::build_image(view, other, changes);
+    Outcome<std::vector<uint8_t>> fresh = testing::build_image(stub, other, changes);
     require(again.ok() && fresh.ok() && again.value == fresh.value);
+    // The resources read back are the stub's with the changes made.
+    if (changes.any()) {
+        Outcome<std::vector<pack::Resource>> wanted = pack::image_resources(stub);
+        if (wanted.ok()) wanted = pack::changed_resources(std::move(wanted.value), changes);
+        const Outcome<std::vector<pack::Resource>> found = pack::image_resources(view);
+        require(wanted.ok() && found.ok() && testing::same_resources(found.value, wanted.value));
+    }
+}
+
+// An icon of one 1x1 32-bit bitmap and a version block with one string.
+pack::ResourceChanges resource_changes() {
+    pack::IconImage image{1, 1, 0, 32, false, std::vector<uint8_t>(48, 0)};
+    image.data[0] = 40;  // header size
+    image.data[4] = 1;   // width
+    image.data[8] = 2;   // height, mask included
+    image.data[12] = 1;  // planes
+    image.data[14] = 32;
+    pack::VersionInfo info{{1, 2, 3, 4}, {1, 2, 3, 4}, {{"CompanyName", "quillbox"}}};
+    return pack::ResourceChanges{std::vector<pack::IconImage>{image}, pack::version_block(info).value};
 }
 
 }  // namespace
@@ -88,6 +109,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
     // The payload: a piece of the input itself, its length chosen by the input.
     const size_t length = size == 0 ? 0 : (data[size / 2] * 37u + size) % std::min<size_t>(size, 9000);
-    check_built(input, input.first(length));
+    static const pack::ResourceChanges changes = resource_changes();
+    check_built(input, input.first(length), {});
+    // The resource writer as well: with a new icon and a version block, and
+    // with the version block alone (for stubs without the icon group).
+    check_built(input, input.first(length), changes);
+    check_built(input, input.first(length), pack::ResourceChanges{std::nullopt, changes.version});
     return 0;
 }

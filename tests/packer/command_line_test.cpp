@@ -50,6 +50,23 @@ TEST(CommandLine, AcceptsEachCommandsFormsAndNamesWhatIsWrong) {
         {{"pack", "out.bin", "dir", "--cache"}, "--cache needs a folder"},
         {{"pack", "out.bin", "dir", "--cache", "c", "--no-cache"}, "give either --cache or --no-cache"},
         {{"build", "dir", "-o", "x.exe", "--cache-size", "0"}, "--cache-size needs a whole number from 1 to 16777216"},
+        {{"build", "d", "-o", "x.exe", "--icon"}, "--icon needs an .ico file"},
+        {{"pack", "out.bin", "d", "--icon", "a.ico"}, "unknown option --icon"},
+        {{"build", "d", "-o", "x.exe", "--version", "1.2.3.65536"},
+         "--version needs one to four numbers from 0 to 65535"},
+        {{"build", "d", "-o", "x.exe", "--version", "1.2.3.4.5"}, "--version needs one to four"},
+        {{"build", "d", "-o", "x.exe", "--version", "1..2"}, "--version needs one to four"},
+        {{"build", "d", "-o", "x.exe", "--version", "-1"}, "--version needs one to four"},
+        {{"build", "d", "-o", "x.exe", "--version", ""}, "--version needs one to four"},
+        {{"build", "d", "-o", "x.exe", "--version"}, "--version needs one to four"},
+        {{"build", "d", "-o", "x.exe", "--version-string", "Key"}, "--version-string needs KEY=VALUE"},
+        {{"build", "d", "-o", "x.exe", "--version-string", "=v"}, "--version-string: a version string needs a key"},
+        {{"build", "d", "-o", "x.exe", "--version-string", "Key="},
+         "--version-string: the version string Key has an empty value"},
+        {{"build", "d", "-o", "x.exe", "--version-string", "A=1", "--version-string", "a=2"},
+         "--version-string: a is given twice"},
+        {{"verify", "a", "--require-signed"}, nullptr, Command::verify},
+        {{"list", "a", "--require-signed"}, "list takes one payload file"},
     };
     for (const Case& c : cases) {
         std::string shown;
@@ -80,6 +97,17 @@ TEST(CommandLine, KeepsEveryValue) {
     EXPECT_EQ(build.value.compress.cache, std::filesystem::path("c"));
     EXPECT_EQ(build.value.compress.cache_limit, uint64_t{3} << 20);
     EXPECT_TRUE(build.value.use_cache);
+
+    const Outcome<CommandLine> resources = parse_command_line(
+        {"build", "d", "-o", "x.exe", "--icon", "app.ico", "--version", "1.65535", "--version-string",
+         "CompanyName=Ex = Ltd", "--version-string", "Comments=x", "--require-signed"});
+    ASSERT_TRUE(resources.ok()) << resources.error->text;
+    EXPECT_EQ(resources.value.icon, std::filesystem::path("app.ico"));
+    EXPECT_EQ(resources.value.version, (std::array<uint16_t, 4>{1, 65535, 0, 0}));
+    EXPECT_EQ(resources.value.version_strings,
+              (std::vector<std::pair<std::string, std::string>>{{"CompanyName", "Ex = Ltd"}, {"Comments", "x"}}));
+    EXPECT_TRUE(resources.value.require_signed);
+    EXPECT_FALSE(build.value.icon || build.value.version || build.value.require_signed);
 
     const Outcome<CommandLine> pack = parse_command_line({"pack", "out.bin", "--files", "a", "b", "--no-cache"});
     ASSERT_TRUE(pack.ok());

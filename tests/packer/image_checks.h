@@ -4,6 +4,7 @@
 // Shared by the unit tests and the stub-editing fuzz target.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -55,9 +56,17 @@ inline std::optional<std::string> loader_layout_problem(const std::vector<uint8_
     return std::nullopt;
 }
 
+// Whether two resource lists hold the same resources in the same order.
+inline bool same_resources(const std::vector<pack::Resource>& a, const std::vector<pack::Resource>& b) {
+    return std::equal(a.begin(), a.end(), b.begin(), b.end(), [](const pack::Resource& x, const pack::Resource& y) {
+        return x.type == y.type && x.name == y.name && x.language == y.language && x.codepage == y.codepage &&
+               x.data == y.data;
+    });
+}
+
 // The whole file at once, as quillbox-pack build writes it in pieces.
-inline Outcome<std::vector<uint8_t>> build_image(Bytes stub, Bytes payload) {
-    Outcome<pack::StubLayout> layout = pack::place_payload(stub, payload.size());
+inline Outcome<std::vector<uint8_t>> build_image(Bytes stub, Bytes payload, const pack::ResourceChanges& changes = {}) {
+    Outcome<pack::StubLayout> layout = pack::place_payload(stub, payload.size(), changes);
     if (!layout.ok()) return failed<std::vector<uint8_t>>(*layout.error);
     pack::set_checksum(layout.value, [&](const auto& feed) { feed(payload); });
     std::vector<uint8_t> out = std::move(layout.value.head);

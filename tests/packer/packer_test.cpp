@@ -294,6 +294,20 @@ TEST(Packer, ReplacesTheOutputOnlyWhenComplete) {
     EXPECT_TRUE(write_file_atomically(dir.path / "no" / "folder", [](const ByteSink&) { return std::nullopt; }));
 }
 
+TEST(Packer, DecodesAStreamsStartAloneAndRefusesOneThatDoesNotDecode) {
+    std::string content;
+    for (int i = 0; content.size() < 300000; ++i) content += std::to_string(i * 7919) + ",";
+    const Outcome<std::vector<uint8_t>> stream = compress_content(view_of(content), 5, 18);
+    ASSERT_TRUE(stream.ok());
+    const Bytes view(stream.value.data(), stream.value.size());
+    for (size_t limit : {size_t{0}, size_t{1}, size_t{65536}, content.size(), content.size() + 10}) {
+        const Outcome<std::vector<uint8_t>> start = decompress_prefix(view, limit);
+        ASSERT_TRUE(start.ok()) << limit;
+        EXPECT_EQ(std::string(start.value.begin(), start.value.end()), content.substr(0, limit)) << limit;
+    }
+    EXPECT_FALSE(decompress_prefix(view.first(view.size() / 2), content.size()).ok());
+}
+
 TEST(Packer, PrintableEscapesTerminalControls) {
     const std::pair<std::string, std::string> cases[] = {
         {".\\\xC3\xA9t\xC3\xA9.txt", ".\\\xC3\xA9t\xC3\xA9.txt"},

@@ -58,16 +58,50 @@ TEST(StubImage, AddsThePayloadSectionAndKeepsEveryOtherByte) {
 }
 
 TEST(StubImage, ABuiltLauncherTakesANewPayloadInPlaceOfItsOld) {
-    PeBuilder odd;  // data ending off the file alignment: the payload's padding follows it
-    odd.set32(odd.header_of(1) + 16, 500);
-    odd.bytes.erase(odd.bytes.end() - 12, odd.bytes.end());
-    const std::vector<uint8_t> odd_first = built(odd.view(), std::string(700, 'a'));
-    EXPECT_EQ(built(Bytes(odd_first), "short"), built(odd.view(), "short"));
-    const PeBuilder stub;
-    const std::vector<uint8_t> first = built(stub.view(), std::string(700, 'a'));  // two file-alignment units
-    EXPECT_EQ(built(Bytes(first), "short"), built(stub.view(), "short"));
-    EXPECT_EQ(built(Bytes(first), ""), built(stub.view(), ""));
-    EXPECT_EQ(get32(built(Bytes(first), "short"), PeBuilder::NT + 4) >> 16, 3u);  // still three sections
+    // Building on a launcher gives what building on the stub gives, whatever
+    // the stub's own rounding or where a payload it carries sits.
+    struct Case {
+        const char* what;
+        std::function<void(PeBuilder&)> shape;
+    };
+    const Case cases[] = {
+        {"plain", [](PeBuilder&) {}},
+        {"data ending off the file alignment",  // the payload's padding follows it
+         [](PeBuilder& pe) {
+             pe.set32(pe.header_of(1) + 16, 500);
+             pe.bytes.erase(pe.bytes.end() - 12, pe.bytes.end());
+         }},
+        {"size of image not rounded", [](PeBuilder& pe) { pe.set32(PeBuilder::OPT + 56, 0x2800); }},
+        {"data padded partly to the alignment",
+         [](PeBuilder& pe) {
+             pe.set32(pe.header_of(1) + 16, 500);
+             pe.bytes.erase(pe.bytes.end() - 6, pe.bytes.end());
+             std::fill(pe.bytes.end() - 6, pe.bytes.end(), 0);
+         }},
+        // The fuzzer's find: a payload section where no section may start
+        // (SizeOfImage was set to its address when it was dropped).
+        {"payload section at an unaligned address", [](PeBuilder& pe) { pe.section(".qbpayld", 0x1F5, 0x2208, 'p'); }},
+        {"payload section at an unaligned file offset",
+         [](PeBuilder& pe) {
+             pe.set32(pe.header_of(1) + 16, 500);
+             pe.bytes.erase(pe.bytes.end() - 12, pe.bytes.end());
+             pe.bytes.resize(pe.bytes.size() + 4, 0);
+             pe.section(".qbpayld", 5, 0x3000, 'p');
+             pe.set32(PeBuilder::OPT + 56, 0x4000);
+         }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        PeBuilder stub;
+        c.shape(stub);
+        for (const std::string& first_payload : {std::string("x"), std::string(700, 'a')}) {
+            const std::vector<uint8_t> first = built(stub.view(), first_payload);
+            for (std::string_view again : {std::string_view(""), std::string_view("short")}) {
+                EXPECT_EQ(built(Bytes(first), again), built(stub.view(), again)) << first_payload.size();
+            }
+            EXPECT_EQ(get32(built(Bytes(first), "short"), PeBuilder::NT + 4) >> 16, 3u);  // still three sections
+        }
+    }
 }
 
 TEST(StubImage, ChecksumDoesNotDependOnHowThePayloadArrives) {

@@ -106,3 +106,37 @@ class PeImage:
                 rva, size = struct.unpack_from("<II", self.data, base + leaf)
                 out[kind][name] = self.data[self.offset(rva):self.offset(rva) + size]
         return out
+
+
+def icon_bitmap(size, bits):
+    """An icon image as a bitmap: header, palette (8 bits or fewer), colour rows, mask rows."""
+    colors = 1 << bits if bits <= 8 else 0
+    header = struct.pack("<IiiHHIIiiII", 40, size, 2 * size, 1, bits, 0, 0, 0, 0, colors, 0)
+    palette = b"".join(struct.pack("<BBBB", i % 256, (i * 7) % 256, (i * 13) % 256, 0) for i in range(colors))
+    color_row = (size * bits + 31) // 32 * 4
+    mask_row = (size + 31) // 32 * 4
+    pixels = bytes((x * 31 + size) % 256 for x in range(color_row * size))
+    return header + palette + pixels + bytes(mask_row * size)
+
+
+def icon_png(size):
+    """An icon image as an 8-bit RGBA PNG."""
+    import zlib
+
+    def chunk(kind, data):
+        return struct.pack(">I", len(data)) + kind + data + struct.pack(">I", zlib.crc32(kind + data))
+
+    raw = b"".join(b"\0" + bytes((x + y) % 256 for x in range(4 * size)) for y in range(size))
+    return (b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", struct.pack(">IIBBBBB", size, size, 8, 6, 0, 0, 0)) +
+            chunk(b"IDAT", zlib.compress(raw)) + chunk(b"IEND", b""))
+
+
+def ico_file(images):
+    """An .ico file of (size, bits, image bytes) entries; size 256 is written as 0."""
+    out = struct.pack("<HHH", 0, 1, len(images))
+    offset = 6 + 16 * len(images)
+    for size, bits, data in images:
+        colors = 1 << bits if bits < 8 else 0
+        out += struct.pack("<BBBBHHII", size % 256, size % 256, colors, 0, 1, bits, len(data), offset)
+        offset += len(data)
+    return out + b"".join(data for _, _, data in images)

@@ -1,8 +1,10 @@
 #include "command_line.h"
 
+#include <algorithm>
 #include <charconv>
 
 #include "file_system.h"
+#include "resources.h"
 
 namespace quillbox::pack {
 namespace {
@@ -49,6 +51,46 @@ std::optional<Error> take_path(Words& words, const char* missing, std::optional<
     return std::nullopt;
 }
 
+// "1.2.3.4": one to four parts of at most 65535, the missing ones 0.
+std::optional<Error> take_version(Words& words, std::optional<std::array<uint16_t, 4>>& target) {
+    const std::optional<std::string_view> text = words.value();
+    std::array<uint16_t, 4> parts{};
+    bool good = text.has_value();
+    std::string_view rest = text.value_or("");
+    for (size_t count = 0; good; ++count) {
+        const size_t dot = rest.find('.');
+        const std::string_view part = rest.substr(0, dot);
+        const std::optional<int> value = parse_int(part, 0, 65535);
+        good = count < parts.size() && value && part.find_first_not_of("0123456789") == std::string_view::npos;
+        if (good) parts[count] = static_cast<uint16_t>(*value);
+        if (dot == std::string_view::npos) break;
+        rest = rest.substr(dot + 1);
+    }
+    if (!good) {
+        std::string shown = text ? ", not \"" + std::string(*text) + "\"" : "";
+        return plain_error("--version needs one to four numbers from 0 to 65535 with dots between" + shown);
+    }
+    target = parts;
+    return std::nullopt;
+}
+
+// "Key=Value", once per key (keys compared ignoring ASCII case, as lookups do).
+std::optional<Error> take_version_string(Words& words, std::vector<std::pair<std::string, std::string>>& target) {
+    const std::optional<std::string_view> text = words.value();
+    if (!text || text->find('=') == std::string_view::npos) return plain_error("--version-string needs KEY=VALUE");
+    const std::string_view key = text->substr(0, text->find('='));
+    const std::string_view value = text->substr(key.size() + 1);
+    if (std::optional<std::string> problem = version_string_problem(key, value)) {
+        return plain_error("--version-string: " + *problem);
+    }
+    auto same = [&](const auto& known) { return same_version_key(known.first, key); };
+    if (std::any_of(target.begin(), target.end(), same)) {
+        return plain_error("--version-string: " + std::string(key) + " is given twice");
+    }
+    target.emplace_back(key, value);
+    return std::nullopt;
+}
+
 // One option of `pack` or `build`; nothing when `arg` is none of them.
 std::optional<std::optional<Error>> take_option(std::string_view arg, Words& words, bool build, CommandLine& out) {
     using Taken = std::optional<std::optional<Error>>;
@@ -70,6 +112,14 @@ std::optional<std::optional<Error>> take_option(std::string_view arg, Words& wor
         int mib = 0;
         if (std::optional<Error> error = take_number(words, arg, 1, 1 << 24, mib)) return error;
         out.compress.cache_limit = uint64_t(mib) << 20;
+    } else if (arg == "--icon" && build) {
+        return Taken(take_path(words, "--icon needs an .ico file", out.icon));
+    } else if (arg == "--version" && build) {
+        return Taken(take_version(words, out.version));
+    } else if (arg == "--version-string" && build) {
+        return Taken(take_version_string(words, out.version_strings));
+    } else if (arg == "--require-signed" && build) {
+        out.require_signed = true;
     } else if (arg == "--quiet") {
         out.quiet = true;
     } else if (arg == "--exe") {
@@ -137,10 +187,12 @@ Result parse_pack(Command command, const std::vector<std::string_view>& args) {
 const char USAGE[] =
     "usage: quillbox-pack build (DIR | PAYLOAD) -o OUT.exe [--stub STUB] [--exe PATH] [--quality Q] [--window W]\n"
     "                           [--jobs N] [--cache DIR | --no-cache] [--cache-size MIB] [--no-verify] [--quiet]\n"
+    "                           [--icon FILE.ico] [--version A.B.C.D] [--version-string KEY=VALUE]...\n"
+    "                           [--require-signed]\n"
     "       quillbox-pack pack OUT (DIR | --files FILE...) [--exe PATH] [--quality Q] [--window W] [--jobs N]\n"
     "                          [--cache DIR | --no-cache] [--cache-size MIB] [--quiet]\n"
     "       quillbox-pack list (PAYLOAD | EXE)\n"
-    "       quillbox-pack verify (PAYLOAD | EXE)\n"
+    "       quillbox-pack verify (PAYLOAD | EXE) [--require-signed]\n"
     "       quillbox-pack unpack (PAYLOAD | EXE) DIR\n"
     "\n"
     "build   writes the launcher OUT.exe: the stub with the payload packed from DIR,\n"
@@ -148,6 +200,15 @@ const char USAGE[] =
     "        --stub       the payload-less launcher (default: quillbox-stub.exe beside\n"
     "                     this program)\n"
     "        --no-verify  embeds a ready payload as it is, damaged or not, names unchecked\n"
+    "        --icon       the launcher's icon: every image of FILE.ico (default: the stub's)\n"
+    "        --version    file and product version, up to four numbers 0..65535 (1.2.3.4)\n"
+    "        --version-string  a string of the version block, in US English/Unicode\n"
+    "                     (040904B0): CompanyName, FileDescription, FileVersion,\n"
+    "                     InternalName, LegalCopyright, OriginalFilename, ProductName,\n"
+    "                     ProductVersion or any other key; FileVersion and ProductVersion\n"
+    "                     default to --version. Without these, no version block\n"
+    "        --require-signed  refuses a payload whose Windows programs (.exe, .dll) carry\n"
+    "                     no signature, which is otherwise a note (build and verify)\n"
     "pack    writes the payload OUT from every file under DIR, or from the files listed\n"
     "        --exe      launch path, an entry of the payload (default .\\quillbox.exe)\n"
     "        --quality  brotli quality 0..11 (default 11)\n"
@@ -158,7 +219,8 @@ const char USAGE[] =
     "        --no-cache      compresses every file and keeps nothing\n"
     "        --cache-size M  MiB the cache keeps, least recently used out first (default 1024)\n"
     "        --quiet    prints nothing but errors\n"
-    "list    one line per entry: name, compressed size, plain size, digest\n"
+    "list    one line per entry: name, compressed size, plain size, digest; for an EXE also\n"
+    "        its icon's sizes and its version block\n"
     "verify  decompresses every entry, checks its digest and that Windows can hold its name\n"
     "        inside the folder\n"
     "unpack  writes every entry's content under DIR\n"
@@ -174,9 +236,13 @@ Outcome<CommandLine> parse_command_line(const std::vector<std::string_view>& arg
     if (command == "build") return parse_pack(Command::build, rest);
     CommandLine line;
     if (command == "list" || command == "verify") {
-        if (rest.size() != 1) return usage(std::string(command) + " takes one payload file");
+        std::vector<std::string_view> files = rest;
+        if (command == "verify") {
+            line.require_signed = std::erase(files, std::string_view("--require-signed")) != 0;
+        }
+        if (files.size() != 1) return usage(std::string(command) + " takes one payload file");
         line.command = command == "list" ? Command::list : Command::verify;
-        line.input = path_from_text(rest[0]);
+        line.input = path_from_text(files[0]);
     } else if (command == "unpack") {
         if (rest.size() != 2) return usage("unpack takes a payload file and a folder");
         line.command = Command::unpack;

@@ -2,6 +2,8 @@
 // Pure, so that every accepted and refused form is a row of a unit table.
 #pragma once
 
+#include <array>
+#include <cstdint>
 #include <filesystem>
 #include <optional>
 #include <string>
@@ -29,6 +31,12 @@ struct CommandLine {
     std::optional<std::filesystem::path> stub;
     bool verify = true;
     bool quiet = false;
+    // build: the icon file and the version block (none unless asked for)
+    std::optional<std::filesystem::path> icon;
+    std::optional<std::array<uint16_t, 4>> version;
+    std::vector<std::pair<std::string, std::string>> version_strings;  // in the order given
+    // build, verify: unsigned Windows programs in the payload are an error, not a note
+    bool require_signed = false;
 };
 
 // The usage text printed with --help and after every usage error.

@@ -189,6 +189,76 @@ std::string entry_problem(const BinEntry& entry, const Outcome<ChunkedBytes>& pl
     return "digest mismatch: stored " + printable(digest_text(entry.md5)) + ", content " + actual;
 }
 
+std::string version_text(const std::array<uint16_t, 4>& parts) {
+    return std::to_string(parts[0]) + "." + std::to_string(parts[1]) + "." + std::to_string(parts[2]) + "." +
+           std::to_string(parts[3]);
+}
+
+// A built launcher's icon sizes and version block, as a user checks what shipped.
+std::optional<Error> list_resources(const fs::path& path, Bytes image) {
+    const Outcome<std::vector<Resource>> resources = image_resources(image);
+    if (!resources.ok()) return failure("cannot read the resources of " + quoted(path) + ": " + resources.error->text);
+    const std::vector<std::string> sizes = icon_sizes(resources.value);
+    if (!sizes.empty()) {
+        std::string line = "icon " + utf16_to_utf8_lossy(ICON_GROUP_NAME) + ":";
+        for (size_t i = 0; i < sizes.size(); ++i) line += (i == 0 ? " " : ", ") + sizes[i];
+        write_text(Stream::output, line + "\n");
+    }
+    for (const Resource& resource : resources.value) {
+        if (resource.type.id != RT_VERSION || !resource.type.name.empty()) continue;
+        const Outcome<VersionInfo> info = read_version_block(Bytes(resource.data.data(), resource.data.size()));
+        if (!info.ok()) return failure(quoted(path) + ": " + info.error->text);
+        write_text(Stream::output, "version " + version_text(info.value.file_version) + ", product version " +
+                                       version_text(info.value.product_version) + "\n");
+        for (const auto& [key, value] : info.value.strings) {
+            write_text(Stream::output, "version string " + printable(key) + ": " + printable(value) + "\n");
+        }
+    }
+    return std::nullopt;
+}
+
+// The Windows programs among the payload's entries: checked by name, and by
+// content, since systems that block unsigned code judge the unpacked files.
+bool is_program_name(std::string_view name) {
+    return ends_with_ignoring_ascii_case(name, std::string_view(".exe")) ||
+           ends_with_ignoring_ascii_case(name, std::string_view(".dll"));
+}
+
+bool unsigned_program(const ChunkedBytes& plain) {
+    return !plain.chunks.empty() && unsigned_windows_image(plain.chunks.front().view());
+}
+
+// Far past where any program's headers end.
+constexpr size_t PROGRAM_HEADERS_LIMIT = 64 * 1024;
+
+// A note naming the unsigned programs, or with --require-signed the failure.
+std::optional<Error> report_unsigned(const std::vector<std::string>& names, const CommandLine& line) {
+    if (names.empty()) return std::nullopt;
+    std::string list;
+    for (const std::string& name : names) list += (list.empty() ? "" : ", ") + printable(name);
+    const std::string text = std::to_string(names.size()) + " Windows program" + (names.size() == 1 ? "" : "s") +
+                             " in the payload carr" + (names.size() == 1 ? "ies" : "y") + " no signature: " + list +
+                             "; sign them before packing";
+    if (line.require_signed) return failure(text);
+    if (!line.quiet) write_text(Stream::error, "quillbox-pack: note: " + text + "\n");
+    return std::nullopt;
+}
+
+// The unsigned programs among compressed entries, from the start of each program alone.
+template <class Entries>
+std::vector<std::string> unsigned_programs(const Entries& entries) {
+    std::vector<std::string> names;
+    for (const auto& entry : entries) {
+        if (!is_program_name(entry.name)) continue;
+        const Outcome<std::vector<uint8_t>> start =
+            decompress_prefix(Bytes(entry.data.data(), entry.data.size()), PROGRAM_HEADERS_LIMIT);
+        if (start.ok() && unsigned_windows_image(Bytes(start.value.data(), start.value.size()))) {
+            names.push_back(entry.name);
+        }
+    }
+    return names;
+}
+
 std::optional<Error> run_list(const CommandLine& line) {
     LoadedPayload payload;
     if (std::optional<Error> error = load_payload(*line.input, payload)) return error;
@@ -204,6 +274,10 @@ std::optional<Error> run_list(const CommandLine& line) {
         }
     }
     write_text(Stream::output, "launch path: " + printable(payload.reader.exe) + "\n");
+    const Bytes file(payload.bytes.data(), payload.bytes.size());
+    if (is_image(file)) {
+        if (std::optional<Error> error = list_resources(*line.input, file)) return error;
+    }
     if (damaged == 0) return std::nullopt;
     return failure(std::to_string(damaged) + " of " + std::to_string(payload.reader.files.size()) +
                    " entries do not decode");
@@ -220,11 +294,14 @@ std::optional<Error> run_verify(const CommandLine& line) {
     }
     size_t bad = 0;
     uint64_t plain_bytes = 0;
+    std::vector<std::string> unsigned_names;
     for (size_t i = 0; i < files.size(); ++i) {
         const Outcome<ChunkedBytes> plain = decompress_stream(files[i].data);
         if (problems[i].empty()) problems[i] = entry_problem(files[i], plain);
         if (problems[i].empty()) {
             plain_bytes += plain.value.size;
+            if (is_program_name(files[i].name) && unsigned_program(plain.value))
+                unsigned_names.push_back(files[i].name);
             continue;
         }
         ++bad;
@@ -234,6 +311,7 @@ std::optional<Error> run_verify(const CommandLine& line) {
     if (std::optional<std::string> problem = launch_path_problem(payload.reader.exe, names_of(payload.reader))) {
         return failure(describe(invalid_input(*problem)));
     }
+    if (std::optional<Error> error = report_unsigned(unsigned_names, line)) return error;
     print(Stream::output, "ok: %zu entries, %.1f MiB\n", files.size(), double(plain_bytes) / MIB);
     return std::nullopt;
 }
@@ -291,7 +369,7 @@ struct LoadedStub {
 };
 
 // The stub; one that cannot take a payload is refused before any compressing.
-Outcome<LoadedStub> load_stub(const CommandLine& line) {
+Outcome<LoadedStub> load_stub(const CommandLine& line, const ResourceChanges& changes) {
     const std::optional<fs::path> path = line.stub ? line.stub : default_stub();
     if (!path) {
         return failed<LoadedStub>(
@@ -299,7 +377,8 @@ Outcome<LoadedStub> load_stub(const CommandLine& line) {
     }
     Outcome<std::vector<uint8_t>> bytes = read_whole_file(*path);
     if (!bytes.ok()) return failed<LoadedStub>(failure(describe(*bytes.error)));
-    if (Outcome<StubLayout> check = place_payload(Bytes(bytes.value.data(), bytes.value.size()), 1); !check.ok()) {
+    if (Outcome<StubLayout> check = place_payload(Bytes(bytes.value.data(), bytes.value.size()), 1, changes);
+        !check.ok()) {
         return failed<LoadedStub>(failure(quoted(*path) + ": " + check.error->text));
     }
     return Outcome<LoadedStub>{LoadedStub{*path, std::move(bytes.value)}, std::nullopt};
@@ -342,7 +421,8 @@ struct LauncherSize {
 };
 
 // Writes the stub with the payload that `feed` produces.
-Outcome<LauncherSize> write_launcher(const fs::path& out, const LoadedStub& stub, const FeedPayload& feed) {
+Outcome<LauncherSize> write_launcher(const fs::path& out, const LoadedStub& stub, const ResourceChanges& changes,
+                                     const FeedPayload& feed) {
     LauncherSize size;
     if (std::optional<Error> error = feed([&](Bytes bytes) -> std::optional<Error> {
             size.payload += bytes.size();
@@ -350,7 +430,7 @@ Outcome<LauncherSize> write_launcher(const fs::path& out, const LoadedStub& stub
         })) {
         return failed<LauncherSize>(failure(describe(*error)));
     }
-    Outcome<StubLayout> layout = place_payload(Bytes(stub.bytes.data(), stub.bytes.size()), size.payload);
+    Outcome<StubLayout> layout = place_payload(Bytes(stub.bytes.data(), stub.bytes.size()), size.payload, changes);
     if (!layout.ok()) return failed<LauncherSize>(failure(quoted(stub.path) + ": " + layout.error->text));
     set_checksum(layout.value, [&](const auto& add) {
         feed([&](Bytes bytes) -> std::optional<Error> {
@@ -370,10 +450,42 @@ Outcome<LauncherSize> write_launcher(const fs::path& out, const LoadedStub& stub
     return Outcome<LauncherSize>{size, std::nullopt};
 }
 
+// The icon and version block `build` was asked for, each checked before any compressing.
+Outcome<ResourceChanges> requested_resources(const CommandLine& line) {
+    ResourceChanges changes;
+    if (line.icon) {
+        const Outcome<std::vector<uint8_t>> bytes = read_whole_file(*line.icon);
+        if (!bytes.ok()) return failed<ResourceChanges>(failure(describe(*bytes.error)));
+        Outcome<std::vector<IconImage>> images = parse_ico(Bytes(bytes.value.data(), bytes.value.size()));
+        if (!images.ok()) {
+            return failed<ResourceChanges>(
+                failure("the icon " + quoted(*line.icon) + " cannot be used: " + images.error->text));
+        }
+        changes.icon = std::move(images.value);
+    }
+    if (line.version || !line.version_strings.empty()) {
+        VersionInfo info;
+        info.file_version = info.product_version = line.version.value_or(std::array<uint16_t, 4>{});
+        info.strings = line.version_strings;
+        // The strings Explorer shows default to the numbers given.
+        for (const char* key : {"FileVersion", "ProductVersion"}) {
+            const bool given = std::any_of(info.strings.begin(), info.strings.end(),
+                                           [&](const auto& string) { return same_version_key(string.first, key); });
+            if (line.version && !given) info.strings.emplace_back(key, version_text(*line.version));
+        }
+        Outcome<std::vector<uint8_t>> block = version_block(info);
+        if (!block.ok()) return failed<ResourceChanges>(failure(describe(*block.error)));
+        changes.version = std::move(block.value);
+    }
+    return Outcome<ResourceChanges>{std::move(changes), std::nullopt};
+}
+
 std::optional<Error> run_build(const CommandLine& line, bool terminal) {
     const Clock::time_point start = Clock::now();
     if (std::optional<Error> problem = output_problem(line.out)) return problem;
-    const Outcome<LoadedStub> stub = load_stub(line);
+    const Outcome<ResourceChanges> changes = requested_resources(line);
+    if (!changes.ok()) return changes.error;
+    const Outcome<LoadedStub> stub = load_stub(line, changes.value);
     if (!stub.ok()) return stub.error;
 
     const bool from_folder = is_folder(*line.input);
@@ -385,10 +497,14 @@ std::optional<Error> run_build(const CommandLine& line, bool terminal) {
     } else if (std::optional<Error> problem = ready_payload(line, ready)) {
         return problem;
     }
+    const std::vector<std::string> unsigned_names = from_folder   ? unsigned_programs(packed.value.entries)
+                                                    : line.verify ? unsigned_programs(ready.reader.files)
+                                                                  : std::vector<std::string>();
+    if (std::optional<Error> error = report_unsigned(unsigned_names, line)) return error;
     const FeedPayload feed = [&](const ByteSink& sink) {
         return from_folder ? write_payload(packed.value.entries, line.exe, sink) : sink(ready.payload);
     };
-    const Outcome<LauncherSize> size = write_launcher(line.out, stub.value, feed);
+    const Outcome<LauncherSize> size = write_launcher(line.out, stub.value, changes.value, feed);
     if (!size.ok()) return size.error;
     mark_executable(line.out);
     if (!line.quiet) {

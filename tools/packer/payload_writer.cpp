@@ -1,11 +1,13 @@
 #include "payload_writer.h"
 
+#include <brotli/decode.h>
 #include <brotli/encode.h>
 
 #include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <memory>
 #include <mutex>
 #include <new>
 #include <system_error>
@@ -229,6 +231,27 @@ std::optional<Error> check_compress_options(const CompressOptions& options) {
         return invalid_input("window " + std::to_string(options.window) + " is outside 10..24");
     }
     return std::nullopt;
+}
+
+Outcome<std::vector<uint8_t>> decompress_prefix(Bytes stream, size_t limit) {
+    using Result = std::vector<uint8_t>;
+    const std::unique_ptr<BrotliDecoderState, decltype(&BrotliDecoderDestroyInstance)> decoder(
+        BrotliDecoderCreateInstance(nullptr, nullptr, nullptr), BrotliDecoderDestroyInstance);
+    if (!decoder) return failed<Result>(out_of_memory_error("no memory for a brotli decoder"));
+    Result out(limit);
+    size_t in_left = stream.size();
+    const uint8_t* in = stream.data();
+    size_t out_left = limit;
+    uint8_t* next = out.data();
+    BrotliDecoderResult result = BROTLI_DECODER_RESULT_NEEDS_MORE_OUTPUT;
+    while (result == BROTLI_DECODER_RESULT_NEEDS_MORE_OUTPUT && out_left != 0) {
+        result = BrotliDecoderDecompressStream(decoder.get(), &in_left, &in, &out_left, &next, nullptr);
+    }
+    if (result == BROTLI_DECODER_RESULT_ERROR || result == BROTLI_DECODER_RESULT_NEEDS_MORE_INPUT) {
+        return failed<Result>(invalid_data("the stream does not decode"));
+    }
+    out.resize(limit - out_left);
+    return Outcome<Result>{std::move(out), std::nullopt};
 }
 
 Outcome<std::vector<uint8_t>> compress_content(Bytes content, int quality, int window) {

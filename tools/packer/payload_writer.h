@@ -80,6 +80,11 @@ std::optional<Error> check_compress_options(const CompressOptions& options);
 // One brotli stream of `content` at the given quality and window.
 Outcome<std::vector<uint8_t>> compress_content(Bytes content, int quality, int window);
 
+// The first `limit` bytes of the content a brotli stream holds (all of it when
+// shorter), decoding no further: enough to read a program's headers without
+// decoding the whole program.
+Outcome<std::vector<uint8_t>> decompress_prefix(Bytes stream, size_t limit);
+
 // Reads, compresses and digests every input, in parallel, taking the streams
 // the cache holds from it and keeping the others there; the result is in
 // input order and depends neither on the number of jobs nor on the cache.

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "bin_reader/pe_section.h"
+#include "resources.h"
 
 namespace quillbox::pack {
 namespace {
@@ -13,10 +14,14 @@ using namespace pe;
 
 constexpr uint32_t PE32_MAGIC = 0x10B;
 constexpr uint32_t PE32_PLUS_MAGIC = 0x20B;
+constexpr uint32_t RESOURCE_DIRECTORY = 2;
 constexpr uint32_t SECURITY_DIRECTORY = 4;
 constexpr uint32_t MAX_DIRECTORIES = 16;
 // Initialised data, readable; neither writable nor executable.
 constexpr uint32_t PAYLOAD_CHARACTERISTICS = 0x00000040 | 0x40000000;
+// The packer's own resource section, when it rewrites the stub's resources:
+// placed before the payload, so the stub's sections keep their addresses.
+constexpr std::string_view RESOURCE_SECTION = ".qbrsrc";
 
 // Offsets inside the optional header that PE32 and PE32+ share.
 constexpr size_t OPT_SIZE_OF_INITIALIZED_DATA = 8;
@@ -36,7 +41,9 @@ struct Section {
 };
 
 struct Headers {
-    size_t optional = 0;  // offset of the optional header
+    size_t optional = 0;     // offset of the optional header
+    size_t directories = 0;  // offset of the data directories
+    uint64_t directory_count = 0;
     size_t count_field = 0;
     size_t table = 0;
     uint64_t file_alignment = 0;
@@ -45,16 +52,6 @@ struct Headers {
     uint64_t size_of_image = 0;
     std::vector<Section> sections;
 };
-
-void put16(std::vector<uint8_t>& bytes, size_t at, uint64_t value) {
-    bytes[at] = static_cast<uint8_t>(value);
-    bytes[at + 1] = static_cast<uint8_t>(value >> 8);
-}
-
-void put32(std::vector<uint8_t>& bytes, size_t at, uint64_t value) {
-    put16(bytes, at, value & 0xFFFF);
-    put16(bytes, at + 2, (value >> 16) & 0xFFFF);
-}
 
 bool power_of_two(uint64_t value) { return value != 0 && (value & (value - 1)) == 0; }
 uint64_t align_up(uint64_t value, uint64_t alignment) { return (value + alignment - 1) / alignment * alignment; }
@@ -94,6 +91,8 @@ std::optional<Error> read_optional_header(Bytes stub, uint64_t nt, Headers& out)
     if (directory_count > MAX_DIRECTORIES || directories + 8 * directory_count > optional_size) {
         return bad_stub(std::to_string(directory_count) + " data directories do not fit");
     }
+    out.directories = out.optional + directories;
+    out.directory_count = directory_count;
     if (directory_count > SECURITY_DIRECTORY) {
         const size_t security = out.optional + directories + 8 * SECURITY_DIRECTORY;
         if (read_u32le(stub, security) != 0 || read_u32le(stub, security + 4) != 0) {
@@ -155,19 +154,22 @@ Outcome<Headers> read_headers(Bytes stub) {
     return Outcome<Headers>{std::move(out), std::nullopt};
 }
 
-// Drops a payload section left by an earlier build; it must be the last one,
-// in the table, in the file and in memory, as this packer places it.
-std::optional<Error> drop_old_payload(Headers& headers, std::vector<uint8_t>& head, uint64_t& initialized_data) {
+// Drops a section this packer added in an earlier build (the payload, or its
+// resource section); it must be the last one, in the table, in the file and
+// in memory, as this packer places it.
+std::optional<Error> drop_added_section(std::string_view name, Headers& headers, std::vector<uint8_t>& head,
+                                        uint64_t& initialized_data) {
     auto old = std::find_if(headers.sections.begin(), headers.sections.end(),
-                            [](const Section& s) { return s.name == PAYLOAD_SECTION; });
+                            [&](const Section& s) { return s.name == name; });
     if (old == headers.sections.end()) return std::nullopt;
-    if (old + 1 != headers.sections.end()) return bad_stub("its payload section is not the last section");
-    // Cutting the file where the old payload begins must cut no other data.
+    const std::string which = name == PAYLOAD_SECTION ? "payload section" : "resource section " + std::string(name);
+    if (old + 1 != headers.sections.end()) return bad_stub("its " + which + " is not the last section");
+    // Cutting the file where the old section's data begins must cut no other data.
     for (const Section& other : headers.sections) {
         const bool data_after =
             old->raw_size != 0 && other.raw_size != 0 && other.raw_offset + other.raw_size > old->raw_offset;
         if (&other != &*old && (other.virtual_address > old->virtual_address || data_after)) {
-            return bad_stub("its payload section is not at the end of the image");
+            return bad_stub("its " + which + " is not at the end of the image");
         }
     }
     if (old->raw_size != 0) head.resize(old->raw_offset);
@@ -241,41 +243,88 @@ Outcome<size_t> free_section_header(const Headers& headers, const std::vector<ui
     return Outcome<size_t>{header, std::nullopt};
 }
 
-// Appends the payload section's header, at `virtual_address` in memory, and
-// pads the head to where its data begins; the headers' totals follow.
-std::optional<Error> add_payload_section(Headers& headers, StubLayout& out, uint64_t payload_size,
-                                         uint64_t virtual_address, uint64_t data_end, uint64_t& initialized_data) {
-    Outcome<size_t> header = free_section_header(headers, out.head);
-    if (!header.ok()) return *header.error;
-    const uint64_t raw_offset = align_up(data_end, headers.file_alignment);
-    const uint64_t raw_size = align_up(payload_size, headers.file_alignment);
-    const uint64_t size_of_image = virtual_address + align_up(payload_size, headers.section_alignment);
-    if (size_of_image > IMAGE_LIMIT || raw_offset + raw_size > IMAGE_LIMIT) {
-        return invalid_input("a payload of " + std::to_string(payload_size) +
-                             " bytes does not fit: a Windows image stays below 2 GiB");
+// Appends a section header for `size` bytes of initialised read-only data, at
+// `virtual_address` in memory and the next file-alignment boundary after
+// `data_end` in the file; the headers' totals follow. Returns where its data goes.
+Outcome<Section> add_section(std::string_view name, uint64_t size, uint64_t virtual_address, uint64_t data_end,
+                             Headers& headers, std::vector<uint8_t>& head, uint64_t& initialized_data) {
+    Outcome<size_t> header = free_section_header(headers, head);
+    if (!header.ok()) return failed<Section>(*header.error);
+    Section section;
+    section.header = header.value;
+    section.name = name;
+    section.virtual_size = size;
+    section.virtual_address = virtual_address;
+    section.raw_offset = align_up(data_end, headers.file_alignment);
+    section.raw_size = align_up(size, headers.file_alignment);
+    const uint64_t size_of_image = virtual_address + align_up(size, headers.section_alignment);
+    if (size_of_image > IMAGE_LIMIT || section.raw_offset + section.raw_size > IMAGE_LIMIT) {
+        const std::string what = name == PAYLOAD_SECTION ? "a payload" : "resources";
+        return failed<Section>(invalid_input(what + " of " + std::to_string(size) +
+                                             " bytes does not fit: a Windows image stays below 2 GiB"));
     }
     // A total past 32 bits would be stored cut short, and rebuilding would
     // subtract the wrong amount.
-    if (initialized_data + raw_size > UINT32_MAX) {
-        return bad_stub("initialised data of " + std::to_string(initialized_data) + " bytes");
+    if (initialized_data + section.raw_size > UINT32_MAX) {
+        return failed<Section>(bad_stub("initialised data of " + std::to_string(initialized_data) + " bytes"));
     }
-    std::memcpy(out.head.data() + header.value, PAYLOAD_SECTION.data(), PAYLOAD_SECTION.size());
-    put32(out.head, header.value + 8, payload_size);
-    put32(out.head, header.value + 12, virtual_address);
-    put32(out.head, header.value + 16, raw_size);
-    put32(out.head, header.value + 20, raw_offset);
-    put32(out.head, header.value + 36, PAYLOAD_CHARACTERISTICS);
-    headers.sections.push_back(Section{});
-    initialized_data += raw_size;
+    std::memcpy(head.data() + section.header, name.data(), name.size());
+    set32(head, section.header + 8, size);
+    set32(head, section.header + 12, virtual_address);
+    set32(head, section.header + 16, section.raw_size);
+    set32(head, section.header + 20, section.raw_offset);
+    set32(head, section.header + 36, PAYLOAD_CHARACTERISTICS);
+    headers.sections.push_back(section);
+    initialized_data += section.raw_size;
     headers.size_of_image = size_of_image;
-    out.head.resize(raw_offset, 0);
-    out.padding = raw_size - payload_size;
+    return Outcome<Section>{section, std::nullopt};
+}
+
+// The section holding `rva`, and its bytes in the file (those past its raw
+// data read as missing).
+const Section* section_at(const Headers& headers, uint64_t rva) {
+    for (const Section& section : headers.sections) {
+        const uint64_t extent = section.virtual_size != 0 ? section.virtual_size : section.raw_size;
+        if (rva >= section.virtual_address && rva - section.virtual_address < extent) return &section;
+    }
+    return nullptr;
+}
+
+Outcome<std::vector<Resource>> read_image_resources(Bytes image, const Headers& headers) {
+    using Result = std::vector<Resource>;
+    if (headers.directory_count <= RESOURCE_DIRECTORY) return Outcome<Result>{};
+    const uint64_t rva = read_u32le(image, headers.directories + 8 * RESOURCE_DIRECTORY);
+    if (rva == 0) return Outcome<Result>{};
+    const Section* section = section_at(headers, rva);
+    if (section == nullptr) return failed<Result>(bad_stub("its resource directory lies in no section"));
+    const uint64_t stored =
+        section->virtual_size != 0 ? std::min(section->virtual_size, section->raw_size) : section->raw_size;
+    const Bytes bytes = stored == 0 ? Bytes() : image.subspan(section->raw_offset, stored);
+    return read_resources(bytes, section->virtual_address, rva);
+}
+
+// The stub's resources as `changes` want them, written into a section of the
+// packer's own at `virtual_address`; the resource directory points there.
+std::optional<Error> add_resource_section(const std::vector<Resource>& resources, uint64_t virtual_address,
+                                          uint64_t& data_end, Headers& headers, std::vector<uint8_t>& head,
+                                          uint64_t& initialized_data) {
+    if (headers.directory_count <= RESOURCE_DIRECTORY) return bad_stub("it has no resource directory entry");
+    const std::vector<uint8_t> data = write_resources(resources, static_cast<uint32_t>(virtual_address));
+    Outcome<Section> section =
+        add_section(RESOURCE_SECTION, data.size(), virtual_address, data_end, headers, head, initialized_data);
+    if (!section.ok()) return *section.error;
+    head.resize(section.value.raw_offset, 0);
+    head.insert(head.end(), data.begin(), data.end());
+    head.resize(section.value.raw_offset + section.value.raw_size, 0);
+    set32(head, headers.directories + 8 * RESOURCE_DIRECTORY, virtual_address);
+    set32(head, headers.directories + 8 * RESOURCE_DIRECTORY + 4, data.size());
+    data_end = head.size();
     return std::nullopt;
 }
 
 }  // namespace
 
-Outcome<StubLayout> place_payload(Bytes stub, uint64_t payload_size) {
+Outcome<StubLayout> place_payload(Bytes stub, uint64_t payload_size, const ResourceChanges& changes) {
     Outcome<Headers> parsed = read_headers(stub);
     if (!parsed.ok()) return failed<StubLayout>(*parsed.error);
     Headers& headers = parsed.value;
@@ -283,25 +332,70 @@ Outcome<StubLayout> place_payload(Bytes stub, uint64_t payload_size) {
     out.head.assign(stub.begin(), stub.end());
     out.checksum_offset = headers.optional + OPT_CHECKSUM;
     uint64_t initialized_data = read_u32le(stub, headers.optional + OPT_SIZE_OF_INITIALIZED_DATA);
-    if (std::optional<Error> error = drop_old_payload(headers, out.head, initialized_data)) {
-        return failed<StubLayout>(*error);
+    // Read before the sections an earlier build added are dropped: the
+    // directory may point into them.
+    Outcome<std::vector<Resource>> resources;
+    if (changes.any()) {
+        resources = read_image_resources(stub, headers);
+        if (resources.ok()) resources = changed_resources(std::move(resources.value), changes);
+        if (!resources.ok()) return failed<StubLayout>(*resources.error);
+    }
+    for (std::string_view added : {PAYLOAD_SECTION, RESOURCE_SECTION}) {
+        if (added == RESOURCE_SECTION && !changes.any()) break;
+        if (std::optional<Error> error = drop_added_section(added, headers, out.head, initialized_data)) {
+            return failed<StubLayout>(*error);
+        }
     }
     // Checked with or without a payload: the result must be an image Windows maps.
     Outcome<uint64_t> next_address = next_section_address(headers);
     if (!next_address.ok()) return failed<StubLayout>(*next_address.error);
     Outcome<uint64_t> data_end = end_of_section_data(headers, out.head);
     if (!data_end.ok()) return failed<StubLayout>(*data_end.error);
-    if (payload_size != 0) {
-        if (std::optional<Error> error =
-                add_payload_section(headers, out, payload_size, next_address.value, data_end.value, initialized_data)) {
+    // What the result holds besides the payload follows from the sections kept
+    // alone, never from where an earlier payload sat or from the stub's own
+    // rounding: SizeOfImage where the last kept section ends, and the file
+    // padded to where a payload would start. So building on a built launcher
+    // gives the bytes that building on its stub gives.
+    headers.size_of_image = next_address.value;
+    out.head.resize(align_up(data_end.value, headers.file_alignment), 0);
+    if (changes.any()) {
+        if (std::optional<Error> error = add_resource_section(resources.value, next_address.value, data_end.value,
+                                                              headers, out.head, initialized_data)) {
             return failed<StubLayout>(*error);
         }
     }
-    put16(out.head, headers.count_field, headers.sections.size());
-    put32(out.head, headers.optional + OPT_SIZE_OF_INITIALIZED_DATA, initialized_data);
-    put32(out.head, headers.optional + OPT_SIZE_OF_IMAGE, headers.size_of_image);
-    put32(out.head, out.checksum_offset, 0);
+    if (payload_size != 0) {
+        Outcome<Section> payload = add_section(PAYLOAD_SECTION, payload_size, headers.size_of_image, data_end.value,
+                                               headers, out.head, initialized_data);
+        if (!payload.ok()) return failed<StubLayout>(*payload.error);
+        out.head.resize(payload.value.raw_offset, 0);
+        out.padding = payload.value.raw_size - payload_size;
+    }
+    set16(out.head, headers.count_field, headers.sections.size());
+    set32(out.head, headers.optional + OPT_SIZE_OF_INITIALIZED_DATA, initialized_data);
+    set32(out.head, headers.optional + OPT_SIZE_OF_IMAGE, headers.size_of_image);
+    set32(out.head, out.checksum_offset, 0);
     return Outcome<StubLayout>{std::move(out), std::nullopt};
+}
+
+Outcome<std::vector<Resource>> image_resources(Bytes image) {
+    Outcome<Headers> parsed = read_headers(image);
+    if (!parsed.ok()) return failed<std::vector<Resource>>(*parsed.error);
+    return read_image_resources(image, parsed.value);
+}
+
+bool unsigned_windows_image(Bytes file) {
+    const Outcome<uint64_t> nt = nt_headers_offset(file);
+    if (!nt.ok()) return false;
+    const uint64_t optional = nt.value + 4 + FILE_HEADER_SIZE;
+    if (!inside(optional, 2, file.size())) return false;
+    const uint32_t magic = read_u16le(file, optional);
+    if (magic != PE32_MAGIC && magic != PE32_PLUS_MAGIC) return false;
+    const uint64_t directories = optional + (magic == PE32_MAGIC ? 96 : 112);
+    if (!inside(directories - 4, 4, file.size())) return false;
+    if (read_u32le(file, directories - 4) <= SECURITY_DIRECTORY) return true;
+    const uint64_t security = directories + 8 * SECURITY_DIRECTORY;
+    return inside(security, 8, file.size()) && read_u32le(file, security + 4) == 0;
 }
 
 void ImageChecksum::add(Bytes bytes) {

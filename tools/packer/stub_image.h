@@ -1,7 +1,8 @@
 // Turning the payload-less launcher (the stub) into a launcher carrying a
 // payload: the payload goes into a section of its own at the end of the image,
-// read-only initialised data, and the headers are updated to match. Every byte
-// of the stub outside the fields that must change is kept.
+// read-only initialised data, and the headers are updated to match; rewritten
+// resources go into a section of their own just before it. Every byte of the
+// stub outside the fields that must change is kept.
 #pragma once
 
 #include <cstdint>
@@ -9,6 +10,7 @@
 
 #include "main/error.h"
 #include "main/text.h"
+#include "resources.h"
 
 namespace quillbox::pack {
 
@@ -25,8 +27,17 @@ struct StubLayout {
 
 // Where a payload of `payload_size` bytes goes into `stub`. A payload section
 // already there is replaced. An empty payload adds no section: a launcher
-// without one reads an empty payload.
-Outcome<StubLayout> place_payload(Bytes stub, uint64_t payload_size);
+// without one reads an empty payload. Changed resources go into a section of
+// their own before the payload, replacing one an earlier build added; without
+// changes the stub's resources stay as they are.
+Outcome<StubLayout> place_payload(Bytes stub, uint64_t payload_size, const ResourceChanges& changes = {});
+
+// The resources of an image, as its resource directory lists them.
+Outcome<std::vector<Resource>> image_resources(Bytes image);
+
+// Whether `file` starts as a Windows image (MZ, then the PE headers) whose
+// security directory is empty: a program or DLL that carries no signature.
+bool unsigned_windows_image(Bytes file);
 
 // The PE checksum: 16-bit little-endian words summed with end-around carry,
 // fed in file order, plus the file's length.
