@@ -7,32 +7,15 @@
 #include <functional>
 
 #include "payload_writer.h"
+#include "temp_folder.h"
 
 namespace quillbox::pack {
 namespace {
 
 namespace fs = std::filesystem;
 
-struct TempDir {
-    fs::path path;
-
-    TempDir() {
-        std::string pattern = (fs::temp_directory_path() / "entry_cache_test.XXXXXX").string();
-        if (::mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
-        path = pattern;
-    }
-    TempDir(const TempDir&) = delete;
-    TempDir& operator=(const TempDir&) = delete;
-    ~TempDir() {
-        std::error_code ec;
-        fs::remove_all(path, ec);
-    }
-};
-
-void write_file(const fs::path& path, std::string_view content) {
-    fs::create_directories(path.parent_path());
-    std::ofstream(path, std::ios::binary | std::ios::trunc).write(content.data(), std::streamsize(content.size()));
-}
+using testing::TempDir;
+using testing::write_file;
 
 std::string read_file(const fs::path& path) {
     std::ifstream in(path, std::ios::binary);

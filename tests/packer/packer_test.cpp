@@ -11,6 +11,7 @@
 #include "bin_reader/bin_reader.h"
 #include "bin_reader/digest.h"
 #include "bin_reader/payload_builder.h"
+#include "temp_folder.h"
 
 namespace quillbox::pack {
 namespace {
@@ -18,26 +19,8 @@ namespace {
 namespace fs = std::filesystem;
 using testing::joined_text;
 
-struct TempDir {
-    fs::path path;
-
-    TempDir() {
-        std::string pattern = (fs::temp_directory_path() / "packer_test.XXXXXX").string();
-        if (::mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
-        path = pattern;
-    }
-    TempDir(const TempDir&) = delete;
-    TempDir& operator=(const TempDir&) = delete;
-    ~TempDir() {
-        std::error_code ec;
-        fs::remove_all(path, ec);
-    }
-};
-
-void write_file(const fs::path& path, std::string_view content) {
-    fs::create_directories(path.parent_path());
-    std::ofstream(path, std::ios::binary).write(content.data(), std::streamsize(content.size()));
-}
+using testing::TempDir;
+using testing::write_file;
 
 std::string read_text(const fs::path& path) {
     Outcome<std::vector<uint8_t>> bytes = read_whole_file(path);
