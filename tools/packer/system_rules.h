@@ -5,6 +5,8 @@
 
 #include <cstdint>
 
+#include "bin_reader/extract.h"
+
 namespace quillbox::pack {
 
 inline constexpr uint32_t DIRECTORY_ATTRIBUTE = 0x10;
@@ -35,7 +37,7 @@ inline constexpr unsigned RENAME_ATTEMPTS = 10;
 // scanner opens a new exe the moment it is closed and holds it for a moment;
 // the pauses grow to about a second in all.
 inline unsigned rename_retry_pause(unsigned attempt, uint32_t code) {
-    if (code != SHARING_VIOLATION && code != ACCESS_DENIED) return 0;
+    if (!replacing_worth_retrying(code)) return 0;  // the launcher's rule for the same move
     if (attempt + 1 >= RENAME_ATTEMPTS) return 0;
     return 20 * (attempt + 1);
 }
