@@ -12,7 +12,7 @@ find_package(Python3 REQUIRED COMPONENTS Interpreter)
 pkg_check_modules(BROTLIDEC REQUIRED IMPORTED_TARGET libbrotlidec libbrotlienc)
 pkg_check_modules(LIBCRYPTO REQUIRED IMPORTED_TARGET libcrypto)
 
-add_library(quillbox_core STATIC ${QUILLBOX_PORTABLE_SOURCES} ${PORTABLE_SRC}/main/fatal_host.cpp)
+add_library(quillbox_core STATIC ${QUILLBOX_PORTABLE_SOURCES} ${PORTABLE_SRC}/base/fatal_host.cpp)
 target_include_directories(quillbox_core PUBLIC ${PORTABLE_SRC})
 target_link_libraries(quillbox_core PUBLIC PkgConfig::BROTLIDEC PkgConfig::LIBCRYPTO)
 

@@ -7,13 +7,13 @@
 set(QUILLBOX_PORTABLE_SRC ${CMAKE_CURRENT_LIST_DIR}/../libs/portable/src)
 cmake_path(NORMAL_PATH QUILLBOX_PORTABLE_SRC)
 set(QUILLBOX_PORTABLE_SOURCES
-  ${QUILLBOX_PORTABLE_SRC}/main/error.cpp
-  ${QUILLBOX_PORTABLE_SRC}/main/text.cpp
+  ${QUILLBOX_PORTABLE_SRC}/base/error.cpp
+  ${QUILLBOX_PORTABLE_SRC}/base/text.cpp
   ${QUILLBOX_PORTABLE_SRC}/main/command_line.cpp
   ${QUILLBOX_PORTABLE_SRC}/main/start_mode.cpp
   ${QUILLBOX_PORTABLE_SRC}/main/environment.cpp
   ${QUILLBOX_PORTABLE_SRC}/main/launch.cpp
-  ${QUILLBOX_PORTABLE_SRC}/main/fatal_report.cpp
+  ${QUILLBOX_PORTABLE_SRC}/base/fatal_report.cpp
   ${QUILLBOX_PORTABLE_SRC}/bin_reader/bin_reader.cpp
   ${QUILLBOX_PORTABLE_SRC}/bin_reader/digest.cpp
   ${QUILLBOX_PORTABLE_SRC}/bin_reader/path.cpp

@@ -7,7 +7,7 @@
 #include <string_view>
 
 #include "bin_reader/bin_reader.h"
-#include "main/text.h"
+#include "base/text.h"
 
 namespace quillbox::testing {
 

@@ -7,7 +7,7 @@
 #include <string_view>
 #include <vector>
 
-#include "main/text.h"
+#include "base/text.h"
 
 namespace quillbox::testing {
 

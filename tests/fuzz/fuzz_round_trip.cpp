@@ -5,7 +5,7 @@
 
 #include "main/command_line.h"
 #include "main/start_mode.h"
-#include "main/text.h"
+#include "base/text.h"
 
 static std::u16string module_path() { return u"C:\\q.exe"; }
 

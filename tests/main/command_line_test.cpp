@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "main/start_mode.h"
-#include "main/text.h"
+#include "base/text.h"
 
 namespace quillbox {
 namespace {

@@ -5,7 +5,7 @@
 #include <clocale>
 #include <cwctype>
 
-#include "main/text.h"
+#include "base/text.h"
 
 namespace quillbox {
 namespace {

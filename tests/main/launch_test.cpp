@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "bin_reader/full_path_stand_in.h"
-#include "main/text.h"
+#include "base/text.h"
 
 namespace quillbox {
 namespace {

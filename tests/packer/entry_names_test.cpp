@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include "case_fold.h"
-#include "payload_writer.h"
 
 namespace quillbox::pack {
 namespace {
@@ -164,6 +163,20 @@ TEST(EntryNames, CaseFoldingIsOneUnitToOne) {
         {u'\uFFFF', u'\uFFFF'},
     };
     for (const auto& [unit, folded] : cases) EXPECT_EQ(int(fold_case(unit)), int(folded)) << int(unit);
+}
+
+TEST(EntryNames, PrintableEscapesTerminalControls) {
+    const std::pair<std::string, std::string> cases[] = {
+        {".\\\xC3\xA9t\xC3\xA9.txt", ".\\\xC3\xA9t\xC3\xA9.txt"},
+        {"a\x1b[2Jb\x7f", "a\\x1b[2Jb\\x7f"},
+        {"\r\n", "\\x0d\\x0a"},
+        {"\xC2\x9B"
+         "31m",
+         "\\u009b31m"},
+        {"\xC2\xA0", "\xC2\xA0"},
+        {"\xC2", "\xC2"},
+    };
+    for (const auto& [text, shown] : cases) EXPECT_EQ(printable(text), shown);
 }
 
 }  // namespace

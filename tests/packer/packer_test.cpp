@@ -11,6 +11,7 @@
 #include "bin_reader/bin_reader.h"
 #include "bin_reader/digest.h"
 #include "bin_reader/payload_builder.h"
+#include "brotli_stream.h"
 #include "temp_folder.h"
 
 namespace quillbox::pack {
@@ -289,20 +290,6 @@ TEST(Packer, DecodesAStreamsStartAloneAndRefusesOneThatDoesNotDecode) {
         EXPECT_EQ(std::string(start.value.begin(), start.value.end()), content.substr(0, limit)) << limit;
     }
     EXPECT_FALSE(decompress_prefix(view.first(view.size() / 2), content.size()).ok());
-}
-
-TEST(Packer, PrintableEscapesTerminalControls) {
-    const std::pair<std::string, std::string> cases[] = {
-        {".\\\xC3\xA9t\xC3\xA9.txt", ".\\\xC3\xA9t\xC3\xA9.txt"},
-        {"a\x1b[2Jb\x7f", "a\\x1b[2Jb\\x7f"},
-        {"\r\n", "\\x0d\\x0a"},
-        {"\xC2\x9B"
-         "31m",
-         "\\u009b31m"},
-        {"\xC2\xA0", "\xC2\xA0"},
-        {"\xC2", "\xC2"},
-    };
-    for (const auto& [text, shown] : cases) EXPECT_EQ(printable(text), shown);
 }
 
 }  // namespace

@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "main/command_line.h"
-#include "main/text.h"
+#include "base/text.h"
 
 using Words = std::vector<std::u16string>;
 

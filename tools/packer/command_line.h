@@ -10,7 +10,7 @@
 #include <string_view>
 #include <vector>
 
-#include "main/error.h"
+#include "base/error.h"
 #include "payload_writer.h"
 
 namespace quillbox::pack {

@@ -6,6 +6,7 @@
 #include "bin_reader/bin_reader.h"
 #include "bin_reader/digest.h"
 #include "bin_reader/pe_section.h"
+#include "brotli_stream.h"
 #include "entry_cache.h"
 #include "entry_names.h"
 #include "file_system.h"

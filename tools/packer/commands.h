@@ -5,7 +5,7 @@
 #include <optional>
 
 #include "command_line.h"
-#include "main/error.h"
+#include "base/error.h"
 
 namespace quillbox::pack {
 

@@ -10,8 +10,8 @@
 #include <chrono>
 
 #include "bin_reader/temporary_name.h"
-#include "main/text.h"
-#include "payload_writer.h"
+#include "base/text.h"
+#include "brotli_stream.h"
 
 namespace quillbox::pack {
 namespace fs = std::filesystem;

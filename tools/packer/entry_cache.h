@@ -22,8 +22,8 @@
 #include <vector>
 
 #include "file_system.h"
-#include "main/error.h"
-#include "main/text.h"
+#include "base/error.h"
+#include "base/text.h"
 
 namespace quillbox::pack {
 

@@ -7,8 +7,7 @@
 #include "bin_reader/temporary_name.h"
 #include "case_fold.h"
 #include "file_system.h"
-#include "main/text.h"
-#include "payload_writer.h"
+#include "base/text.h"
 
 namespace quillbox::pack {
 namespace {
@@ -170,6 +169,29 @@ std::filesystem::path relative_unpack_path(std::string_view name) {
     std::filesystem::path relative;
     for (std::string_view part : name_parts(name)) relative /= path_from_text(part);
     return relative;
+}
+
+std::string printable(std::string_view text) {
+    static constexpr char HEX[] = "0123456789abcdef";
+    std::string out;
+    out.reserve(text.size());
+    for (size_t i = 0; i < text.size(); ++i) {
+        const auto c = static_cast<unsigned char>(text[i]);
+        const auto next = i + 1 < text.size() ? static_cast<unsigned char>(text[i + 1]) : 0;
+        if (c < 0x20 || c == 0x7F) {
+            out += "\\x";
+            out += HEX[c >> 4];
+            out += HEX[c & 0xF];
+        } else if (c == 0xC2 && next >= 0x80 && next <= 0x9F) {  // C1 controls, e.g. U+009B (CSI)
+            out += "\\u00";
+            out += HEX[next >> 4];
+            out += HEX[next & 0xF];
+            ++i;
+        } else {
+            out += static_cast<char>(c);
+        }
+    }
+    return out;
 }
 
 }  // namespace quillbox::pack

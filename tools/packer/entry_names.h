@@ -11,7 +11,7 @@
 #include <string_view>
 #include <vector>
 
-#include "main/error.h"
+#include "base/error.h"
 
 namespace quillbox::pack {
 
@@ -50,5 +50,9 @@ std::optional<Error> check_names(const std::vector<std::string_view>& names, std
 // Where a checked entry goes under an unpack folder: '\' and '/' separate, "."
 // and empty parts are dropped.
 std::filesystem::path relative_unpack_path(std::string_view name);
+
+// Text safe to show on a terminal: C0 and C1 control characters escaped, so a
+// payload's names cannot send terminal commands.
+std::string printable(std::string_view text);
 
 }  // namespace quillbox::pack

@@ -13,8 +13,8 @@
 #include <system_error>
 #include <vector>
 
-#include "main/error.h"
-#include "main/text.h"
+#include "base/error.h"
+#include "base/text.h"
 
 namespace quillbox::pack {
 

@@ -12,7 +12,7 @@
 #include "bin_reader/temporary_name.h"
 #include "file_system.h"
 #include "main/command_line.h"
-#include "main/win32.h"
+#include "base/win32.h"
 #include "system_rules.h"
 
 namespace quillbox::pack {

@@ -1,6 +1,5 @@
 #include "payload_writer.h"
 
-#include <brotli/decode.h>
 #include <brotli/encode.h>
 
 #include <algorithm>
@@ -15,6 +14,7 @@
 
 #include "bin_reader/bin_reader.h"
 #include "bin_reader/digest.h"
+#include "brotli_stream.h"
 #include "entry_cache.h"
 #include "entry_names.h"
 
@@ -180,6 +180,17 @@ std::optional<Error> check_entries(const std::vector<PackedEntry>& entries, std:
     return std::nullopt;
 }
 
+std::optional<Error> check_compress_options(const CompressOptions& options) {
+    if (options.quality < BROTLI_MIN_QUALITY || options.quality > BROTLI_MAX_QUALITY) {
+        return invalid_input("quality " + std::to_string(options.quality) + " is outside 0..11");
+    }
+    // Larger windows need brotli's non-standard large-window mode, which the launcher's decoder does not enable.
+    if (options.window < BROTLI_MIN_WINDOW_BITS || options.window > BROTLI_MAX_WINDOW_BITS) {
+        return invalid_input("window " + std::to_string(options.window) + " is outside 10..24");
+    }
+    return std::nullopt;
+}
+
 }  // namespace
 
 Outcome<std::vector<InputFile>> collect_folder(const fs::path& folder, std::vector<fs::path>* skipped_links) {
@@ -220,54 +231,6 @@ Outcome<std::vector<InputFile>> collect_files(const std::vector<fs::path>& files
     }
     if (std::optional<Error> error = check_input_names(inputs)) return failed<Result>(*error);
     return Outcome<Result>{std::move(inputs), std::nullopt};
-}
-
-std::optional<Error> check_compress_options(const CompressOptions& options) {
-    if (options.quality < BROTLI_MIN_QUALITY || options.quality > BROTLI_MAX_QUALITY) {
-        return invalid_input("quality " + std::to_string(options.quality) + " is outside 0..11");
-    }
-    // Larger windows need brotli's non-standard large-window mode, which the launcher's decoder does not enable.
-    if (options.window < BROTLI_MIN_WINDOW_BITS || options.window > BROTLI_MAX_WINDOW_BITS) {
-        return invalid_input("window " + std::to_string(options.window) + " is outside 10..24");
-    }
-    return std::nullopt;
-}
-
-Outcome<std::vector<uint8_t>> decompress_prefix(Bytes stream, size_t limit) {
-    using Result = std::vector<uint8_t>;
-    const std::unique_ptr<BrotliDecoderState, decltype(&BrotliDecoderDestroyInstance)> decoder(
-        BrotliDecoderCreateInstance(nullptr, nullptr, nullptr), BrotliDecoderDestroyInstance);
-    if (!decoder) return failed<Result>(out_of_memory_error("no memory for a brotli decoder"));
-    Result out(limit);
-    size_t in_left = stream.size();
-    const uint8_t* in = stream.data();
-    size_t out_left = limit;
-    uint8_t* next = out.data();
-    BrotliDecoderResult result = BROTLI_DECODER_RESULT_NEEDS_MORE_OUTPUT;
-    while (result == BROTLI_DECODER_RESULT_NEEDS_MORE_OUTPUT && out_left != 0) {
-        result = BrotliDecoderDecompressStream(decoder.get(), &in_left, &in, &out_left, &next, nullptr);
-    }
-    if (result == BROTLI_DECODER_RESULT_ERROR || result == BROTLI_DECODER_RESULT_NEEDS_MORE_INPUT) {
-        return failed<Result>(invalid_data("the stream does not decode"));
-    }
-    out.resize(limit - out_left);
-    return Outcome<Result>{std::move(out), std::nullopt};
-}
-
-Outcome<std::vector<uint8_t>> compress_content(Bytes content, int quality, int window) {
-    using Result = std::vector<uint8_t>;
-    const size_t bound = BrotliEncoderMaxCompressedSize(content.size());
-    if (bound == 0)
-        return failed<Result>(invalid_input(std::to_string(content.size()) + " bytes are too many for brotli"));
-    Result out(bound);
-    size_t size = bound;
-    if (!BrotliEncoderCompress(quality, window, BROTLI_MODE_GENERIC, content.size(), content.data(), &size,
-                               out.data())) {
-        return failed<Result>(plain_error("brotli encoder failed"));
-    }
-    out.resize(size);
-    out.shrink_to_fit();  // every stream is held until the payload is written
-    return Outcome<Result>{std::move(out), std::nullopt};
 }
 
 Outcome<PackedEntries> pack_entries(const std::vector<InputFile>& inputs, const CompressOptions& options,
@@ -353,29 +316,6 @@ std::optional<Error> write_payload(const std::vector<PackedEntry>& entries, std:
     }
     if (std::optional<Error> error = sink(view_of(BIN_MAGIC))) return error;
     return sink(view_of(exe));
-}
-
-std::string printable(std::string_view text) {
-    static constexpr char HEX[] = "0123456789abcdef";
-    std::string out;
-    out.reserve(text.size());
-    for (size_t i = 0; i < text.size(); ++i) {
-        const auto c = static_cast<unsigned char>(text[i]);
-        const auto next = i + 1 < text.size() ? static_cast<unsigned char>(text[i + 1]) : 0;
-        if (c < 0x20 || c == 0x7F) {
-            out += "\\x";
-            out += HEX[c >> 4];
-            out += HEX[c & 0xF];
-        } else if (c == 0xC2 && next >= 0x80 && next <= 0x9F) {  // C1 controls, e.g. U+009B (CSI)
-            out += "\\u00";
-            out += HEX[next >> 4];
-            out += HEX[next & 0xF];
-            ++i;
-        } else {
-            out += static_cast<char>(c);
-        }
-    }
-    return out;
 }
 
 }  // namespace quillbox::pack

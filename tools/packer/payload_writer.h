@@ -15,8 +15,8 @@
 #include <vector>
 
 #include "file_system.h"
-#include "main/error.h"
-#include "main/text.h"
+#include "base/error.h"
+#include "base/text.h"
 
 namespace quillbox::pack {
 
@@ -75,16 +75,6 @@ Outcome<std::vector<InputFile>> collect_folder(const std::filesystem::path& fold
 // Each file named ".\" + its base name, in the order given.
 Outcome<std::vector<InputFile>> collect_files(const std::vector<std::filesystem::path>& files);
 
-std::optional<Error> check_compress_options(const CompressOptions& options);
-
-// One brotli stream of `content` at the given quality and window.
-Outcome<std::vector<uint8_t>> compress_content(Bytes content, int quality, int window);
-
-// The first `limit` bytes of the content a brotli stream holds (all of it when
-// shorter), decoding no further: enough to read a program's headers without
-// decoding the whole program.
-Outcome<std::vector<uint8_t>> decompress_prefix(Bytes stream, size_t limit);
-
 // Reads, compresses and digests every input, in parallel, taking the streams
 // the cache holds from it and keeping the others there; the result is in
 // input order and depends neither on the number of jobs nor on the cache.
@@ -102,9 +92,5 @@ Outcome<uint64_t> payload_size(std::span<const EntrySize> entries, uint64_t exe_
 // The payload, piece by piece, into `sink`; nothing is written when the
 // entries do not fit the format.
 std::optional<Error> write_payload(const std::vector<PackedEntry>& entries, std::string_view exe, const ByteSink& sink);
-
-// Text safe to show on a terminal: C0 and C1 control characters escaped, so a
-// payload's names cannot send terminal commands.
-std::string printable(std::string_view text);
 
 }  // namespace quillbox::pack

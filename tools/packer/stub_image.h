@@ -8,8 +8,8 @@
 #include <cstdint>
 #include <vector>
 
-#include "main/error.h"
-#include "main/text.h"
+#include "base/error.h"
+#include "base/text.h"
 #include "resources.h"
 
 namespace quillbox::pack {

@@ -11,7 +11,7 @@
 #include "bin_reader/app_dir.h"
 #include "bin_reader/path.h"
 #include "bin_reader/removal.h"
-#include "main/win32.h"
+#include "base/win32.h"
 
 namespace quillbox {
 namespace {

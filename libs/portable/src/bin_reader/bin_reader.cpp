@@ -10,7 +10,7 @@
 #include <optional>
 #include <utility>
 
-#include "main/fatal.h"
+#include "base/fatal.h"
 
 namespace quillbox {
 namespace {

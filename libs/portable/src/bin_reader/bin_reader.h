@@ -13,8 +13,8 @@
 #include <string_view>
 #include <vector>
 
-#include "main/error.h"
-#include "main/text.h"
+#include "base/error.h"
+#include "base/text.h"
 
 namespace quillbox {
 

@@ -7,8 +7,8 @@
 #include <span>
 #include <string>
 
-#include "main/error.h"
-#include "main/text.h"
+#include "base/error.h"
+#include "base/text.h"
 
 namespace quillbox {
 

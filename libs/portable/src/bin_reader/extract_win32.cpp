@@ -10,9 +10,9 @@
 #include "bin_reader/path.h"
 #include "bin_reader/removal.h"
 #include "bin_reader/temporary_name.h"
-#include "main/console.h"
-#include "main/fatal.h"
-#include "main/win32.h"
+#include "base/console.h"
+#include "base/fatal.h"
+#include "base/win32.h"
 
 namespace quillbox {
 namespace {

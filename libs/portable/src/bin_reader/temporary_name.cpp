@@ -1,6 +1,6 @@
 #include "bin_reader/temporary_name.h"
 
-#include "main/text.h"
+#include "base/text.h"
 
 namespace quillbox {
 namespace {

@@ -1,6 +1,6 @@
 #include "main/command_line.h"
 
-#include "main/text.h"
+#include "base/text.h"
 
 namespace quillbox {
 namespace {

@@ -7,7 +7,7 @@
 #include <utility>
 #include <vector>
 
-#include "main/error.h"
+#include "base/error.h"
 
 namespace quillbox {
 

@@ -1,7 +1,7 @@
 // The platform-free rules of the launch: the program name and the report name.
 #include "main/launch.h"
 
-#include "main/text.h"
+#include "base/text.h"
 
 namespace quillbox {
 

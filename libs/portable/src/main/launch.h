@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "bin_reader/path.h"
-#include "main/error.h"
+#include "base/error.h"
 
 namespace quillbox {
 

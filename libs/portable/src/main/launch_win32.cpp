@@ -4,12 +4,12 @@
 
 #include "bin_reader/path.h"
 #include "main/command_line.h"
-#include "main/console.h"
+#include "base/console.h"
 #include "main/environment.h"
-#include "main/fatal.h"
+#include "base/fatal.h"
 #include "main/launch.h"
-#include "main/text.h"
-#include "main/win32.h"
+#include "base/text.h"
+#include "base/win32.h"
 
 namespace quillbox {
 namespace {

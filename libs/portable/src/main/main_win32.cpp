@@ -5,10 +5,10 @@
 #include "bin_reader/extract.h"
 #include "bin_reader/pe_section.h"
 #include "main/command_line.h"
-#include "main/fatal.h"
+#include "base/fatal.h"
 #include "main/launch.h"
 #include "main/start_mode.h"
-#include "main/win32.h"
+#include "base/win32.h"
 
 namespace quillbox {
 namespace {

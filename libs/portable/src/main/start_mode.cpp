@@ -1,6 +1,6 @@
 #include "main/start_mode.h"
 
-#include "main/text.h"
+#include "base/text.h"
 
 namespace quillbox {
 

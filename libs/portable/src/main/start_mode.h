@@ -6,7 +6,7 @@
 #include <string_view>
 #include <vector>
 
-#include "main/error.h"
+#include "base/error.h"
 
 namespace quillbox {
 

@@ -4,7 +4,7 @@
 #include <cstdlib>
 #include <new>
 
-#include "main/fatal.h"
+#include "base/fatal.h"
 
 void* operator new(std::size_t size) {
     void* p = std::malloc(size == 0 ? 1 : size);

@@ -1,10 +1,10 @@
 // Win32 side of the launcher's output lines: console or pipe; the text rules are in text.h.
 #include <string>
 
-#include "main/console.h"
-#include "main/fatal.h"
-#include "main/text.h"
-#include "main/win32.h"
+#include "base/console.h"
+#include "base/fatal.h"
+#include "base/text.h"
+#include "base/win32.h"
 
 namespace quillbox {
 namespace {

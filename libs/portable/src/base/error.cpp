@@ -1,4 +1,4 @@
-#include "main/error.h"
+#include "base/error.h"
 
 namespace quillbox {
 namespace {

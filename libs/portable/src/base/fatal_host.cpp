@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "main/fatal.h"
+#include "base/fatal.h"
 
 namespace quillbox {
 namespace {

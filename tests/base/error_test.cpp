@@ -1,8 +1,8 @@
-#include "main/error.h"
+#include "base/error.h"
 
 #include <gtest/gtest.h>
 
-#include "main/fatal.h"
+#include "base/fatal.h"
 #include "main/launch.h"
 
 namespace quillbox {

@@ -11,7 +11,7 @@
 #include <string_view>
 #include <type_traits>
 
-#include "main/error.h"
+#include "base/error.h"
 
 namespace quillbox {
 

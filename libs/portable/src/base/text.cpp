@@ -1,4 +1,4 @@
-#include "main/text.h"
+#include "base/text.h"
 
 namespace quillbox {
 namespace {

@@ -1,10 +1,10 @@
 // Win32 helpers shared by every *_win32.cpp file (owners, text, errors); no decisions of its own.
-#include "main/win32.h"
+#include "base/win32.h"
 
 #include <algorithm>
 #include <cstddef>
 
-#include "main/text.h"
+#include "base/text.h"
 
 namespace quillbox {
 

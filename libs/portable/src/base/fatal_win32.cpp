@@ -2,9 +2,9 @@
 // It writes the report straight to the stderr handle and ends the process
 // through fast-fail: no exit handlers, no flush, no unwinding, so nothing
 // half-done can run after a failed check.
-#include "main/console.h"
-#include "main/fatal.h"
-#include "main/win32.h"
+#include "base/console.h"
+#include "base/fatal.h"
+#include "base/win32.h"
 
 namespace quillbox {
 namespace {

@@ -5,7 +5,7 @@
 #include <cstddef>
 #include <string_view>
 
-#include "main/error.h"
+#include "base/error.h"
 
 namespace quillbox {
 

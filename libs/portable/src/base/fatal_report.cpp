@@ -1,6 +1,6 @@
 #include <cstdio>
 
-#include "main/fatal.h"
+#include "base/fatal.h"
 
 namespace quillbox {
 
