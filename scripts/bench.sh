@@ -25,6 +25,7 @@ echo
 echo "== whole runs under Wine =="
 e2e_build=$build/target
 [ "$QUILLBOX_WINE_ARCH" = i686 ] || e2e_build=$build/target-$QUILLBOX_WINE_ARCH
+cmake --build "$e2e_build" --target bench_programs >/dev/null
 QUILLBOX_TARGET_BUILD=$e2e_build \
   QUILLBOX_WINE=$QUILLBOX_WINE_LOADER QUILLBOX_PACKER=$build/host/tools/packer/quillbox-pack \
   /usr/bin/python3 "$root/bench/wine_bench.py" --micro "$micro" "$@"

@@ -69,11 +69,15 @@ build_windows_packer() {
 host_options=(
   -DQUILLBOX_LAUNCHER="$build/target/quillbox.exe"
   -DQUILLBOX_TARGET_BUILD="$(target_dir "$QUILLBOX_WINE_ARCH")" -DQUILLBOX_E2E_WINE="$QUILLBOX_WINE_LOADER"
-  -DQUILLBOX_I686_BUILD="$build/target"
   -DQUILLBOX_STUB="$build/target/quillbox-stub.exe"
   -DQUILLBOX_STUB_X86_64="$build/target-x86_64/quillbox-stub.exe"
   -DQUILLBOX_PACKER_EXE="$build/packer-windows/quillbox-pack.exe"
 )
+# The shipped i686 launcher gets a test of its own where the broad suites run
+# the x86_64 build.
+i686_suite=$build/target
+[ "$QUILLBOX_WINE_ARCH" != i686 ] || i686_suite=""
+host_options+=(-DQUILLBOX_I686_BUILD="$i686_suite")
 case $set_name in
   all | release) start_deps i686 x86_64 ;;
   demo) start_deps "${QUILLBOX_DEMO_ARCH:-$QUILLBOX_WINE_ARCH}" ;;
@@ -83,8 +87,10 @@ cmake -S "$root" -B "$build/host" -G Ninja "${host_options[@]}" >/dev/null
 case $set_name in
   all)
     cmake --build "$build/host"
+    # The tests run the programs of the i686 build and of Wine's architecture;
+    # of the other one they take only the stub.
     build_target i686
-    build_target x86_64
+    if [ "$QUILLBOX_WINE_ARCH" = x86_64 ]; then build_target x86_64; else build_target x86_64 quillbox-stub; fi
     build_windows_packer
     echo "launcher: $build/target/quillbox.exe" >&2
     ;;

@@ -149,10 +149,10 @@ class Launch(LauncherTestCase):
 class DamagedInput(LauncherTestCase):
     def test_damaged_payloads_stop_before_anything_is_touched(self):
         good = probe_payload()
+        # The section lookup and the parser's stop, each once; the parser's own
+        # table of damaged payloads is a unit test.
         cases = [
             (b"", "opening magic: end offset 8 is out of range for the payload's length 0"),  # no payload section
-            (b"Quillbox" + good[8:], "bin file is not valid!"),
-            (good[:-len(".\\quillbox.exe") - 8], "is out of range for the payload's length"),
             (good[:8] + b"\xff\xff\xff\xff" + good[12:], "lies after the wrapped name end"),
         ]
         for data, report in cases:

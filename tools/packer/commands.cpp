@@ -358,9 +358,7 @@ std::optional<fs::path> default_stub() {
     if (const std::optional<fs::path> self = own_program(); self && is_file(self->parent_path() / STUB_NAME)) {
         return self->parent_path() / STUB_NAME;
     }
-#ifdef QUILLBOX_BUILD_TREE_STUB
-    if (is_file(QUILLBOX_BUILD_TREE_STUB)) return fs::path(QUILLBOX_BUILD_TREE_STUB);
-#endif
+    if (const std::optional<fs::path> built = build_tree_stub(); built && is_file(*built)) return built;
     return std::nullopt;
 }
 

@@ -2,6 +2,7 @@
 // results and returns the one failure to report, or nothing.
 #pragma once
 
+#include <filesystem>
 #include <optional>
 
 #include "command_line.h"
@@ -15,5 +16,10 @@ std::optional<Error> run_command(const CommandLine& line, bool terminal);
 // "quillbox-pack: " and the failure's text, on standard error: the one form
 // every failure takes.
 void report_failure(const Error& error);
+
+// The stub of the build tree the packer was built in: only the build tree's
+// own packer names one (build_tree_stub.cpp); the shipped one names no folder
+// of the machine that built it.
+std::optional<std::filesystem::path> build_tree_stub();
 
 }  // namespace quillbox::pack
