@@ -12,7 +12,7 @@ start, and then every target in one table.
 
 Run through scripts/bench.sh, which builds everything, runs the native
 micro-benchmarks (their ratios come in through --micro) and sets the
-environment that tests/e2e/harness.py reads.
+environment that tests/support/wine_session.py reads.
 """
 import argparse
 import os
@@ -22,10 +22,9 @@ import shutil
 import statistics
 import subprocess
 import sys
-import time
 
-sys.path.insert(0, str(pathlib.Path(__file__).resolve().parents[1] / "tests" / "e2e"))
-import harness  # noqa: E402
+sys.path.insert(0, str(pathlib.Path(__file__).resolve().parents[1] / "tests" / "support"))
+import wine_session as harness  # noqa: E402
 
 PROGRAMS = harness.TARGET / "bench-programs"
 WINE_PE_DIRS = ["/usr/lib/i386-linux-gnu/wine/i386-windows", "/usr/lib/x86_64-linux-gnu/wine/x86_64-windows"]
