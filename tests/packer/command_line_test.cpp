@@ -73,9 +73,10 @@ TEST(CommandLine, AcceptsEachCommandsFormsAndNamesWhatIsWrong) {
         for (std::string_view arg : c.args) shown += std::string(arg) + " ";
         SCOPED_TRACE(shown);
         const Outcome<CommandLine> line = parse_command_line(c.args);
-        ASSERT_EQ(line.ok(), c.usage_error == nullptr) << (line.ok() ? "" : line.error->text());
+        ASSERT_EQ(line.ok(), c.usage_error == nullptr) << (line.ok() ? "" : describe(*line.error));
         if (c.usage_error) {
-            EXPECT_EQ(line.error->text().find(c.usage_error), 0u) << line.error->text();
+            // As reported: a usage line shows no kind before its text.
+            EXPECT_EQ(describe(*line.error).find(c.usage_error), 0u) << describe(*line.error);
         } else {
             EXPECT_EQ(line.value.command, c.command);
         }

@@ -94,7 +94,7 @@ std::optional<Error> take_version_string(Words& words, std::vector<std::pair<std
 // What a word did: whether it was an option of `pack` or `build`, and the
 // option's refusal of its value.
 struct Taken {
-    bool option = true;
+    bool option = false;
     std::optional<Error> error;
 };
 
@@ -144,7 +144,7 @@ Taken take_option(std::string_view arg, Words& words, bool build, CommandLine& o
     } else {
         return {false, std::nullopt};
     }
-    return {};
+    return {true, std::nullopt};
 }
 
 std::optional<Error> complete_pack(const CommandLine& line) {
