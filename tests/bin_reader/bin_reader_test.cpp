@@ -53,7 +53,7 @@ TEST(ParsePayload, AcceptsWellFormedPayloads) {
     };
     for (const Case& c : cases) {
         auto parsed = parse_payload(c.payload.view());
-        ASSERT_TRUE(parsed.ok()) << c.what << ": " << parsed.error->text;
+        ASSERT_TRUE(parsed.ok()) << c.what << ": " << parsed.error->text();
         ASSERT_EQ(parsed.value.files.size(), c.names.size()) << c.what;
         for (size_t i = 0; i < c.names.size(); ++i) {
             EXPECT_EQ(parsed.value.files[i].name, c.names[i]) << c.what;
@@ -105,7 +105,7 @@ TEST(ParsePayload, ReportsTheFailedBoundWithOffsetAndLength) {
     for (const Case& c : cases) {
         auto parsed = parse_payload(c.payload.view());
         ASSERT_FALSE(parsed.ok()) << c.what;
-        EXPECT_EQ(parsed.error->text, c.report) << c.what;
+        EXPECT_EQ(parsed.error->text(), c.report) << c.what;
     }
 }
 
@@ -135,7 +135,7 @@ TEST(DecompressStream, FillsBlocksInOrderWithoutRegrowth) {
     for (const std::string& content : contents) {
         std::string stream = compress(content, content.size() > 1000000 ? 5 : 11);
         auto out = decompress_stream(view_of(stream));
-        ASSERT_TRUE(out.ok()) << out.error->text;
+        ASSERT_TRUE(out.ok()) << out.error->text();
         ASSERT_EQ(out.value.size, content.size());
         EXPECT_EQ(joined_text(out.value), content);
         if (content.empty()) {
@@ -181,7 +181,7 @@ TEST(DecompressStream, LaterEntriesDecodeIntoTheBlocksEarlierOnesHandedBack) {
         for (const ByteBuffer& block : spare.blocks) spare_capacity += block.capacity;
 
         auto out = decompress_stream(view_of(stream), spare);
-        ASSERT_TRUE(out.ok()) << out.error->text;
+        ASSERT_TRUE(out.ok()) << out.error->text();
         EXPECT_EQ(joined_text(out.value), content) << content.size();
         size_t fresh = 0;
         for (const ByteBuffer& chunk : out.value.chunks) {

@@ -61,7 +61,7 @@ TEST(Digest, FileReadInBlocksGivesTheWholeDigestOrTheFirstReadFailure) {
         if (c.ok) {
             EXPECT_EQ(digest.value, md5_hex(view_of(c.file.content))) << c.what;
         } else {
-            EXPECT_EQ(digest.error->os_code, 23u) << c.what;
+            EXPECT_EQ(digest.error->os_code(), 23u) << c.what;
         }
     }
     // Pieces hash as if joined.

@@ -83,7 +83,7 @@ TEST(FindSection, RefusesHeadersThatPointOutsideTheImage) {
         c.damage(pe);
         Outcome<Bytes> found = find_section(pe.view(), c.layout, PAYLOAD_SECTION);
         ASSERT_FALSE(found.ok());
-        EXPECT_EQ(found.error->text.rfind("image header: ", 0), 0u) << found.error->text;
+        EXPECT_EQ(found.error->text().rfind("image header: ", 0), 0u) << found.error->text();
     }
 }
 

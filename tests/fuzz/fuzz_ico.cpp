@@ -52,7 +52,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const Bytes input(data, size);
     const Outcome<std::vector<pack::IconImage>> images = pack::parse_ico(input);
     if (!images.ok()) {
-        require(!images.error->text.empty());
+        require(!images.error->text().empty());
         return 0;
     }
     require(!images.value.empty());

@@ -79,7 +79,7 @@ TEST(EnvironmentBlock, RejectsNulInsideANameOrValue) {
     std::vector<EnvEntry> inherited = {{u"A", std::u16string(u"x\0y", 3)}};
     auto out = build_environment_block(inherited, u"q.exe", ordinal_ignore_case);
     ASSERT_FALSE(out.ok());
-    EXPECT_EQ(out.error->text, "nul byte found in provided data");
+    EXPECT_EQ(out.error->text(), "nul byte found in provided data");
 }
 
 }  // namespace

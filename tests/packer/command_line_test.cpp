@@ -73,9 +73,10 @@ TEST(CommandLine, AcceptsEachCommandsFormsAndNamesWhatIsWrong) {
         for (std::string_view arg : c.args) shown += std::string(arg) + " ";
         SCOPED_TRACE(shown);
         const Outcome<CommandLine> line = parse_command_line(c.args);
-        ASSERT_EQ(line.ok(), c.usage_error == nullptr) << (line.ok() ? "" : line.error->text);
+        ASSERT_EQ(line.ok(), c.usage_error == nullptr) << (line.ok() ? "" : describe(*line.error));
         if (c.usage_error) {
-            EXPECT_EQ(line.error->text.find(c.usage_error), 0u) << line.error->text;
+            // As reported: a usage line shows no kind before its text.
+            EXPECT_EQ(describe(*line.error).find(c.usage_error), 0u) << describe(*line.error);
         } else {
             EXPECT_EQ(line.value.command, c.command);
         }
@@ -101,7 +102,7 @@ TEST(CommandLine, KeepsEveryValue) {
     const Outcome<CommandLine> resources = parse_command_line(
         {"build", "d", "-o", "x.exe", "--icon", "app.ico", "--version", "1.65535", "--version-string",
          "CompanyName=Ex = Ltd", "--version-string", "Comments=x", "--require-signed"});
-    ASSERT_TRUE(resources.ok()) << resources.error->text;
+    ASSERT_TRUE(resources.ok()) << resources.error->text();
     EXPECT_EQ(resources.value.icon, std::filesystem::path("app.ico"));
     EXPECT_EQ(resources.value.version, (std::array<uint16_t, 4>{1, 65535, 0, 0}));
     EXPECT_EQ(resources.value.version_strings,

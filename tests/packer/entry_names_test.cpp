@@ -74,10 +74,10 @@ TEST(EntryNames, OneEntryStaysInTheFolderAndIsAWindowsName) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(printable(c.name));
-        const std::optional<std::string> problem = entry_name_problem(c.name);
-        ASSERT_EQ(problem.has_value(), c.refusal != nullptr) << problem.value_or("");
+        const std::vector<NameProblem> problems = name_problems({c.name});
+        ASSERT_EQ(problems.size(), c.refusal != nullptr ? 1u : 0u) << (problems.empty() ? "" : problems.front().text);
         if (c.refusal) {
-            EXPECT_NE(problem->find(c.refusal), std::string::npos) << *problem;
+            EXPECT_NE(problems.front().text.find(c.refusal), std::string::npos) << problems.front().text;
         }
     }
 }
@@ -130,11 +130,11 @@ TEST(EntryNames, LaunchPathFollowsTheSameRulesAndNamesAnEntry) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        const std::optional<std::string> problem = launch_path_problem(c.name, names);
-        ASSERT_EQ(problem.has_value(), c.refusal != nullptr) << problem.value_or("");
+        const std::optional<Error> refused = check_launch_path(c.name, names);
+        ASSERT_EQ(refused.has_value(), c.refusal != nullptr) << (refused ? describe(*refused) : "");
         if (c.refusal) {
-            EXPECT_NE(problem->find(c.refusal), std::string::npos) << *problem;
-            EXPECT_TRUE(problem->starts_with("launch path")) << *problem;
+            EXPECT_EQ(describe(*refused).find("invalid input: launch path"), 0u) << describe(*refused);
+            EXPECT_NE(refused->text().find(c.refusal), std::string::npos) << refused->text();
         }
     }
 }

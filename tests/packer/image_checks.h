@@ -72,7 +72,7 @@ inline Outcome<std::vector<uint8_t>> build_image(Bytes stub, Bytes payload, cons
     std::vector<uint8_t> out = std::move(layout.value.head);
     out.insert(out.end(), payload.begin(), payload.end());
     out.resize(out.size() + layout.value.padding, 0);
-    return Outcome<std::vector<uint8_t>>{std::move(out), std::nullopt};
+    return succeeded(std::move(out));
 }
 
 }  // namespace quillbox::testing

@@ -43,7 +43,7 @@ Outcome<std::vector<uint8_t>> encode_payload(const std::vector<PackedEntry>& ent
         return std::nullopt;
     });
     if (error) return failed<std::vector<uint8_t>>(*error);
-    return Outcome<std::vector<uint8_t>>{std::move(out), std::nullopt};
+    return succeeded(std::move(out));
 }
 
 CompressOptions options(int quality, int window, unsigned jobs) {

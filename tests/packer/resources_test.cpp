@@ -62,7 +62,7 @@ std::vector<uint8_t> ico(const std::vector<IcoImage>& images) {
 TEST(Icon, ReadsEveryImageAndTakesDepthsFromTheImagesThemselves) {
     const std::vector<uint8_t> file = ico({{16, bitmap(16, 4)}, {32, bitmap(32, 32)}, {0, png(256)}});
     const Outcome<std::vector<IconImage>> images = parse_ico(Bytes(file.data(), file.size()));
-    ASSERT_TRUE(images.ok()) << images.error->text;
+    ASSERT_TRUE(images.ok()) << images.error->text();
     ASSERT_EQ(images.value.size(), 3u);
     EXPECT_EQ(images.value[0].bit_count, 4);
     EXPECT_EQ(images.value[1].bit_count, 32);
@@ -108,7 +108,7 @@ TEST(Icon, RefusesFilesWhoseFieldsDoNotHold) {
         c.damage(file);
         const Outcome<std::vector<IconImage>> images = parse_ico(Bytes(file.data(), file.size()));
         ASSERT_FALSE(images.ok());
-        EXPECT_NE(images.error->text.find(c.message), std::string::npos) << images.error->text;
+        EXPECT_NE(images.error->text().find(c.message), std::string::npos) << images.error->text();
     }
 }
 
@@ -140,17 +140,17 @@ TEST(VersionBlock, ReadsBackItsNumbersAndStringsAndRefusesWhatCannotBeStored) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.key.substr(0, 8) + "=" + c.value.substr(0, 8));
-        const std::optional<std::string> problem = version_string_problem(c.key, c.value);
-        ASSERT_EQ(problem.has_value(), c.problem != nullptr);
+        const std::optional<Error> refused = check_version_string(c.key, c.value);
+        ASSERT_EQ(refused.has_value(), c.problem != nullptr);
         if (c.problem) {
-            EXPECT_NE(problem->find(c.problem), std::string::npos) << *problem;
+            EXPECT_NE(refused->text().find(c.problem), std::string::npos) << refused->text();
         }
     }
     VersionInfo full;
     for (int i = 0; i < 40; ++i) full.strings.emplace_back("Key" + std::to_string(i), limit_value);
     const Outcome<std::vector<uint8_t>> too_large = version_block(full);
     ASSERT_FALSE(too_large.ok());
-    EXPECT_NE(too_large.error->text.find("a version block holds at most 65535"), std::string::npos);
+    EXPECT_NE(too_large.error->text().find("a version block holds at most 65535"), std::string::npos);
 }
 
 Resource resource(ResourceKey type, ResourceKey name, std::string_view data, uint32_t language = 0x409) {
@@ -182,7 +182,7 @@ TEST(ResourceDirectory, SortsEveryLevelAlignsTheDataAndReadsBack) {
     EXPECT_EQ(pe::read_u32le(view, 32), 3u);
     EXPECT_EQ(pe::read_u32le(view, 40), 24u);
     const Outcome<std::vector<Resource>> read = read_resources(view, rva, rva);
-    ASSERT_TRUE(read.ok()) << read.error->text;
+    ASSERT_TRUE(read.ok()) << read.error->text();
     std::vector<std::string> order;
     for (const Resource& r : read.value) order.emplace_back(r.data.begin(), r.data.end());
     EXPECT_EQ(order, (std::vector<std::string>{"named type B", "named type, upper", "named type, lower", "two", "zwei",
@@ -229,7 +229,7 @@ TEST(ResourceDirectory, RefusesDirectoriesThatLieOrThatStandForMoreThanTheSectio
         const Outcome<std::vector<Resource>> read =
             read_resources(Bytes(section.data(), section.size()), 0x1000, 0x1000);
         ASSERT_FALSE(read.ok());
-        EXPECT_NE(read.error->text.find(c.message), std::string::npos) << read.error->text;
+        EXPECT_NE(read.error->text().find(c.message), std::string::npos) << read.error->text();
     }
 }
 
@@ -245,7 +245,7 @@ TEST(ResourceChanges, ReplacesTheIconGroupKeepsTheRestAndRefusesForeignResources
     };
     const std::vector<IconImage> images = {{16, 16, 0, 32, false, {1, 2, 3}}, {0, 0, 0, 32, true, {4, 5}}};
     const Outcome<std::vector<Resource>> changed = changed_resources(stub, {images, std::vector<uint8_t>{9}});
-    ASSERT_TRUE(changed.ok()) << changed.error->text;
+    ASSERT_TRUE(changed.ok()) << changed.error->text();
     std::vector<std::string> seen;
     for (const Resource& r : changed.value) {
         seen.push_back(std::to_string(r.type.id) + "/" + (r.name.name.empty() ? std::to_string(r.name.id) : "named") +
@@ -271,18 +271,18 @@ TEST(ResourceChanges, ReplacesTheIconGroupKeepsTheRestAndRefusesForeignResources
         foreign.push_back(c.extra);
         const Outcome<std::vector<Resource>> refused = changed_resources(foreign, {images, std::nullopt});
         ASSERT_FALSE(refused.ok());
-        EXPECT_NE(refused.error->text.find(c.message), std::string::npos) << refused.error->text;
+        EXPECT_NE(refused.error->text().find(c.message), std::string::npos) << refused.error->text();
     }
     const Outcome<std::vector<Resource>> no_group = changed_resources({stub[2]}, {images, std::nullopt});
     ASSERT_FALSE(no_group.ok());
-    EXPECT_NE(no_group.error->text.find("no icon group QUILLBOX_ICON"), std::string::npos) << no_group.error->text;
+    EXPECT_NE(no_group.error->text().find("no icon group QUILLBOX_ICON"), std::string::npos) << no_group.error->text();
 }
 
 TEST(ResourceSection, GoesBeforeThePayloadAndABuiltLauncherRebuildsToTheSameBytes) {
     const ResourceChanges changes{std::nullopt, std::vector<uint8_t>(100, 7)};
     const PeBuilder stub;
     const Outcome<std::vector<uint8_t>> first = testing::build_image(stub.view(), view_of("payload"), changes);
-    ASSERT_TRUE(first.ok()) << first.error->text;
+    ASSERT_TRUE(first.ok()) << first.error->text();
     const std::vector<uint8_t>& out = first.value;
     EXPECT_EQ(testing::loader_layout_problem(out), std::nullopt);
     EXPECT_EQ(testing::image_u32(out, PeBuilder::OPT + 64), testing::reference_checksum(out));
@@ -306,7 +306,7 @@ TEST(ResourceSection, GoesBeforeThePayloadAndABuiltLauncherRebuildsToTheSameByte
     one_free.set32(PeBuilder::OPT + 60, static_cast<uint32_t>(stub.header_of(3)));
     const Outcome<std::vector<uint8_t>> no_room = testing::build_image(one_free.view(), view_of("x"), changes);
     ASSERT_FALSE(no_room.ok());
-    EXPECT_NE(no_room.error->text.find("no room for another section header"), std::string::npos);
+    EXPECT_NE(no_room.error->text().find("no room for another section header"), std::string::npos);
 }
 
 }  // namespace

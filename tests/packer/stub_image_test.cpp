@@ -198,7 +198,7 @@ TEST(StubImage, RefusesStubsItCannotExtend) {
         c.damage(pe);
         Outcome<StubLayout> layout = place_payload(pe.view(), c.payload_size);
         ASSERT_FALSE(layout.ok());
-        EXPECT_NE(layout.error->text.find(c.message), std::string::npos) << layout.error->text;
+        EXPECT_NE(layout.error->text().find(c.message), std::string::npos) << layout.error->text();
     }
 }
 

@@ -21,7 +21,7 @@ Outcome<std::vector<uint8_t>> compress_content(Bytes content, int quality, int w
     }
     out.resize(size);
     out.shrink_to_fit();  // every stream is held until the payload is written
-    return Outcome<Result>{std::move(out), std::nullopt};
+    return succeeded(std::move(out));
 }
 
 Outcome<std::vector<uint8_t>> decompress_prefix(Bytes stream, size_t limit) {
@@ -42,7 +42,7 @@ Outcome<std::vector<uint8_t>> decompress_prefix(Bytes stream, size_t limit) {
         return failed<Result>(invalid_data("the stream does not decode"));
     }
     out.resize(limit - out_left);
-    return Outcome<Result>{std::move(out), std::nullopt};
+    return succeeded(std::move(out));
 }
 
 }  // namespace quillbox::pack

@@ -80,8 +80,8 @@ std::optional<Error> take_version_string(Words& words, std::vector<std::pair<std
     if (!text || text->find('=') == std::string_view::npos) return plain_error("--version-string needs KEY=VALUE");
     const std::string_view key = text->substr(0, text->find('='));
     const std::string_view value = text->substr(key.size() + 1);
-    if (std::optional<std::string> problem = version_string_problem(key, value)) {
-        return plain_error("--version-string: " + *problem);
+    if (std::optional<Error> error = check_version_string(key, value)) {
+        return without_kind(with_context(*error, "--version-string"));  // usage errors show no kind
     }
     auto same = [&](const auto& known) { return same_version_key(known.first, key); };
     if (std::any_of(target.begin(), target.end(), same)) {
@@ -91,54 +91,60 @@ std::optional<Error> take_version_string(Words& words, std::vector<std::pair<std
     return std::nullopt;
 }
 
-// One option of `pack` or `build`; nothing when `arg` is none of them.
-std::optional<std::optional<Error>> take_option(std::string_view arg, Words& words, bool build, CommandLine& out) {
-    using Taken = std::optional<std::optional<Error>>;
+// What a word did: whether it was an option of `pack` or `build`, and the
+// option's refusal of its value.
+struct Taken {
+    bool option = false;
+    std::optional<Error> error;
+};
+
+// One option of `pack` or `build`, when `arg` is one of them.
+Taken take_option(std::string_view arg, Words& words, bool build, CommandLine& out) {
     if (arg == "--files" && !build) {
         out.files_given = true;
     } else if (arg == "-o" && build) {
         std::optional<std::filesystem::path> path;
-        if (std::optional<Error> error = take_path(words, "-o needs an output file", path)) return error;
+        if (std::optional<Error> error = take_path(words, "-o needs an output file", path)) return {true, error};
         out.out = *path;
     } else if (arg == "--stub" && build) {
-        return Taken(take_path(words, "--stub needs a file", out.stub));
+        return {true, take_path(words, "--stub needs a file", out.stub)};
     } else if (arg == "--no-verify" && build) {
         out.verify = false;
     } else if (arg == "--no-cache") {
         out.use_cache = false;
     } else if (arg == "--cache") {
-        return Taken(take_path(words, "--cache needs a folder", out.compress.cache));
+        return {true, take_path(words, "--cache needs a folder", out.compress.cache)};
     } else if (arg == "--cache-size") {
         int mib = 0;
-        if (std::optional<Error> error = take_number(words, arg, 1, 1 << 24, mib)) return error;
+        if (std::optional<Error> error = take_number(words, arg, 1, 1 << 24, mib)) return {true, error};
         out.compress.cache_limit = uint64_t(mib) << 20;
     } else if (arg == "--icon" && build) {
-        return Taken(take_path(words, "--icon needs an .ico file", out.icon));
+        return {true, take_path(words, "--icon needs an .ico file", out.icon)};
     } else if (arg == "--version" && build) {
-        return Taken(take_version(words, out.version));
+        return {true, take_version(words, out.version)};
     } else if (arg == "--version-string" && build) {
-        return Taken(take_version_string(words, out.version_strings));
+        return {true, take_version_string(words, out.version_strings)};
     } else if (arg == "--require-signed" && build) {
         out.require_signed = true;
     } else if (arg == "--quiet") {
         out.quiet = true;
     } else if (arg == "--exe") {
         const std::optional<std::string_view> text = words.value();
-        if (!text) return Taken(plain_error("--exe needs a launch path"));
+        if (!text) return {true, plain_error("--exe needs a launch path")};
         out.exe = std::string(*text);
         out.exe_given = true;
-        if (utf8_lossy(out.exe) != out.exe) return Taken(plain_error("--exe: the launch path is not valid UTF-8"));
+        if (utf8_lossy(out.exe) != out.exe) return {true, plain_error("--exe: the launch path is not valid UTF-8")};
     } else if (arg == "--quality" || arg == "--window" || arg == "--jobs") {
         out.compress_given = true;
-        if (arg == "--quality") return Taken(take_number(words, arg, 0, 11, out.compress.quality));
-        if (arg == "--window") return Taken(take_number(words, arg, 10, 24, out.compress.window));
+        if (arg == "--quality") return {true, take_number(words, arg, 0, 11, out.compress.quality)};
+        if (arg == "--window") return {true, take_number(words, arg, 10, 24, out.compress.window)};
         int jobs = 0;
-        if (std::optional<Error> error = take_number(words, arg, 1, 1024, jobs)) return error;
+        if (std::optional<Error> error = take_number(words, arg, 1, 1024, jobs)) return {true, error};
         out.compress.jobs = static_cast<unsigned>(jobs);
     } else {
-        return std::nullopt;
+        return {false, std::nullopt};
     }
-    return Taken(std::optional<Error>());
+    return {true, std::nullopt};
 }
 
 std::optional<Error> complete_pack(const CommandLine& line) {
@@ -165,8 +171,8 @@ Result parse_pack(Command command, const std::vector<std::string_view>& args) {
     }
     while (!words.done()) {
         const std::string_view arg = words.take();
-        if (std::optional<std::optional<Error>> taken = take_option(arg, words, build, line)) {
-            if (*taken) return failed<CommandLine>(**taken);
+        if (Taken taken = take_option(arg, words, build, line); taken.option) {
+            if (taken.error) return failed<CommandLine>(*taken.error);
         } else if (arg.starts_with("--")) {
             return usage("unknown option " + std::string(arg));
         } else if (line.files_given) {
@@ -179,7 +185,7 @@ Result parse_pack(Command command, const std::vector<std::string_view>& args) {
         }
     }
     if (std::optional<Error> error = complete_pack(line)) return failed<CommandLine>(*error);
-    return Result{std::move(line), std::nullopt};
+    return succeeded(std::move(line));
 }
 
 }  // namespace
@@ -251,7 +257,7 @@ Outcome<CommandLine> parse_command_line(const std::vector<std::string_view>& arg
     } else if (command != "--help" && command != "-h" && command != "help") {
         return usage("unknown command " + std::string(command));
     }
-    return Result{std::move(line), std::nullopt};
+    return succeeded(std::move(line));
 }
 
 }  // namespace quillbox::pack

@@ -23,6 +23,12 @@ constexpr char STUB_NAME[] = "quillbox-stub.exe";
 
 Error failure(std::string text) { return plain_error(std::move(text)); }
 
+// The reason after `context`, without its kind: the form the stub, icon and
+// resource reports take ("\"stub.exe\": the stub is not a PE file: ...").
+Error reason_in(const Error& reason, std::string context) {
+    return without_kind(with_context(reason, std::move(context)));
+}
+
 // Figures only: the text is cut at the buffer's size.
 void print(Stream stream, const char* format, auto... values) {
     char text[256];
@@ -64,15 +70,13 @@ Outcome<std::vector<InputFile>> checked_inputs(const CommandLine& line) {
     using Result = std::vector<InputFile>;
     std::vector<fs::path> skipped_links;
     Outcome<Result> inputs = line.files_given ? collect_files(line.files) : collect_folder(*line.input, &skipped_links);
-    if (!inputs.ok()) return failed<Result>(failure(describe(*inputs.error)));
+    if (!inputs.ok()) return inputs;
     for (const fs::path& link : skipped_links) {
         if (!line.quiet)
             write_text(Stream::error, "quillbox-pack: warning: link to a folder not entered: " + quoted(link) + "\n");
     }
     if (std::optional<Error> clash = output_among_inputs(line.out, inputs.value)) return failed<Result>(*clash);
-    if (std::optional<std::string> problem = launch_path_problem(line.exe, names_of(inputs.value))) {
-        return failed<Result>(failure(describe(invalid_input(*problem))));
-    }
+    if (std::optional<Error> error = check_launch_path(line.exe, names_of(inputs.value))) return failed<Result>(*error);
     return inputs;
 }
 
@@ -102,7 +106,7 @@ Outcome<PackedEntries> packed_inputs(const CommandLine& line, bool terminal, Clo
     Outcome<Result> packed = pack_entries(inputs.value, with_cache_folder(line),
                                           [&](const PackProgress& done) { show_progress(progress, done); });
     clear_progress(progress);
-    if (!packed.ok()) return failed<Result>(failure(describe(*packed.error)));
+    if (!packed.ok()) return packed;
     if (packed.value.cache_problem && !line.quiet) {
         write_text(Stream::error, "quillbox-pack: warning: compressed entries are not kept for the next build: " +
                                       describe(*packed.value.cache_problem) + "\n");
@@ -126,13 +130,14 @@ std::optional<Error> run_pack(const CommandLine& line, bool terminal) {
     const std::vector<PackedEntry>& entries = packed.value.entries;
 
     uint64_t written = 0;
-    std::optional<Error> error = write_file_atomically(line.out, [&](const ByteSink& sink) {
-        return write_payload(entries, line.exe, [&](Bytes bytes) {
-            written += bytes.size();
-            return sink(bytes);
-        });
-    });
-    if (error) return failure(describe(*error));
+    if (std::optional<Error> error = write_file_atomically(line.out, [&](const ByteSink& sink) {
+            return write_payload(entries, line.exe, [&](Bytes bytes) {
+                written += bytes.size();
+                return sink(bytes);
+            });
+        })) {
+        return error;
+    }
 
     uint64_t plain = 0;
     for (const PackedEntry& entry : entries) plain += entry.plain_size;
@@ -158,12 +163,12 @@ bool is_image(Bytes bytes) { return bytes.size() >= 2 && bytes[0] == 'M' && byte
 // Reads a payload file, or a built launcher through its payload section.
 std::optional<Error> read_payload_bytes(const fs::path& path, LoadedPayload& out) {
     Outcome<std::vector<uint8_t>> bytes = read_whole_file(path);
-    if (!bytes.ok()) return failure(describe(*bytes.error));
+    if (!bytes.ok()) return bytes.error;
     out.bytes = std::move(bytes.value);
     out.payload = Bytes(out.bytes.data(), out.bytes.size());
     if (!is_image(out.payload)) return std::nullopt;
     Outcome<Bytes> section = find_section(out.payload, ImageLayout::file, PAYLOAD_SECTION);
-    if (!section.ok()) return failure("cannot read the payload of " + quoted(path) + ": " + describe(*section.error));
+    if (!section.ok()) return with_context(*section.error, "cannot read the payload of " + quoted(path));
     if (section.value.empty()) return failure(quoted(path) + " carries no payload");
     out.payload = section.value;
     return std::nullopt;
@@ -172,7 +177,7 @@ std::optional<Error> read_payload_bytes(const fs::path& path, LoadedPayload& out
 std::optional<Error> load_payload(const fs::path& path, LoadedPayload& out) {
     if (std::optional<Error> error = read_payload_bytes(path, out)) return error;
     Outcome<BinReader> parsed = parse_payload(out.payload);
-    if (!parsed.ok()) return failure("damaged payload " + quoted(path) + ": " + describe(*parsed.error));
+    if (!parsed.ok()) return with_context(*parsed.error, "damaged payload " + quoted(path));
     out.reader = std::move(parsed.value);
     return std::nullopt;
 }
@@ -183,11 +188,14 @@ std::vector<std::string_view> names_of(const BinReader& reader) {
     return names;
 }
 
-std::string entry_problem(const BinEntry& entry, const Outcome<ChunkedBytes>& plain) {
-    if (!plain.ok()) return describe(*plain.error);
+std::string entry_context(const BinEntry& entry) { return "entry \"" + printable(entry.name) + "\""; }
+
+// Whether the entry decoded into `plain` and its digest matches.
+std::optional<Error> check_entry_content(const BinEntry& entry, const Outcome<ChunkedBytes>& plain) {
+    if (!plain.ok()) return plain.error;
     const std::string actual = md5_hex(plain.value.views());
-    if (digest_matches(entry.md5, actual)) return "";
-    return "digest mismatch: stored " + printable(digest_text(entry.md5)) + ", content " + actual;
+    if (digest_matches(entry.md5, actual)) return std::nullopt;
+    return failure("digest mismatch: stored " + printable(digest_text(entry.md5)) + ", content " + actual);
 }
 
 std::string version_text(const std::array<uint16_t, 4>& parts) {
@@ -198,7 +206,7 @@ std::string version_text(const std::array<uint16_t, 4>& parts) {
 // A built launcher's icon sizes and version block, as a user checks what shipped.
 std::optional<Error> list_resources(const fs::path& path, Bytes image) {
     const Outcome<std::vector<Resource>> resources = image_resources(image);
-    if (!resources.ok()) return failure("cannot read the resources of " + quoted(path) + ": " + resources.error->text);
+    if (!resources.ok()) return reason_in(*resources.error, "cannot read the resources of " + quoted(path));
     const std::vector<std::string> sizes = icon_sizes(resources.value);
     if (!sizes.empty()) {
         std::string line = "icon " + utf16_to_utf8_lossy(ICON_GROUP_NAME) + ":";
@@ -208,7 +216,7 @@ std::optional<Error> list_resources(const fs::path& path, Bytes image) {
     for (const Resource& resource : resources.value) {
         if (resource.type.id != RT_VERSION || !resource.type.name.empty()) continue;
         const Outcome<VersionInfo> info = read_version_block(Bytes(resource.data.data(), resource.data.size()));
-        if (!info.ok()) return failure(quoted(path) + ": " + info.error->text);
+        if (!info.ok()) return reason_in(*info.error, quoted(path));
         write_text(Stream::output, "version " + version_text(info.value.file_version) + ", product version " +
                                        version_text(info.value.product_version) + "\n");
         for (const auto& [key, value] : info.value.strings) {
@@ -271,7 +279,7 @@ std::optional<Error> run_list(const CommandLine& line) {
                                        plain_size + "\t" + printable(digest_text(entry.md5)) + "\n");
         if (!plain.ok()) {
             ++damaged;
-            report_failure(failure("entry \"" + printable(entry.name) + "\": " + describe(*plain.error)));
+            report_failure(with_context(*plain.error, entry_context(entry)));
         }
     }
     write_text(Stream::output, "launch path: " + printable(payload.reader.exe) + "\n");
@@ -289,29 +297,27 @@ std::optional<Error> run_verify(const CommandLine& line) {
     LoadedPayload payload;
     if (std::optional<Error> error = load_payload(*line.input, payload)) return error;
     const std::vector<BinEntry>& files = payload.reader.files;
-    std::vector<std::string> problems(files.size());
+    std::vector<std::optional<Error>> problems(files.size());
     for (const NameProblem& problem : name_problems(names_of(payload.reader))) {
-        problems[problem.entry] = describe(invalid_input(problem.text));
+        problems[problem.entry] = invalid_input(problem.text);
     }
     size_t bad = 0;
     uint64_t plain_bytes = 0;
     std::vector<std::string> unsigned_names;
     for (size_t i = 0; i < files.size(); ++i) {
         const Outcome<ChunkedBytes> plain = decompress_stream(files[i].data);
-        if (problems[i].empty()) problems[i] = entry_problem(files[i], plain);
-        if (problems[i].empty()) {
+        if (!problems[i]) problems[i] = check_entry_content(files[i], plain);
+        if (!problems[i]) {
             plain_bytes += plain.value.size;
             if (is_program_name(files[i].name) && unsigned_program(plain.value))
                 unsigned_names.push_back(files[i].name);
             continue;
         }
         ++bad;
-        write_text(Stream::output, "bad\t" + printable(files[i].name) + "\t" + problems[i] + "\n");
+        write_text(Stream::output, "bad\t" + printable(files[i].name) + "\t" + describe(*problems[i]) + "\n");
     }
     if (bad != 0) return failure(std::to_string(bad) + " of " + std::to_string(files.size()) + " entries are damaged");
-    if (std::optional<std::string> problem = launch_path_problem(payload.reader.exe, names_of(payload.reader))) {
-        return failure(describe(invalid_input(*problem)));
-    }
+    if (std::optional<Error> error = check_launch_path(payload.reader.exe, names_of(payload.reader))) return error;
     if (std::optional<Error> error = report_unsigned(unsigned_names, line)) return error;
     print(Stream::output, "ok: %zu entries, %.1f MiB\n", files.size(), double(plain_bytes) / MIB);
     return std::nullopt;
@@ -319,12 +325,12 @@ std::optional<Error> run_verify(const CommandLine& line) {
 
 std::optional<Error> write_entry(const BinEntry& entry, const fs::path& target) {
     const Outcome<ChunkedBytes> plain = decompress_stream(entry.data);
-    const std::string problem = entry_problem(entry, plain);
-    if (!problem.empty()) return failure("entry \"" + printable(entry.name) + "\": " + problem);
-    if (std::optional<Error> error = create_folders(target.parent_path())) return failure(describe(*error));
+    if (std::optional<Error> error = check_entry_content(entry, plain))
+        return with_context(*error, entry_context(entry));
+    if (std::optional<Error> error = create_folders(target.parent_path())) return error;
     // Written through a new file renamed into place, so an existing link at the
     // target is replaced rather than followed.
-    std::optional<Error> error = write_file_atomically(
+    return write_file_atomically(
         target,
         [&](const ByteSink& sink) {
             for (const ByteBuffer& chunk : plain.value.chunks) {
@@ -333,18 +339,14 @@ std::optional<Error> write_entry(const BinEntry& entry, const fs::path& target) 
             return std::optional<Error>();
         },
         false);
-    if (error) return failure(describe(*error));
-    return std::nullopt;
 }
 
 std::optional<Error> run_unpack(const CommandLine& line) {
     LoadedPayload payload;
     if (std::optional<Error> error = load_payload(*line.input, payload)) return error;
     // Every name is checked before anything is written.
-    if (std::optional<Error> error = check_names(names_of(payload.reader), payload.reader.exe)) {
-        return failure(describe(*error));
-    }
-    if (std::optional<Error> error = create_folders(line.out)) return failure(describe(*error));
+    if (std::optional<Error> error = check_names(names_of(payload.reader), payload.reader.exe)) return error;
+    if (std::optional<Error> error = create_folders(line.out)) return error;
     for (const BinEntry& entry : payload.reader.files) {
         if (std::optional<Error> error = write_entry(entry, line.out / relative_unpack_path(entry.name))) return error;
     }
@@ -375,19 +377,20 @@ Outcome<LoadedStub> load_stub(const CommandLine& line, const ResourceChanges& ch
             failure(std::string("no ") + STUB_NAME + " beside this program; name one with --stub"));
     }
     Outcome<std::vector<uint8_t>> bytes = read_whole_file(*path);
-    if (!bytes.ok()) return failed<LoadedStub>(failure(describe(*bytes.error)));
+    if (!bytes.ok()) return failed<LoadedStub>(*bytes.error);
     if (Outcome<StubLayout> check = place_payload(Bytes(bytes.value.data(), bytes.value.size()), 1, changes);
         !check.ok()) {
-        return failed<LoadedStub>(failure(quoted(*path) + ": " + check.error->text));
+        return failed<LoadedStub>(reason_in(*check.error, quoted(*path)));
     }
-    return Outcome<LoadedStub>{LoadedStub{*path, std::move(bytes.value)}, std::nullopt};
+    return succeeded(LoadedStub{*path, std::move(bytes.value)});
 }
 
-// The first entry that does not decode or whose digest does not match.
-std::optional<std::string> first_bad_entry(const BinReader& reader) {
+// Whether every entry decodes and matches its digest; the first that does not, with its name.
+std::optional<Error> check_entries_content(const BinReader& reader) {
     for (const BinEntry& entry : reader.files) {
-        const std::string problem = entry_problem(entry, decompress_stream(entry.data));
-        if (!problem.empty()) return "entry \"" + printable(entry.name) + "\": " + problem;
+        if (std::optional<Error> error = check_entry_content(entry, decompress_stream(entry.data))) {
+            return with_context(*error, entry_context(entry));
+        }
     }
     return std::nullopt;
 }
@@ -400,13 +403,12 @@ std::optional<Error> ready_payload(const CommandLine& line, LoadedPayload& out) 
         return failure("--exe, --quality, --window and --jobs apply to a folder only");
     const fs::path& path = *line.input;
     if (!line.verify) return read_payload_bytes(path, out);
-    if (std::optional<Error> error = load_payload(path, out))
-        return failure("the payload fails verification: " + error->text);
-    const std::string refused = "the payload " + quoted(path) + " fails verification: ";
-    if (std::optional<Error> error = check_names(names_of(out.reader), out.reader.exe)) {
-        return failure(refused + describe(*error));
+    if (std::optional<Error> error = load_payload(path, out)) {
+        return with_context(*error, "the payload fails verification");
     }
-    if (std::optional<std::string> bad = first_bad_entry(out.reader)) return failure(refused + *bad);
+    std::optional<Error> error = check_names(names_of(out.reader), out.reader.exe);
+    if (!error) error = check_entries_content(out.reader);
+    if (error) return with_context(*error, "the payload " + quoted(path) + " fails verification");
     return std::nullopt;
 }
 
@@ -427,10 +429,10 @@ Outcome<LauncherSize> write_launcher(const fs::path& out, const LoadedStub& stub
             size.payload += bytes.size();
             return std::nullopt;
         })) {
-        return failed<LauncherSize>(failure(describe(*error)));
+        return failed<LauncherSize>(*error);
     }
     Outcome<StubLayout> layout = place_payload(Bytes(stub.bytes.data(), stub.bytes.size()), size.payload, changes);
-    if (!layout.ok()) return failed<LauncherSize>(failure(quoted(stub.path) + ": " + layout.error->text));
+    if (!layout.ok()) return failed<LauncherSize>(reason_in(*layout.error, quoted(stub.path)));
     set_checksum(layout.value, [&](const auto& add) {
         feed([&](Bytes bytes) -> std::optional<Error> {
             add(bytes);
@@ -444,9 +446,9 @@ Outcome<LauncherSize> write_launcher(const fs::path& out, const LoadedStub& stub
         if (std::optional<Error> failed = feed(sink)) return failed;
         return sink(Bytes(padding.data(), padding.size()));
     });
-    if (error) return failed<LauncherSize>(failure(describe(*error)));
+    if (error) return failed<LauncherSize>(*error);
     size.total = layout.value.head.size() + size.payload + layout.value.padding;
-    return Outcome<LauncherSize>{size, std::nullopt};
+    return succeeded(size);
 }
 
 // The icon and version block `build` was asked for, each checked before any compressing.
@@ -454,11 +456,11 @@ Outcome<ResourceChanges> requested_resources(const CommandLine& line) {
     ResourceChanges changes;
     if (line.icon) {
         const Outcome<std::vector<uint8_t>> bytes = read_whole_file(*line.icon);
-        if (!bytes.ok()) return failed<ResourceChanges>(failure(describe(*bytes.error)));
+        if (!bytes.ok()) return failed<ResourceChanges>(*bytes.error);
         Outcome<std::vector<IconImage>> images = parse_ico(Bytes(bytes.value.data(), bytes.value.size()));
         if (!images.ok()) {
             return failed<ResourceChanges>(
-                failure("the icon " + quoted(*line.icon) + " cannot be used: " + images.error->text));
+                reason_in(*images.error, "the icon " + quoted(*line.icon) + " cannot be used"));
         }
         changes.icon = std::move(images.value);
     }
@@ -473,10 +475,10 @@ Outcome<ResourceChanges> requested_resources(const CommandLine& line) {
             if (line.version && !given) info.strings.emplace_back(key, version_text(*line.version));
         }
         Outcome<std::vector<uint8_t>> block = version_block(info);
-        if (!block.ok()) return failed<ResourceChanges>(failure(describe(*block.error)));
+        if (!block.ok()) return failed<ResourceChanges>(*block.error);
         changes.version = std::move(block.value);
     }
-    return Outcome<ResourceChanges>{std::move(changes), std::nullopt};
+    return succeeded(std::move(changes));
 }
 
 std::optional<Error> run_build(const CommandLine& line, bool terminal) {

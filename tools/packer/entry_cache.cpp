@@ -65,8 +65,6 @@ bool is_record_name(std::string_view name) {
 // A record in flight (or left by a killed packer): the atomic writes' own form.
 bool is_record_in_flight(const std::string& name) { return is_temporary_name(utf8_to_utf16(utf8_lossy(name))); }
 
-}  // namespace
-
 Digest256 sha256(std::span<const Bytes> pieces) {
     SHA256_CTX context;
     SHA256_Init(&context);
@@ -75,6 +73,30 @@ Digest256 sha256(std::span<const Bytes> pieces) {
     SHA256_Final(digest.data(), &context);
     return digest;
 }
+
+// Everything of the record before the stream.
+std::vector<uint8_t> record_header(const Digest256& key, Bytes stream) {
+    std::vector<uint8_t> header;
+    header.reserve(HEADER_SIZE);
+    for (char c : RECORD_MAGIC) header.push_back(static_cast<uint8_t>(c));
+    header.insert(header.end(), key.begin(), key.end());
+    put_u64le(header, stream.size());
+    const Digest256 digest = sha256(std::span<const Bytes>(&stream, 1));
+    header.insert(header.end(), digest.begin(), digest.end());
+    return header;
+}
+
+// The stream a record holds, when it is whole and made for `key`.
+std::optional<Bytes> record_stream(Bytes record, const Digest256& key) {
+    if (record.size() < HEADER_SIZE) return std::nullopt;
+    const Bytes stream = record.subspan(HEADER_SIZE);
+    if (get_u64le(record.subspan(RECORD_MAGIC.size() + 32, 8)) != stream.size()) return std::nullopt;
+    const std::vector<uint8_t> expected = record_header(key, stream);
+    if (!std::equal(expected.begin(), expected.end(), record.begin())) return std::nullopt;
+    return stream;
+}
+
+}  // namespace
 
 Digest256 encoder_fingerprint(int quality, int window) {
     const std::vector<uint8_t> sample = fingerprint_sample();
@@ -100,26 +122,6 @@ std::string record_name(const Digest256& key) {
         name += HEX[byte & 0xF];
     }
     return name + RECORD_SUFFIX;
-}
-
-std::vector<uint8_t> record_header(const Digest256& key, Bytes stream) {
-    std::vector<uint8_t> header;
-    header.reserve(HEADER_SIZE);
-    for (char c : RECORD_MAGIC) header.push_back(static_cast<uint8_t>(c));
-    header.insert(header.end(), key.begin(), key.end());
-    put_u64le(header, stream.size());
-    const Digest256 digest = sha256(std::span<const Bytes>(&stream, 1));
-    header.insert(header.end(), digest.begin(), digest.end());
-    return header;
-}
-
-std::optional<Bytes> record_stream(Bytes record, const Digest256& key) {
-    if (record.size() < HEADER_SIZE) return std::nullopt;
-    const Bytes stream = record.subspan(HEADER_SIZE);
-    if (get_u64le(record.subspan(RECORD_MAGIC.size() + 32, 8)) != stream.size()) return std::nullopt;
-    const std::vector<uint8_t> expected = record_header(key, stream);
-    if (!std::equal(expected.begin(), expected.end(), record.begin())) return std::nullopt;
-    return stream;
 }
 
 std::optional<std::vector<uint8_t>> cached_stream(const fs::path& folder, const Digest256& key) {

@@ -33,8 +33,6 @@ inline constexpr char RECORD_SUFFIX[] = ".qbc";
 
 using Digest256 = std::array<uint8_t, 32>;
 
-Digest256 sha256(std::span<const Bytes> pieces);
-
 // The encoder as it behaves at this quality and window: brotli's version and
 // the stream it makes of a fixed sample, so that another build of the same
 // version that compresses differently never shares records.
@@ -45,12 +43,6 @@ Digest256 cache_key(Bytes content, int quality, int window, const Digest256& enc
 
 // The record's file name: the key in hex and RECORD_SUFFIX.
 std::string record_name(const Digest256& key);
-
-// Everything of the record before the stream.
-std::vector<uint8_t> record_header(const Digest256& key, Bytes stream);
-
-// The stream a record holds, when it is whole and made for `key`.
-std::optional<Bytes> record_stream(Bytes record, const Digest256& key);
 
 // The stream cached under `key` in `folder`, its record marked as just used;
 // nothing when there is none or it does not pass the check.

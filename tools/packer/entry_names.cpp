@@ -98,9 +98,11 @@ std::optional<std::string> clash(const std::vector<std::string_view>& parts, siz
     return std::nullopt;
 }
 
-}  // namespace
-
-std::optional<std::string> windows_part_problem(std::string_view part) {
+// The rule of Windows names that `part` breaks as one path element, or nothing:
+// a reserved or control character, a trailing dot or space (dropped), a device
+// name with any extension ("nul.txt", "con .txt", "COM\u00b9"), or the shape of
+// a short 8.3 alias ("PROGRA~1.EXE"), which can resolve to another entry's long name.
+std::optional<std::string> broken_windows_rule(std::string_view part) {
     for (char c : part) {
         if (static_cast<unsigned char>(c) < 0x20 || std::string_view("<>:\"|?*").find(c) != std::string_view::npos) {
             return "holds a character Windows does not allow in names";
@@ -112,7 +114,13 @@ std::optional<std::string> windows_part_problem(std::string_view part) {
     return std::nullopt;
 }
 
-std::optional<std::string> entry_name_problem(std::string_view name) {
+// The rule of entry names that `name` breaks, as the rest of a sentence about
+// it ("holds a NUL character"), or nothing: it holds a NUL, is not UTF-8, is
+// rooted (which covers network and device paths), holds a ':' (a drive or a
+// stream), goes up through "..", names no file, has a part of the form of the
+// launcher's temporary files (".quillbox-1-0.tmp", which a later start would
+// sweep away), or has a part that Windows cannot hold.
+std::optional<std::string> broken_name_rule(std::string_view name) {
     if (name.find('\0') != std::string_view::npos) return "holds a NUL character";
     if (utf8_lossy(name) != name) return "is not valid UTF-8";
     if (!name.empty() && is_separator(name.front())) return "is rooted (a network or device path, or the drive's top)";
@@ -127,27 +135,29 @@ std::optional<std::string> entry_name_problem(std::string_view name) {
         if (is_temporary_name(folded(part))) {
             return "has a part \"" + printable(part) + "\" of the form of the launcher's temporary files";
         }
-        if (std::optional<std::string> problem = windows_part_problem(part)) {
+        if (std::optional<std::string> problem = broken_windows_rule(part)) {
             return "has a part \"" + printable(part) + "\" that " + *problem;
         }
     }
     return std::nullopt;
 }
 
+}  // namespace
+
 std::vector<NameProblem> name_problems(const std::vector<std::string_view>& names) {
     std::vector<NameProblem> problems;
     std::map<std::u16string, SeenPrefix> seen;
     for (size_t i = 0; i < names.size(); ++i) {
-        std::optional<std::string> problem = entry_name_problem(names[i]);
+        std::optional<std::string> problem = broken_name_rule(names[i]);
         if (!problem) problem = clash(name_parts(names[i]), i, names, seen);
         if (problem) problems.push_back(NameProblem{i, entry_text(names[i]) + " " + *problem});
     }
     return problems;
 }
 
-std::optional<std::string> launch_path_problem(std::string_view exe, const std::vector<std::string_view>& names) {
+std::optional<Error> check_launch_path(std::string_view exe, const std::vector<std::string_view>& names) {
     const std::string what = "launch path \"" + printable(exe) + "\" ";
-    if (std::optional<std::string> problem = entry_name_problem(exe)) return what + *problem;
+    if (std::optional<std::string> broken = broken_name_rule(exe)) return invalid_input(what + *broken);
     std::u16string key;
     for (std::string_view part : name_parts(exe)) key += folded(part) + u'\\';
     for (std::string_view name : names) {
@@ -155,14 +165,13 @@ std::optional<std::string> launch_path_problem(std::string_view exe, const std::
         for (std::string_view part : name_parts(name)) entry_key += folded(part) + u'\\';
         if (entry_key == key) return std::nullopt;
     }
-    return what + "names no entry";
+    return invalid_input(what + "names no entry");
 }
 
 std::optional<Error> check_names(const std::vector<std::string_view>& names, std::string_view exe) {
     const std::vector<NameProblem> problems = name_problems(names);
     if (!problems.empty()) return invalid_input(problems.front().text);
-    if (std::optional<std::string> problem = launch_path_problem(exe, names)) return invalid_input(*problem);
-    return std::nullopt;
+    return check_launch_path(exe, names);
 }
 
 std::filesystem::path relative_unpack_path(std::string_view name) {

@@ -10,7 +10,6 @@
 #include <optional>
 #include <string>
 #include <string_view>
-#include <system_error>
 #include <vector>
 
 #include "base/error.h"
@@ -31,9 +30,6 @@ inline std::string quoted(const std::filesystem::path& path) {
     out += '"';
     return out;
 }
-
-// "operation "object": why", from a std::filesystem failure.
-Error fs_failure(std::string_view operation, const std::filesystem::path& object, const std::error_code& ec);
 
 // The arguments as UTF-8, or a word for why one cannot be.
 Outcome<std::vector<std::string>> program_arguments(int argc, char** argv);

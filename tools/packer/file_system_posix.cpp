@@ -22,6 +22,11 @@ Error os_failure(std::string_view operation, const fs::path& object, int err) {
     return plain_error(std::string(operation) + " " + quoted(object) + ": " + std::generic_category().message(err));
 }
 
+// "operation "object": why", from a std::filesystem failure.
+Error fs_failure(std::string_view operation, const fs::path& object, const std::error_code& ec) {
+    return plain_error(std::string(operation) + " " + quoted(object) + ": " + ec.message());
+}
+
 struct FileDescriptor {
     int fd = -1;
 
@@ -74,16 +79,12 @@ std::vector<std::string> last_parts(const fs::path& path, size_t count) {
 
 }  // namespace
 
-Error fs_failure(std::string_view operation, const fs::path& object, const std::error_code& ec) {
-    return plain_error(std::string(operation) + " " + quoted(object) + ": " + ec.message());
-}
-
 std::string path_text(const fs::path& path) { return path.string(); }
 
 fs::path path_from_text(std::string_view text) { return fs::path(text); }
 
 Outcome<std::vector<std::string>> program_arguments(int argc, char** argv) {
-    return Outcome<std::vector<std::string>>{std::vector<std::string>(argv + 1, argv + argc), std::nullopt};
+    return succeeded(std::vector<std::string>(argv + 1, argv + argc));
 }
 
 bool prepare_streams() { return ::isatty(STDERR_FILENO) == 1; }
@@ -104,14 +105,14 @@ void write_text(Stream stream, std::string_view text) {
 Outcome<FileFacts> file_facts(const fs::path& path) {
     struct stat info {};
     if (::stat(path.c_str(), &info) != 0) {
-        if (errno == ENOENT || errno == ENOTDIR) return Outcome<FileFacts>{};
+        if (errno == ENOENT || errno == ENOTDIR) return succeeded(FileFacts{});
         return failed<FileFacts>(os_failure("cannot inspect", path, errno));
     }
     const FileKind kind = S_ISREG(info.st_mode)   ? FileKind::file
                           : S_ISDIR(info.st_mode) ? FileKind::folder
                                                   : FileKind::other;
     const FileIdentity identity{static_cast<uint64_t>(info.st_dev), static_cast<uint64_t>(info.st_ino)};
-    return Outcome<FileFacts>{FileFacts{kind, static_cast<uint64_t>(info.st_size), identity}, std::nullopt};
+    return succeeded(FileFacts{kind, static_cast<uint64_t>(info.st_size), identity});
 }
 
 std::optional<Error> create_folders(const fs::path& path) {
@@ -147,7 +148,7 @@ Outcome<FolderWalk> walk_folder(const fs::path& folder) {
             FoundFile{last_parts(entry.path(), size_t(it.depth()) + 1), entry.path(), status_ec ? 0 : size});
     }
     if (ec) return failed<FolderWalk>(fs_failure("cannot list folder", last, ec));
-    return Outcome<FolderWalk>{std::move(walk), std::nullopt};
+    return succeeded(std::move(walk));
 }
 
 Outcome<std::vector<uint8_t>> read_whole_file(const fs::path& path) {
@@ -173,7 +174,7 @@ Outcome<std::vector<uint8_t>> read_whole_file(const fs::path& path) {
         filled += static_cast<size_t>(got);
     }
     bytes.resize(filled);
-    return Outcome<Result>{std::move(bytes), std::nullopt};
+    return succeeded(std::move(bytes));
 }
 
 std::optional<Error> write_file_atomically(const fs::path& target,
@@ -223,7 +224,7 @@ Outcome<std::vector<ListedFile>> list_files(const fs::path& folder) {
         files.push_back(ListedFile{it->path().filename().string(), static_cast<uint64_t>(info.st_size), modified});
     }
     if (ec) return failed<Result>(fs_failure("cannot list folder", folder, ec));
-    return Outcome<Result>{std::move(files), std::nullopt};
+    return succeeded(std::move(files));
 }
 
 std::optional<Error> remove_file(const fs::path& path) {

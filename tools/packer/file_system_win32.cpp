@@ -121,7 +121,7 @@ Outcome<FileFacts> facts_from_attributes(const std::u16string& path, const fs::p
         return failed<FileFacts>(os_failure("cannot inspect", shown, GetLastError()));
     }
     const uint64_t size = (uint64_t{data.nFileSizeHigh} << 32) | data.nFileSizeLow;
-    return Outcome<FileFacts>{FileFacts{kind_of(data.dwFileAttributes), size, {}}, std::nullopt};
+    return succeeded(FileFacts{kind_of(data.dwFileAttributes), size, {}});
 }
 
 }  // namespace
@@ -145,7 +145,7 @@ Outcome<FileFacts> file_facts(const fs::path& path) {
         CreateFileW(wide(extended), 0, SHARE_ALL, nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
     if (!file.valid()) {
         const DWORD code = GetLastError();
-        if (names_nothing(code)) return Outcome<FileFacts>{};
+        if (names_nothing(code)) return succeeded(FileFacts{});
         if (code == ERROR_SHARING_VIOLATION) return facts_from_attributes(extended, path);
         return failed<FileFacts>(os_failure("cannot inspect", path, code));
     }
@@ -158,7 +158,7 @@ Outcome<FileFacts> file_facts(const fs::path& path) {
     facts.size = (uint64_t{info.nFileSizeHigh} << 32) | info.nFileSizeLow;
     facts.identity =
         FileIdentity{info.dwVolumeSerialNumber, (uint64_t{info.nFileIndexHigh} << 32) | info.nFileIndexLow};
-    return Outcome<FileFacts>{facts, std::nullopt};
+    return succeeded(facts);
 }
 
 std::string path_text(const fs::path& path) { return utf16_to_utf8_lossy(u16(path.c_str())); }
@@ -180,7 +180,7 @@ Outcome<std::vector<std::string>> program_arguments(int, char**) {
         }
         args.push_back(std::move(*arg));
     }
-    return Outcome<std::vector<std::string>>{std::move(args), std::nullopt};
+    return succeeded(std::move(args));
 }
 
 bool prepare_streams() {
@@ -221,7 +221,7 @@ Outcome<FolderWalk> walk_folder(const fs::path& folder) {
         pending.pop_back();
         if (std::optional<Error> error = list_folder(next, walk, pending)) return failed<FolderWalk>(*error);
     }
-    return Outcome<FolderWalk>{std::move(walk), std::nullopt};
+    return succeeded(std::move(walk));
 }
 
 Outcome<std::vector<uint8_t>> read_whole_file(const fs::path& path) {
@@ -253,7 +253,7 @@ Outcome<std::vector<uint8_t>> read_whole_file(const fs::path& path) {
         filled += got;
     }
     bytes.resize(filled);
-    return Outcome<Result>{std::move(bytes), std::nullopt};
+    return succeeded(std::move(bytes));
 }
 
 std::optional<Error> write_file_atomically(const fs::path& target,
@@ -318,7 +318,7 @@ Outcome<std::vector<ListedFile>> list_files(const fs::path& folder) {
     } while (FindNextFileW(find.get(), &data));
     const DWORD code = GetLastError();
     if (code != ERROR_NO_MORE_FILES) return failed<Result>(os_failure("cannot list folder", folder, code));
-    return Outcome<Result>{std::move(files), std::nullopt};
+    return succeeded(std::move(files));
 }
 
 std::optional<Error> remove_file(const fs::path& path) {

@@ -24,7 +24,7 @@ int usage_failure(const Error& error) {
 int run(int argc, char** argv) {
     const bool terminal = prepare_streams();
     const Outcome<std::vector<std::string>> words = program_arguments(argc, argv);
-    if (!words.ok()) return usage_failure(plain_error(words.error->text));
+    if (!words.ok()) return usage_failure(without_kind(*words.error));
     const Outcome<CommandLine> line =
         parse_command_line(std::vector<std::string_view>(words.value.begin(), words.value.end()));
     if (!line.ok()) return usage_failure(*line.error);

@@ -43,7 +43,7 @@ Outcome<std::string> entry_name(const std::vector<std::string>& parts, const fs:
         name += '\\';
         name += part;
     }
-    return Outcome<std::string>{std::move(name), std::nullopt};
+    return succeeded(std::move(name));
 }
 
 // The entry names through the packer's one gate, each refusal with its source file.
@@ -87,8 +87,7 @@ PackSlot pack_one(const InputFile& input, const CompressOptions& options, const 
     }
     Outcome<std::vector<uint8_t>> data = compress_content(plain, options.quality, options.window);
     if (!data.ok()) {
-        slot.entry =
-            failed<PackedEntry>(plain_error("cannot compress " + quoted(input.source) + ": " + describe(*data.error)));
+        slot.entry = failed<PackedEntry>(with_context(*data.error, "cannot compress " + quoted(input.source)));
         return slot;
     }
     if (key) slot.cache_problem = store_stream(*cache.folder, *key, Bytes(data.value));
@@ -154,7 +153,7 @@ Outcome<PackedEntries> in_input_order(std::vector<PackSlot>& slots) {
         if (slot.cache_problem && !packed.cache_problem) packed.cache_problem = std::move(slot.cache_problem);
         packed.entries.push_back(std::move(slot.entry.value));
     }
-    return Outcome<PackedEntries>{std::move(packed), std::nullopt};
+    return succeeded(std::move(packed));
 }
 
 void put_u32be(std::string& out, uint64_t value) {
@@ -207,7 +206,7 @@ Outcome<std::vector<InputFile>> collect_folder(const fs::path& folder, std::vect
     std::sort(inputs.begin(), inputs.end(), [](const InputFile& a, const InputFile& b) { return a.name < b.name; });
     if (std::optional<Error> error = check_input_names(inputs)) return failed<Result>(*error);
     if (skipped_links) *skipped_links = std::move(walk.value.skipped_links);
-    return Outcome<Result>{std::move(inputs), std::nullopt};
+    return succeeded(std::move(inputs));
 }
 
 Outcome<std::vector<InputFile>> collect_files(const std::vector<fs::path>& files) {
@@ -230,7 +229,7 @@ Outcome<std::vector<InputFile>> collect_files(const std::vector<fs::path>& files
         inputs.push_back(InputFile{std::move(name.value), file, facts.value.size});
     }
     if (std::optional<Error> error = check_input_names(inputs)) return failed<Result>(*error);
-    return Outcome<Result>{std::move(inputs), std::nullopt};
+    return succeeded(std::move(inputs));
 }
 
 Outcome<PackedEntries> pack_entries(const std::vector<InputFile>& inputs, const CompressOptions& options,
@@ -291,7 +290,7 @@ Outcome<uint64_t> payload_size(std::span<const EntrySize> entries, uint64_t exe_
     if (exe_size > FIELD_LIMIT - total) {
         return too_large("the payload with its launch path", exe_size > FIELD_LIMIT ? exe_size : total + exe_size);
     }
-    return Outcome<uint64_t>{total + exe_size, std::nullopt};
+    return succeeded(total + exe_size);
 }
 
 std::optional<Error> write_payload(const std::vector<PackedEntry>& entries, std::string_view exe,

@@ -10,8 +10,7 @@ namespace {
 constexpr double MIB = 1024.0 * 1024.0;
 constexpr auto PROGRESS_DELAY = std::chrono::seconds(1);
 
-}  // namespace
-
+// "1 min 05 s", "12 s".
 std::string duration_text(double seconds) {
     const long whole = static_cast<long>(seconds + 0.5);
     char text[32];
@@ -23,11 +22,14 @@ std::string duration_text(double seconds) {
     return text;
 }
 
+// The time left if the rest goes at the pace so far, or nothing before any
+// progress has been made.
 std::optional<double> seconds_left(double elapsed, uint64_t done, uint64_t total) {
     if (done == 0 || done > total) return std::nullopt;
     return elapsed * double(total - done) / double(done);
 }
 
+// The line's text for the progress so far, `elapsed` seconds after the start.
 std::string progress_text(const ProgressLine& line, const PackProgress& progress, double elapsed) {
     const std::optional<double> left = seconds_left(elapsed, progress.bytes_done, line.total_bytes);
     const std::string left_text = left ? "about " + duration_text(*left) + " left" : "time left unknown";
@@ -37,6 +39,8 @@ std::string progress_text(const ProgressLine& line, const PackProgress& progress
                   double(line.total_bytes) / MIB);
     return text + duration_text(elapsed) + " elapsed, " + left_text;
 }
+
+}  // namespace
 
 void show_progress(ProgressLine& line, const PackProgress& progress) {
     const Clock::duration since = Clock::now() - line.start;

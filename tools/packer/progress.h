@@ -21,16 +21,6 @@ struct ProgressLine {
     bool shown = false;
 };
 
-// "1 min 05 s", "12 s".
-std::string duration_text(double seconds);
-
-// The time left if the rest goes at the pace so far, or nothing before any
-// progress has been made.
-std::optional<double> seconds_left(double elapsed, uint64_t done, uint64_t total);
-
-// The line's text for the progress so far, `elapsed` seconds after the start.
-std::string progress_text(const ProgressLine& line, const PackProgress& progress, double elapsed);
-
 // Redraws the line, from one second after the start on.
 void show_progress(ProgressLine& line, const PackProgress& progress);
 

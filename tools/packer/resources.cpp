@@ -149,7 +149,7 @@ Outcome<std::vector<IconImage>> parse_ico(Bytes file) {
         image.data.assign(data.begin(), data.end());
         images.push_back(std::move(image));
     }
-    return Outcome<Result>{std::move(images), std::nullopt};
+    return succeeded(std::move(images));
 }
 
 std::vector<uint8_t> icon_group(const std::vector<IconImage>& images, uint16_t first_id) {
@@ -207,22 +207,23 @@ bool same_version_key(std::string_view a, std::string_view b) {
            std::equal(a.begin(), a.end(), b.begin(), [&](char x, char y) { return lower(x) == lower(y); });
 }
 
-std::optional<std::string> version_string_problem(std::string_view key, std::string_view value) {
-    if (key.empty()) return "a version string needs a key before '='";
-    if (value.empty()) return "the version string " + std::string(key) + " has an empty value";
-    if (utf8_lossy(key) != key || utf8_lossy(value) != value) return "version strings must be valid UTF-8";
+std::optional<Error> check_version_string(std::string_view key, std::string_view value) {
+    if (key.empty()) return invalid_input("a version string needs a key before '='");
+    if (value.empty()) return invalid_input("the version string " + std::string(key) + " has an empty value");
+    if (utf8_lossy(key) != key || utf8_lossy(value) != value)
+        return invalid_input("version strings must be valid UTF-8");
     const size_t key_length = utf8_to_utf16(key).size();
     const size_t value_length = utf8_to_utf16(value).size();
     if (key_length > VERSION_KEY_LIMIT) {
-        return "the version string key " + std::string(key) + " is longer than " + std::to_string(VERSION_KEY_LIMIT) +
-               " characters";
+        return invalid_input("the version string key " + std::string(key) + " is longer than " +
+                             std::to_string(VERSION_KEY_LIMIT) + " characters");
     }
     if (value_length > VERSION_VALUE_LIMIT) {
-        return "the value of version string " + std::string(key) + " is longer than " +
-               std::to_string(VERSION_VALUE_LIMIT) + " characters";
+        return invalid_input("the value of version string " + std::string(key) + " is longer than " +
+                             std::to_string(VERSION_VALUE_LIMIT) + " characters");
     }
     if (key.find('\0') != std::string_view::npos || value.find('\0') != std::string_view::npos) {
-        return "version strings cannot hold NUL";
+        return invalid_input("version strings cannot hold NUL");
     }
     return std::nullopt;
 }
@@ -264,7 +265,7 @@ Outcome<std::vector<uint8_t>> version_block(const VersionInfo& info) {
                                                           " bytes; a version block holds at most 65535"));
     }
     close_record(out, root);
-    return Outcome<std::vector<uint8_t>>{std::move(out), std::nullopt};
+    return succeeded(std::move(out));
 }
 
 namespace {
@@ -341,7 +342,7 @@ Outcome<VersionInfo> read_version_block(Bytes block) {
             }
         }
     }
-    return Outcome<VersionInfo>{std::move(info), std::nullopt};
+    return succeeded(std::move(info));
 }
 
 // ---- The resource directory.
@@ -363,7 +364,7 @@ struct DirectoryReader {
         ResourceKey out;
         if ((field & NAME_OR_DIRECTORY) == 0) {
             out.id = field;
-            return Outcome<ResourceKey>{out, std::nullopt};
+            return succeeded(out);
         }
         const uint64_t at = base + (field & ~NAME_OR_DIRECTORY);
         if (!inside(at, 2, section.size())) return failed<ResourceKey>(damaged("a name lies outside the section"));
@@ -373,7 +374,7 @@ struct DirectoryReader {
             return failed<ResourceKey>(damaged("a name lies outside the section"));
         }
         for (size_t i = 0; i < length; ++i) out.name.push_back(char16_t(read_u16le(section, at + 2 + 2 * i)));
-        return Outcome<ResourceKey>{out, std::nullopt};
+        return succeeded(out);
     }
 
     // The entries of the table at `offset`: key field and target field.
@@ -390,7 +391,7 @@ struct DirectoryReader {
         for (uint64_t i = 0; i < count; ++i) {
             out.emplace_back(read_u32le(section, at + 16 + 8 * i), read_u32le(section, at + 20 + 8 * i));
         }
-        return Outcome<Result>{std::move(out), std::nullopt};
+        return succeeded(std::move(out));
     }
 
     std::optional<Error> leaf(uint32_t target, Resource& out) const {
@@ -467,7 +468,7 @@ Outcome<std::vector<Resource>> read_resources(Bytes section, uint64_t section_rv
                 reader.damaged("resource " + key_text(out[i].type) + "/" + key_text(out[i].name) + " is listed twice"));
         }
     }
-    return Outcome<Result>{std::move(out), std::nullopt};
+    return succeeded(std::move(out));
 }
 
 std::vector<uint8_t> write_resources(std::vector<Resource> resources, uint32_t section_rva) {
@@ -633,7 +634,7 @@ Outcome<std::vector<Resource>> changed_resources(std::vector<Resource> resources
         resources.push_back(Resource{{RT_VERSION, {}}, {1, {}}, VERSION_LANGUAGE_ID, 0, *changes.version});
     }
     std::stable_sort(resources.begin(), resources.end(), resource_less);  // in the order they are written and read
-    return Outcome<Result>{std::move(resources), std::nullopt};
+    return succeeded(std::move(resources));
 }
 
 std::vector<std::string> icon_sizes(const std::vector<Resource>& resources) {

@@ -62,8 +62,9 @@ inline constexpr size_t VERSION_VALUE_LIMIT = 1024;  // UTF-16 units
 // Whether two version string keys are one: the lookup ignores ASCII case.
 bool same_version_key(std::string_view a, std::string_view b);
 
-// Why a key or value cannot go into a version block, or nothing.
-std::optional<std::string> version_string_problem(std::string_view key, std::string_view value);
+// Whether a key and value can go into a version block: both given, UTF-8,
+// within the limits and free of NUL.
+std::optional<Error> check_version_string(std::string_view key, std::string_view value);
 
 // The VS_VERSIONINFO resource; fails when it would pass the 64 KiB a block can hold.
 Outcome<std::vector<uint8_t>> version_block(const VersionInfo& info);

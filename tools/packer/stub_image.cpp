@@ -68,7 +68,7 @@ Outcome<uint64_t> nt_headers_offset(Bytes stub) {
     if (!inside(nt, 4, size) || std::memcmp(stub.data() + nt, "PE\0\0", 4) != 0) {
         return failed<uint64_t>(not_pe("no PE signature at offset " + std::to_string(nt)));
     }
-    return Outcome<uint64_t>{nt, std::nullopt};
+    return succeeded(nt);
 }
 
 // The file and optional headers: where they are, that the data directories
@@ -151,7 +151,7 @@ Outcome<Headers> read_headers(Bytes stub) {
     Headers out;
     if (std::optional<Error> error = read_optional_header(stub, nt.value, out)) return failed<Headers>(*error);
     if (std::optional<Error> error = read_sections(stub, out)) return failed<Headers>(*error);
-    return Outcome<Headers>{std::move(out), std::nullopt};
+    return succeeded(std::move(out));
 }
 
 // Drops a section this packer added in an earlier build (the payload, or its
@@ -205,7 +205,7 @@ Outcome<uint64_t> next_section_address(const Headers& headers) {
         return failed<uint64_t>(bad_stub("size of image " + std::to_string(headers.size_of_image) +
                                          " is not where the last section ends (" + std::to_string(next) + ")"));
     }
-    return Outcome<uint64_t>{next, std::nullopt};
+    return succeeded(next);
 }
 
 // Where the sections' data ends in the file. Symbols, debug data or an overlay
@@ -224,7 +224,7 @@ Outcome<uint64_t> end_of_section_data(const Headers& headers, const std::vector<
         return failed<uint64_t>(invalid_input("the stub has " + std::to_string(head.size() - data_end) +
                                               " bytes after its last section; use a stripped stub"));
     }
-    return Outcome<uint64_t>{data_end, std::nullopt};
+    return succeeded(data_end);
 }
 
 // The offset of a free section header after the table, which must end before
@@ -240,7 +240,7 @@ Outcome<size_t> free_section_header(const Headers& headers, const std::vector<ui
                      [](uint8_t b) { return b == 0; })) {
         return failed<size_t>(invalid_input("the stub's headers have no room for another section header"));
     }
-    return Outcome<size_t>{header, std::nullopt};
+    return succeeded(header);
 }
 
 // Appends a section header for `size` bytes of initialised read-only data, at
@@ -277,7 +277,7 @@ Outcome<Section> add_section(std::string_view name, uint64_t size, uint64_t virt
     headers.sections.push_back(section);
     initialized_data += section.raw_size;
     headers.size_of_image = size_of_image;
-    return Outcome<Section>{section, std::nullopt};
+    return succeeded(section);
 }
 
 // The section holding `rva`, and its bytes in the file (those past its raw
@@ -292,9 +292,9 @@ const Section* section_at(const Headers& headers, uint64_t rva) {
 
 Outcome<std::vector<Resource>> read_image_resources(Bytes image, const Headers& headers) {
     using Result = std::vector<Resource>;
-    if (headers.directory_count <= RESOURCE_DIRECTORY) return Outcome<Result>{};
+    if (headers.directory_count <= RESOURCE_DIRECTORY) return succeeded(Result{});
     const uint64_t rva = read_u32le(image, headers.directories + 8 * RESOURCE_DIRECTORY);
-    if (rva == 0) return Outcome<Result>{};
+    if (rva == 0) return succeeded(Result{});
     const Section* section = section_at(headers, rva);
     if (section == nullptr) return failed<Result>(bad_stub("its resource directory lies in no section"));
     const uint64_t stored =
@@ -375,7 +375,7 @@ Outcome<StubLayout> place_payload(Bytes stub, uint64_t payload_size, const Resou
     set32(out.head, headers.optional + OPT_SIZE_OF_INITIALIZED_DATA, initialized_data);
     set32(out.head, headers.optional + OPT_SIZE_OF_IMAGE, headers.size_of_image);
     set32(out.head, out.checksum_offset, 0);
-    return Outcome<StubLayout>{std::move(out), std::nullopt};
+    return succeeded(std::move(out));
 }
 
 Outcome<std::vector<Resource>> image_resources(Bytes image) {

@@ -3,34 +3,6 @@
 namespace quillbox {
 namespace {
 
-Error error_of(ErrorKind kind, std::string text) {
-    Error error;
-    error.kind = kind;
-    error.text = std::move(text);
-    return error;
-}
-
-}  // namespace
-
-Error plain_error(std::string text) { return error_of(ErrorKind::none, std::move(text)); }
-Error invalid_input(std::string text) { return error_of(ErrorKind::invalid_input, std::move(text)); }
-Error invalid_data(std::string text) { return error_of(ErrorKind::invalid_data, std::move(text)); }
-Error out_of_memory_error(std::string text) { return error_of(ErrorKind::out_of_memory, std::move(text)); }
-
-Error plain_os_error(uint32_t code, std::string text) {
-    Error error = plain_error(std::move(text));
-    error.os_code = code;
-    error.from_os = true;
-    return error;
-}
-
-Error os_error(uint32_t code, std::string system_text) {
-    Error error = error_of(os_error_kind(code), std::move(system_text));
-    error.os_code = code;
-    error.from_os = true;
-    return error;
-}
-
 const char* kind_name(ErrorKind kind) {
     switch (kind) {
         case ErrorKind::none: return "";
@@ -95,19 +67,52 @@ ErrorKind os_error_kind(uint32_t code) {
     }
 }
 
-std::string text_with_code(const Error& error) {
-    std::string out = error.text;
-    if (error.from_os) {
-        out += " (os error ";
-        out += std::to_string(error.os_code);
-        out += ")";
-    }
-    return out;
+// " (os error N)" after an operating-system error.
+std::string code_suffix(const Error& error) {
+    return error.from_os() ? " (os error " + std::to_string(error.os_code()) + ")" : std::string();
 }
 
+}  // namespace
+
+Error plain_error(std::string text) { return Error(ErrorKind::none, std::move(text)); }
+Error invalid_input(std::string text) { return Error(ErrorKind::invalid_input, std::move(text)); }
+Error invalid_data(std::string text) { return Error(ErrorKind::invalid_data, std::move(text)); }
+Error out_of_memory_error(std::string text) { return Error(ErrorKind::out_of_memory, std::move(text)); }
+
+Error plain_os_error(uint32_t code, std::string text) {
+    Error error(ErrorKind::none, std::move(text));
+    error.os_code_ = code;
+    error.from_os_ = true;
+    return error;
+}
+
+Error os_error(uint32_t code, std::string system_text) {
+    Error error(os_error_kind(code), std::move(system_text));
+    error.os_code_ = code;
+    error.from_os_ = true;
+    return error;
+}
+
+Error with_context(Error error, std::string context) {
+    if (!error.context_.empty()) context += ": " + error.context_;
+    error.context_ = std::move(context);
+    return error;
+}
+
+Error without_kind(Error error) {
+    error.kind_ = ErrorKind::none;
+    return error;
+}
+
+std::string text_with_code(const Error& error) { return error.text() + code_suffix(error); }
+
 std::string describe(const Error& error) {
-    if (error.kind == ErrorKind::none) return text_with_code(error);
-    return std::string(kind_name(error.kind)) + ": " + text_with_code(error);
+    std::string out = error.context_.empty() ? std::string() : error.context_ + ": ";
+    if (error.kind_ != ErrorKind::none) {
+        out += kind_name(error.kind_);
+        out += ": ";
+    }
+    return out + error.text_ + code_suffix(error);
 }
 
 }  // namespace quillbox

@@ -30,13 +30,7 @@ enum class ErrorKind {
     uncategorized,
 };
 
-// Built only through the named functions below.
-struct Error {
-    ErrorKind kind = ErrorKind::none;
-    std::string text;      // the message itself
-    uint32_t os_code = 0;  // the system error code when from_os is set
-    bool from_os = false;
-};
+class Error;
 
 // A report that is its text alone.
 Error plain_error(std::string text);
@@ -50,16 +44,48 @@ Error os_error(uint32_t code, std::string system_text);
 // An operating-system error shown by its text and code alone, with no kind.
 Error plain_os_error(uint32_t code, std::string text);
 
-// The kind as the reports show it; empty for ErrorKind::none.
-const char* kind_name(ErrorKind kind);
+// The error with `context` (what was being done, which entry) before its text,
+// kind and code kept: an error passed up gains context instead of being turned
+// into text and made again. describe() shows "context: kind: text".
+Error with_context(Error error, std::string context);
 
-// The kind of a Win32 error code.
-ErrorKind os_error_kind(uint32_t code);
+// The error shown without its kind, for reports that give the reason alone
+// ("\"stub.exe\": the stub is not a PE file: ..."); context and code kept.
+Error without_kind(Error error);
 
-// "text", and " (os error N)" after an operating-system error.
+// A failure: built only through the functions above, read through its accessors.
+class Error {
+public:
+    ErrorKind kind() const { return kind_; }
+    // The message, with any context before it; no kind and no code.
+    std::string text() const { return context_.empty() ? text_ : context_ + ": " + text_; }
+    bool from_os() const { return from_os_; }
+    uint32_t os_code() const { return os_code_; }  // the system error code when from_os()
+
+private:
+    Error(ErrorKind kind, std::string text) : kind_(kind), text_(std::move(text)) {}
+
+    friend Error plain_error(std::string text);
+    friend Error invalid_input(std::string text);
+    friend Error invalid_data(std::string text);
+    friend Error out_of_memory_error(std::string text);
+    friend Error os_error(uint32_t code, std::string system_text);
+    friend Error plain_os_error(uint32_t code, std::string text);
+    friend Error with_context(Error error, std::string context);
+    friend Error without_kind(Error error);
+    friend std::string describe(const Error& error);
+
+    ErrorKind kind_;
+    std::string context_;  // outermost first, "a: b"
+    std::string text_;
+    uint32_t os_code_ = 0;
+    bool from_os_ = false;
+};
+
+// "text", and " (os error N)" after an operating-system error; context before it.
 std::string text_with_code(const Error& error);
 
-// "kind: text", and " (os error N)" after an operating-system error.
+// "context: kind: text (os error N)": each part only when there is one.
 std::string describe(const Error& error);
 
 // A value or the failure that prevented it. T must be default-constructible.
@@ -70,6 +96,11 @@ struct Outcome {
 
     bool ok() const { return !error; }
 };
+
+template <class T>
+Outcome<T> succeeded(T value) {
+    return Outcome<T>{std::move(value), std::nullopt};
+}
 
 template <class T>
 Outcome<T> failed(Error error) {

@@ -187,7 +187,7 @@ Outcome<BinReader> parse_payload(Bytes payload) {
 
 BinReader BinReader::read(Bytes payload) {
     Outcome<BinReader> parsed = parse_payload(payload);
-    if (!parsed.ok()) fatal_stop(parsed.error->text);
+    if (!parsed.ok()) fatal_stop(parsed.error->text());
     return std::move(parsed.value);
 }
 
