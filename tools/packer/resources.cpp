@@ -210,7 +210,7 @@ bool same_version_key(std::string_view a, std::string_view b) {
 std::optional<std::string> version_string_problem(std::string_view key, std::string_view value) {
     if (key.empty()) return "a version string needs a key before '='";
     if (value.empty()) return "the version string " + std::string(key) + " has an empty value";
-    if (utf8_lossy(key) != key || utf8_lossy(value) != value) return "version strings must be valid UTF-8";
+    if (!is_valid_utf8(key) || !is_valid_utf8(value)) return "version strings must be valid UTF-8";
     const size_t key_length = utf8_to_utf16(key).size();
     const size_t value_length = utf8_to_utf16(value).size();
     if (key_length > VERSION_KEY_LIMIT) {

@@ -25,6 +25,9 @@ inline std::string_view text_of(Bytes bytes) {
 std::string utf8_lossy(Bytes bytes);
 std::string utf8_lossy(std::string_view bytes);
 
+// Whether `bytes` are well-formed UTF-8 throughout: what utf8_lossy leaves unchanged.
+bool is_valid_utf8(std::string_view bytes);
+
 // UTF-16 to UTF-8; nothing when the text holds an unpaired surrogate.
 std::optional<std::string> utf16_to_utf8(std::u16string_view text);
 
