@@ -3,14 +3,13 @@
 #include <algorithm>
 #include <cstring>
 
+#include "base/bytes.h"
 #include "bin_reader/pe_section.h"
 
 namespace quillbox::pack {
 namespace {
 
 using pe::inside;
-using pe::read_u16le;
-using pe::read_u32le;
 
 constexpr uint8_t PNG_SIGNATURE[] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
 constexpr size_t ICO_HEADER = 6;
@@ -30,9 +29,6 @@ void put32(std::vector<uint8_t>& out, uint32_t value) {
 }
 void pad_to(std::vector<uint8_t>& out, size_t alignment) {
     out.resize((out.size() + alignment - 1) / alignment * alignment, 0);
-}
-uint32_t read_u32be(Bytes b, size_t at) {
-    return (uint32_t{b[at]} << 24) | (uint32_t{b[at + 1]} << 16) | (uint32_t{b[at + 2]} << 8) | b[at + 3];
 }
 
 std::string dimensions(uint64_t width, uint64_t height) { return std::to_string(width) + "x" + std::to_string(height); }
