@@ -11,7 +11,7 @@
 #include "bin_reader/path.h"
 #include "bin_reader/temporary_name.h"
 #include "file_system.h"
-#include "main/command_line.h"
+#include "main/split.h"
 #include "base/win32.h"
 #include "system_rules.h"
 
@@ -58,8 +58,6 @@ std::optional<Error> write_all(HANDLE file, Bytes bytes, const fs::path& path) {
     if (const DWORD code = write_handle(file, text)) return os_failure("cannot write", path, code);
     return std::nullopt;
 }
-
-std::u16string module_path_or_empty() { return own_module_path().value; }
 
 // A folder still to list: its extended-length path, and its path elements
 // below the walked folder.
@@ -170,17 +168,14 @@ fs::path path_from_text(std::string_view text) {
 
 Outcome<std::vector<std::string>> program_arguments(int, char**) {
     // The CRT's argv went through the ANSI code page; the command line itself did not.
-    const std::vector<std::u16string> words = split_command_line(u16(GetCommandLineW()), module_path_or_empty);
-    std::vector<std::string> args;
-    for (size_t i = 1; i < words.size(); ++i) {
-        std::optional<std::string> arg = utf16_to_utf8(words[i]);
-        if (!arg) {
-            return failed<std::vector<std::string>>(
-                invalid_input("argument " + std::to_string(i) + " holds an unpaired surrogate"));
-        }
-        args.push_back(std::move(*arg));
+    const std::vector<std::u16string> words = split_command_line(u16(GetCommandLineW()), own_module_path_or_empty);
+    // The program name is not converted: a packer under any name packs.
+    Utf8Words args = words_as_utf8(std::span(words).subspan(1));
+    if (args.unpaired) {
+        return failed<std::vector<std::string>>(
+            invalid_input("argument " + std::to_string(*args.unpaired + 1) + " holds an unpaired surrogate"));
     }
-    return Outcome<std::vector<std::string>>{std::move(args), std::nullopt};
+    return Outcome<std::vector<std::string>>{std::move(args.words), std::nullopt};
 }
 
 bool prepare_streams() {

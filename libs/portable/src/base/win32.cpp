@@ -40,6 +40,8 @@ Outcome<std::u16string> own_module_path() {
     return Outcome<std::u16string>{std::move(*path), std::nullopt};
 }
 
+std::u16string own_module_path_or_empty() { return own_module_path().value; }
+
 bool is_console(HANDLE h) {
     DWORD mode = 0;
     return GetConsoleMode(h, &mode) != 0;

@@ -129,6 +129,10 @@ std::optional<std::u16string> grown_text(const Fill& fill) {
 // GetModuleFileNameW for the running program's own executable.
 Outcome<std::u16string> own_module_path();
 
+// The same, or an empty text when it fails: what split_command_line takes for
+// the program name of an empty command line, in the launcher and the packer.
+std::u16string own_module_path_or_empty();
+
 // GetFullPathNameW; nothing when it fails.
 std::optional<std::u16string> full_path_name(std::u16string_view path);
 

@@ -1,5 +1,5 @@
-// Win32 side of bringing the per-user folder up to date, entry by entry; the
-// decisions (what to skip, what to print) are in extract.h.
+// Win32 side of bringing the per-user folder up to date, entry by entry
+// (extract_win32.h); the decisions (what to skip, what to print) are in extract.h.
 #include <algorithm>
 #include <memory>
 #include <vector>
@@ -7,6 +7,7 @@
 #include "bin_reader/app_dir.h"
 #include "bin_reader/digest.h"
 #include "bin_reader/extract.h"
+#include "bin_reader/extract_win32.h"
 #include "bin_reader/path.h"
 #include "bin_reader/removal.h"
 #include "bin_reader/temporary_name.h"
@@ -16,6 +17,20 @@
 
 namespace quillbox {
 namespace {
+
+// What the entries of one run share: the block a present file is read into to
+// be hashed, the decoded blocks each entry hands back for the next, the last
+// folder known to exist (under Wine every lookup of a path walks its folders,
+// so a flat payload asks once, not once per file), the folders already swept
+// of leftovers, and the counter that makes each temporary name of the run new.
+struct UnpackRun {
+    std::span<uint8_t> digest_block;
+    SpareBlocks spare;
+    std::u16string known_folder;
+    std::span<const BinEntry> entries;
+    std::vector<std::u16string> swept_folders;
+    uint32_t next_temporary = 0;
+};
 
 std::u16string fs_path(std::u16string_view path) { return file_system_path(path, full_path_name); }
 
@@ -170,14 +185,15 @@ void write_whole_file(const std::u16string& target, const std::u16string& on_fil
     if (replace_target(file.get(), on_file_system) != 0) delete_when_closed(file.get());
 }
 
-}  // namespace
-
+// Makes one entry's file current; ignores failures to create folders, write or
+// move the new file over the target (which then stays as it was, and no
+// temporary file is left); a present file that cannot be read is a fatal stop.
 void unpack_entry(std::u16string_view app_dir, const BinEntry& entry, UnpackRun& run) {
     const std::u16string target = path_join(app_dir, utf8_to_utf16(entry.name));
     const std::u16string on_file_system = fs_path(target);
     const std::optional<std::string> on_disk = md5_hex_on_disk(on_file_system, run.digest_block, target);
     EntryPlan plan = plan_entry(entry, target, on_disk);
-    for (const std::string& line : plan.lines) print_line(Stream::out, line);
+    for (const std::string& line : plan.lines) print_line(LauncherStream::out, line);
     if (plan.action == EntryAction::skip) return;
 
     if (!on_disk) make_holding_folder(target, run);
@@ -186,10 +202,12 @@ void unpack_entry(std::u16string_view app_dir, const BinEntry& entry, UnpackRun&
     give_back(std::move(content), run.spare);
 }
 
+}  // namespace
+
 std::optional<std::u16string> unpack_all(const BinReader& reader, bool install_mode) {
     std::optional<std::u16string> app_dir = find_app_dir();
     if (!app_dir) {
-        print_line(Stream::err, "not found data local dir");
+        print_line(LauncherStream::err, "not found data local dir");
         return std::nullopt;
     }
     if (install_mode) remove_app_dir(*app_dir);

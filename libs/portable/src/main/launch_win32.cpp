@@ -1,13 +1,14 @@
 // Win32 side of starting the application and waiting for it; the command line
-// and environment it is given are decided in launch.h, command_line.h, environment.h.
+// and environment it is given are decided in launch.h, split.h, environment.h.
 #include <array>
 
 #include "bin_reader/path.h"
-#include "main/command_line.h"
+#include "main/split.h"
 #include "base/console.h"
 #include "main/environment.h"
 #include "base/fatal.h"
 #include "main/launch.h"
+#include "main/launch_win32.h"
 #include "base/text.h"
 #include "base/win32.h"
 
@@ -97,7 +98,7 @@ std::optional<Error> start_and_wait(const std::u16string& launch_path, const std
 }  // namespace
 
 void launch_app(const std::u16string& launch_path, const std::vector<std::string>& launch_args) {
-    print_line(Stream::out, "executing " + utf16_to_utf8_lossy(launch_path));
+    print_line(LauncherStream::out, "executing " + utf16_to_utf8_lossy(launch_path));
     Outcome<std::u16string> own = own_module_path();
     if (!own.ok()) fatal_stop("cannot get the launcher's own path: " + describe(*own.error));
     const std::u16string& own_path = own.value;
