@@ -30,11 +30,10 @@ Error os_failure(std::string_view operation, const fs::path& object, DWORD code)
 
 std::u16string native(const fs::path& path) { return std::u16string(u16(path.c_str())); }
 
-// The \\?\ form of `path`: absolute, and free of MAX_PATH; a path already in an
-// extended or NT form stays as it is.
+// The \\?\ form of `path`: absolute, and free of MAX_PATH, by the launcher's
+// rules (extended_path).
 std::u16string long_path(const fs::path& path) {
     const std::u16string text = native(path);
-    if (text.starts_with(u"\\\\.\\") || text.starts_with(u"\\??\\")) return text;
     return extended_path(text, full_path_name).value_or(text);
 }
 
