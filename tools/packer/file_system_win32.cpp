@@ -3,7 +3,6 @@
 // text crosses the boundary as UTF-16, never through the ANSI code page.
 #include <fcntl.h>
 #include <io.h>
-#include <shlobj.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -333,11 +332,9 @@ std::optional<Error> touch_file(const fs::path& path) {
 }
 
 std::optional<fs::path> user_cache_root() {
-    PWSTR text = nullptr;
-    const HRESULT result = SHGetKnownFolderPath(FOLDERID_LocalAppData, 0, nullptr, &text);
-    const std::unique_ptr<wchar_t, decltype(&CoTaskMemFree)> owned(text, CoTaskMemFree);
-    if (result != S_OK || text == nullptr) return std::nullopt;
-    return fs::path(std::wstring(text));
+    const std::optional<std::u16string> folder = local_app_data_folder();
+    if (!folder) return std::nullopt;
+    return fs::path(std::wstring(wide(*folder)));
 }
 
 void mark_executable(const fs::path&) {}  // Windows runs any .exe

@@ -162,6 +162,11 @@ bool delete_when_closed(HANDLE file);
 // or the error code.
 DWORD write_console(HANDLE h, std::u16string_view text);
 
+// The user's local application-data folder (%LOCALAPPDATA%), asked of the
+// shell, which is loaded from system32 only; nothing when it cannot be found.
+// The launcher unpacks under it, the packer keeps its cache there.
+std::optional<std::u16string> local_app_data_folder();
+
 // CompareStringOrdinal: <0, 0 or >0; nothing when the call fails.
 std::optional<int> compare_ordinal(std::u16string_view a, std::u16string_view b, bool ignore_case);
 
