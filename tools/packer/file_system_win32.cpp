@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "bin_reader/folders_win32.h"
 #include "bin_reader/path.h"
 #include "bin_reader/temporary_name.h"
 #include "file_system.h"
@@ -37,6 +38,9 @@ std::u16string long_path(const fs::path& path) {
 }
 
 fs::path from_native(const std::u16string& text) { return fs::path(std::wstring(wide(text))); }
+std::wstring wide_of(std::u16string_view text) {
+    return std::wstring(reinterpret_cast<const wchar_t*>(text.data()), text.size());
+}
 
 // The new output under its temporary name, open for writing and for its rename:
 // a failure before the rename marks it to go when the handle closes, so that no
@@ -196,13 +200,11 @@ std::optional<fs::path> own_program() {
 
 std::optional<Error> create_folders(const fs::path& path) {
     if (path.empty() || is_folder(path)) return std::nullopt;
-    if (const fs::path parent = path.parent_path(); parent != path) {
-        if (std::optional<Error> error = create_folders(parent)) return error;
-    }
-    if (CreateDirectoryW(wide(long_path(path)), nullptr)) return std::nullopt;
-    const DWORD code = GetLastError();
-    if (code == ERROR_ALREADY_EXISTS && is_folder(path)) return std::nullopt;  // made by someone else meanwhile
-    return os_failure("cannot create folder", path, code);
+    const std::u16string given = native(path);
+    const FoldersMade made = quillbox::create_folders(
+        given, [](std::u16string_view prefix) { return long_path(fs::path(wide_of(prefix))); });
+    if (made.error == 0) return std::nullopt;
+    return os_failure("cannot create folder", from_native(given.substr(0, made.failed_length)), made.error);
 }
 
 Outcome<FolderWalk> walk_folder(const fs::path& folder) {

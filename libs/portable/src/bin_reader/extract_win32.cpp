@@ -8,6 +8,7 @@
 #include "bin_reader/digest.h"
 #include "bin_reader/extract.h"
 #include "bin_reader/extract_win32.h"
+#include "bin_reader/folders_win32.h"
 #include "bin_reader/path.h"
 #include "bin_reader/removal.h"
 #include "bin_reader/temporary_name.h"
@@ -42,44 +43,6 @@ bool path_exists(const std::u16string& path) {
     UniqueHandle target(
         CreateFileW(wide(path), 0, SHARE_ALL, nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
     return target.valid();
-}
-
-bool is_folder(const std::u16string& path) {
-    DWORD attributes = GetFileAttributesW(wide(path));
-    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
-}
-
-enum class FolderMade { failed, existed, created };
-
-// Creates `path` and every missing folder above it; an existing folder is
-// success. Climbs to the nearest folder that exists, then creates downwards,
-// holding only the lengths of the missing prefixes. `created` when this call
-// made `path` itself, which was then empty.
-FolderMade create_folders(const std::u16string& path) {
-    std::vector<size_t> missing;  // prefix lengths, deepest first
-    for (size_t length = path.size(); length > 0;) {
-        const std::u16string target = fs_path(path.substr(0, length));
-        if (CreateDirectoryW(wide(target), nullptr)) {
-            if (length == path.size()) return FolderMade::created;
-            break;
-        }
-        if (GetLastError() != ERROR_PATH_NOT_FOUND) {
-            if (!is_folder(target)) return FolderMade::failed;
-            if (length == path.size()) return FolderMade::existed;
-            break;
-        }
-        missing.push_back(length);
-        std::optional<std::u16string> parent = holding_folder(std::u16string_view(path).substr(0, length));
-        if (!parent) return FolderMade::failed;
-        length = parent->size();  // the holding folder is a prefix of the path
-    }
-    FolderMade made = FolderMade::existed;
-    for (auto length = missing.rbegin(); length != missing.rend(); ++length) {
-        const std::u16string target = fs_path(path.substr(0, *length));
-        made = CreateDirectoryW(wide(target), nullptr) ? FolderMade::created : FolderMade::existed;
-        if (made == FolderMade::existed && !is_folder(target)) return FolderMade::failed;
-    }
-    return made;
 }
 
 // The digest text of the file at `path` (already in its file-system form), read
@@ -126,9 +89,11 @@ void make_holding_folder(const std::u16string& target, UnpackRun& run) {
         run.known_folder = std::move(*holder);
         return;
     }
-    const FolderMade made = create_folders(*holder);
-    if (made == FolderMade::created) run.swept_folders.push_back(*holder);
-    if (made != FolderMade::failed) run.known_folder = std::move(*holder);
+    // A folder that cannot be made is passed over: writing the file into it
+    // fails next, and is ignored like any failed write.
+    const FoldersMade made = create_folders(*holder, fs_path);
+    if (made.created) run.swept_folders.push_back(*holder);
+    if (made.error == 0) run.known_folder = std::move(*holder);
 }
 
 // A file of this process under a temporary name in `folder`, created new and
