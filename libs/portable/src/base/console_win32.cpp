@@ -1,7 +1,7 @@
 // Win32 side of the launcher's output lines: console or pipe; the text rules are in text.h.
 #include <string>
 
-#include "base/console.h"
+#include "base/console_win32.h"
 #include "base/fatal.h"
 #include "base/text.h"
 #include "base/win32.h"

@@ -6,7 +6,7 @@
 #include <memory>
 #include <vector>
 
-#include "bin_reader/app_dir.h"
+#include "bin_reader/app_dir_win32.h"
 #include "bin_reader/path.h"
 #include "bin_reader/removal.h"
 #include "base/win32.h"

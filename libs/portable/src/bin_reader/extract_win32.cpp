@@ -4,7 +4,7 @@
 #include <memory>
 #include <vector>
 
-#include "bin_reader/app_dir.h"
+#include "bin_reader/app_dir_win32.h"
 #include "bin_reader/digest.h"
 #include "bin_reader/extract.h"
 #include "bin_reader/extract_win32.h"
@@ -12,7 +12,7 @@
 #include "bin_reader/path.h"
 #include "bin_reader/removal.h"
 #include "bin_reader/temporary_name.h"
-#include "base/console.h"
+#include "base/console_win32.h"
 #include "base/fatal.h"
 #include "base/win32.h"
 

@@ -4,7 +4,7 @@
 
 #include "bin_reader/path.h"
 #include "main/split.h"
-#include "base/console.h"
+#include "base/console_win32.h"
 #include "main/environment.h"
 #include "base/fatal.h"
 #include "main/launch.h"
