@@ -1,5 +1,6 @@
-// Splitting the launcher's own command line, and composing the child's, so that
-// the child gets back every argument exactly as the launcher holds it.
+// Splitting the launcher's own command line (the Windows packer splits its own
+// by the same rules), and composing the child's, so that the child gets back
+// every argument exactly as the launcher holds it.
 #pragma once
 
 #include <optional>
