@@ -30,7 +30,10 @@ TEST(Utf8Lossy, ReplacesEachMaximalIllFormedSubsequence) {
         {"\xE2\x82\xC3\xA9", R + "\xC3\xA9"},
         {"\x80\x80", R + R},
     };
-    for (const Case& c : cases) EXPECT_EQ(utf8_lossy(c.bytes), c.text);
+    for (const Case& c : cases) {
+        EXPECT_EQ(utf8_lossy(c.bytes), c.text);
+        EXPECT_EQ(is_valid_utf8(c.bytes), c.bytes == c.text);
+    }
 }
 
 TEST(Utf16Conversion, RoundTripsAndFlagsLoneSurrogates) {

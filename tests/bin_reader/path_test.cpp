@@ -34,6 +34,8 @@ TEST(PathJoin, AppendsReplacesOrKeepsTheDrive) {
         {u"C:\\u", u"D:rel", u"D:rel"},
         {u"C:\\u", u"\\\\srv\\share\\f", u"\\\\srv\\share\\f"},
         {u"C:\\u", u"\\\\?\\C:\\f", u"\\\\?\\C:\\f"},
+        {u"\\\\?\\C:\\u/", u"a", u"\\\\?\\C:\\u/\\a"},  // '/' is no separator in verbatim paths
+        {u"\\\\.\\C:\\u/", u"a", u"\\\\.\\C:\\u/a"},
     };
     for (const Case& c : cases) {
         EXPECT_EQ(path_join(c.folder, c.name), c.joined) << show(c.folder) << " + " << show(c.name);
@@ -87,6 +89,31 @@ TEST(LongPaths, ReachTheFileSystemInExtendedLengthForm) {
     for (const Case& c : cases) {
         EXPECT_EQ(file_system_path(c.path, fake_full_path), c.for_files) << show(c.path);
         EXPECT_EQ(user_path(c.path, fake_full_path), c.for_start) << show(c.path);
+    }
+}
+
+// Device paths (\\.\) are normalised and length-checked by the system, so
+// past MAX_PATH, and wherever the extended form is asked for, they take the
+// verbatim prefix like any other full path; paths in extended or NT form
+// (\??\) are the system's already and stay as they are.
+TEST(LongPaths, DevicePathsTakeTheVerbatimPrefixAndSystemFormsStay) {
+    const std::u16string deep(250, u'd');
+    struct Case {
+        std::u16string path, for_files;
+        std::optional<std::u16string> extended;
+    };
+    const Case cases[] = {
+        {u"\\\\.\\C:\\x", u"\\\\.\\C:\\x", u"\\\\?\\C:\\x"},
+        {u"\\\\.\\C:\\" + deep, u"\\\\?\\C:\\" + deep, u"\\\\?\\C:\\" + deep},
+        {u"\\\\.\\C:\\a\\.\\" + deep, u"\\\\?\\C:\\a\\" + deep, u"\\\\?\\C:\\a\\" + deep},
+        {u"\\\\.\\UNC\\srv\\share\\f", u"\\\\.\\UNC\\srv\\share\\f", u"\\\\?\\UNC\\srv\\share\\f"},
+        {u"\\??\\C:\\x", u"\\??\\C:\\x", u"\\??\\C:\\x"},
+        {u"\\??\\C:\\" + deep, u"\\??\\C:\\" + deep, u"\\??\\C:\\" + deep},
+        {u"\\\\?\\C:\\" + deep, u"\\\\?\\C:\\" + deep, u"\\\\?\\C:\\" + deep},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(file_system_path(c.path, fake_full_path), c.for_files) << show(c.path);
+        EXPECT_EQ(extended_path(c.path, fake_full_path), c.extended) << show(c.path);
     }
 }
 

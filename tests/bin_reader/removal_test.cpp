@@ -6,31 +6,35 @@ namespace quillbox {
 namespace {
 
 TEST(RemovalStep, OnlyNameSurrogatesCountAsLinksAndNothingOutsideIsTouched) {
-    constexpr uint32_t FILE = 0x20, FOLDER = ATTRIBUTE_DIRECTORY, REPARSE = ATTRIBUTE_REPARSE_POINT;
+    constexpr uint32_t FILE = 0x20, FOLDER = 0x10, REPARSE = 0x400;
     struct Case {
         const char* what;
         uint32_t attributes, tag;
         bool where_named;
+        bool link;
         RemovalStep step;
     };
     const Case cases[] = {
-        {"plain folder", FOLDER, 0, true, RemovalStep::enter},
-        {"plain file", FILE, 0, true, RemovalStep::delete_alone},
-        {"junction", FOLDER | REPARSE, 0xA0000003, true, RemovalStep::delete_alone},
-        {"symbolic link to a folder", FOLDER | REPARSE, 0xA000000C, true, RemovalStep::delete_alone},
-        {"symbolic link to a file", FILE | REPARSE, 0xA000000C, true, RemovalStep::delete_alone},
-        {"cloud placeholder folder", FOLDER | REPARSE, 0x9000701A, true, RemovalStep::enter},
-        {"deduplicated file", FILE | REPARSE, 0x80000013, true, RemovalStep::delete_alone},
-        {"tag without the reparse attribute", FOLDER, 0xA0000003, true, RemovalStep::enter},
+        {"plain folder", FOLDER, 0, true, false, RemovalStep::enter},
+        {"plain file", FILE, 0, true, false, RemovalStep::delete_alone},
+        {"junction", FOLDER | REPARSE, 0xA0000003, true, true, RemovalStep::delete_alone},
+        {"symbolic link to a folder", FOLDER | REPARSE, 0xA000000C, true, true, RemovalStep::delete_alone},
+        {"symbolic link to a file", FILE | REPARSE, 0xA000000C, true, true, RemovalStep::delete_alone},
+        {"cloud placeholder folder", FOLDER | REPARSE, 0x9000701A, true, false, RemovalStep::enter},
+        {"deduplicated file", FILE | REPARSE, 0x80000013, true, false, RemovalStep::delete_alone},
+        {"tag without the reparse attribute", FOLDER, 0xA0000003, true, false, RemovalStep::enter},
         // Found outside the folder (a folder above swapped for a junction after
         // the listing, or a Unix link under Wine): deleting it would reach
         // outside, so nothing is deleted and the removal ends.
-        {"folder that lives elsewhere", FOLDER, 0, false, RemovalStep::stop},
-        {"file that lives elsewhere", FILE, 0, false, RemovalStep::stop},
-        {"placeholder that lives elsewhere", FOLDER | REPARSE, 0x9000701A, false, RemovalStep::stop},
-        {"link that lives elsewhere", FOLDER | REPARSE, 0xA0000003, false, RemovalStep::stop},
+        {"folder that lives elsewhere", FOLDER, 0, false, false, RemovalStep::stop},
+        {"file that lives elsewhere", FILE, 0, false, false, RemovalStep::stop},
+        {"placeholder that lives elsewhere", FOLDER | REPARSE, 0x9000701A, false, false, RemovalStep::stop},
+        {"link that lives elsewhere", FOLDER | REPARSE, 0xA0000003, false, true, RemovalStep::stop},
     };
-    for (const Case& c : cases) EXPECT_EQ(removal_step(c.attributes, c.tag, c.where_named), c.step) << c.what;
+    for (const Case& c : cases) {
+        EXPECT_EQ(is_link(c.attributes, c.tag), c.link) << c.what;
+        EXPECT_EQ(removal_step(c.attributes, c.tag, c.where_named), c.step) << c.what;
+    }
 }
 
 // Real Windows only (Wine neither reports delete-pending opens this way nor

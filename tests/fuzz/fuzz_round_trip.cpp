@@ -3,7 +3,7 @@
 #include <string>
 #include <vector>
 
-#include "main/command_line.h"
+#include "main/split.h"
 #include "main/start_mode.h"
 #include "base/text.h"
 
@@ -28,7 +28,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::u16string path = u"C:\\Users\\me\\AppData\\Local\\quillbox\\.\\quillbox.exe";
     auto line = quillbox::build_command_line(path, args);
     if (!line.ok()) __builtin_trap();
-    auto words = quillbox::command_line_from_words(quillbox::split_command_line(line.value, module_path));
+    auto words = quillbox::invocation_from_words(quillbox::split_command_line(line.value, module_path));
     if (!words.ok() || words.value.invoked_as != *quillbox::utf16_to_utf8(path) || words.value.user_args != args) {
         __builtin_trap();
     }

@@ -2,7 +2,7 @@
 // words, which must reject exactly the words with unpaired surrogates.
 #include <string>
 
-#include "main/command_line.h"
+#include "main/split.h"
 #include "main/start_mode.h"
 #include "base/text.h"
 
@@ -33,7 +33,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
     bool any_unpaired = false;
     for (const auto& word : words) any_unpaired = any_unpaired || has_unpaired_surrogate(word);
-    auto line = quillbox::command_line_from_words(words);
+    auto line = quillbox::invocation_from_words(words);
     if (line.ok() == any_unpaired) __builtin_trap();
     if (line.ok()) {
         // Accepted words come back unchanged once converted to UTF-8.

@@ -33,7 +33,7 @@ TEST(StartMode, NameTestsInstallModeAndLaunchArgs) {
         {"", {}, false, {}},
     };
     for (const Case& c : cases) {
-        CommandLine line{c.invoked_as, c.user_args};
+        Invocation line{c.invoked_as, c.user_args};
         NameFlags flags = name_flags(line);
         EXPECT_EQ(install_mode(flags, c.user_args), c.install) << c.invoked_as;
         EXPECT_EQ(choose_launch_args(flags, c.user_args), c.launch_args) << c.invoked_as;
@@ -52,10 +52,10 @@ TEST(StartMode, WordsWithUnpairedSurrogatesAreRejected) {
         {{u"q.exe", std::u16string(u"a") + char16_t(0xDBFF) + u"b"}, false},
     };
     for (const Case& c : cases) {
-        auto line = command_line_from_words(c.words);
+        auto line = invocation_from_words(c.words);
         EXPECT_EQ(line.ok(), c.ok);
     }
-    auto good = command_line_from_words({u"q.exe", u"a", u""});
+    auto good = invocation_from_words({u"q.exe", u"a", u""});
     EXPECT_EQ(good.value.invoked_as, "q.exe");
     EXPECT_EQ(good.value.user_args, (Args{"a", ""}));
 }

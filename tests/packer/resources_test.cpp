@@ -171,16 +171,16 @@ TEST(ResourceDirectory, SortsEveryLevelAlignsTheDataAndReadsBack) {
     const std::vector<uint8_t> section = write_resources(given, rva);
     const Bytes view(section.data(), section.size());
     // Root: two named types ("B" before "b": code units), then ids 3 and 24.
-    EXPECT_EQ(pe::read_u16le(view, 12), 2u);
-    EXPECT_EQ(pe::read_u16le(view, 14), 2u);
+    EXPECT_EQ(read_u16le(view, 12), 2u);
+    EXPECT_EQ(read_u16le(view, 14), 2u);
     auto name_at = [&](uint32_t field) {
         const size_t at = field & 0x7FFFFFFF;
-        return std::u16string(1, char16_t(pe::read_u16le(view, at + 2)));
+        return std::u16string(1, char16_t(read_u16le(view, at + 2)));
     };
-    EXPECT_EQ(name_at(pe::read_u32le(view, 16)), u"B");
-    EXPECT_EQ(name_at(pe::read_u32le(view, 24)), u"b");
-    EXPECT_EQ(pe::read_u32le(view, 32), 3u);
-    EXPECT_EQ(pe::read_u32le(view, 40), 24u);
+    EXPECT_EQ(name_at(read_u32le(view, 16)), u"B");
+    EXPECT_EQ(name_at(read_u32le(view, 24)), u"b");
+    EXPECT_EQ(read_u32le(view, 32), 3u);
+    EXPECT_EQ(read_u32le(view, 40), 24u);
     const Outcome<std::vector<Resource>> read = read_resources(view, rva, rva);
     ASSERT_TRUE(read.ok()) << read.error->text();
     std::vector<std::string> order;

@@ -133,7 +133,7 @@ Taken take_option(std::string_view arg, Words& words, bool build, CommandLine& o
         if (!text) return {true, plain_error("--exe needs a launch path")};
         out.exe = std::string(*text);
         out.exe_given = true;
-        if (utf8_lossy(out.exe) != out.exe) return {true, plain_error("--exe: the launch path is not valid UTF-8")};
+        if (!is_valid_utf8(out.exe)) return {true, plain_error("--exe: the launch path is not valid UTF-8")};
     } else if (arg == "--quality" || arg == "--window" || arg == "--jobs") {
         out.compress_given = true;
         if (arg == "--quality") return {true, take_number(words, arg, 0, 11, out.compress.quality)};

@@ -122,7 +122,7 @@ std::optional<std::string> broken_windows_rule(std::string_view part) {
 // sweep away), or has a part that Windows cannot hold.
 std::optional<std::string> broken_name_rule(std::string_view name) {
     if (name.find('\0') != std::string_view::npos) return "holds a NUL character";
-    if (utf8_lossy(name) != name) return "is not valid UTF-8";
+    if (!is_valid_utf8(name)) return "is not valid UTF-8";
     if (!name.empty() && is_separator(name.front())) return "is rooted (a network or device path, or the drive's top)";
     if (name.find(':') != std::string_view::npos) return "holds a ':' (a drive or a stream)";
     const std::vector<std::string_view> parts = name_parts(name);

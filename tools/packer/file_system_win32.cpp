@@ -3,15 +3,15 @@
 // text crosses the boundary as UTF-16, never through the ANSI code page.
 #include <fcntl.h>
 #include <io.h>
-#include <shlobj.h>
 
 #include <algorithm>
 #include <cstdio>
 
+#include "bin_reader/folders_win32.h"
 #include "bin_reader/path.h"
 #include "bin_reader/temporary_name.h"
 #include "file_system.h"
-#include "main/command_line.h"
+#include "main/split.h"
 #include "base/win32.h"
 #include "system_rules.h"
 
@@ -30,15 +30,17 @@ Error os_failure(std::string_view operation, const fs::path& object, DWORD code)
 
 std::u16string native(const fs::path& path) { return std::u16string(u16(path.c_str())); }
 
-// The \\?\ form of `path`: absolute, and free of MAX_PATH; a path already in an
-// extended or NT form stays as it is.
+// The \\?\ form of `path`: absolute, and free of MAX_PATH, by the launcher's
+// rules (extended_path).
 std::u16string long_path(const fs::path& path) {
     const std::u16string text = native(path);
-    if (text.starts_with(u"\\\\.\\") || text.starts_with(u"\\??\\")) return text;
     return extended_path(text, full_path_name).value_or(text);
 }
 
 fs::path from_native(const std::u16string& text) { return fs::path(std::wstring(wide(text))); }
+std::wstring wide_of(std::u16string_view text) {
+    return std::wstring(reinterpret_cast<const wchar_t*>(text.data()), text.size());
+}
 
 // The new output under its temporary name, open for writing and for its rename:
 // a failure before the rename marks it to go when the handle closes, so that no
@@ -58,8 +60,6 @@ std::optional<Error> write_all(HANDLE file, Bytes bytes, const fs::path& path) {
     if (const DWORD code = write_handle(file, text)) return os_failure("cannot write", path, code);
     return std::nullopt;
 }
-
-std::u16string module_path_or_empty() { return own_module_path().value; }
 
 // A folder still to list: its extended-length path, and its path elements
 // below the walked folder.
@@ -170,17 +170,14 @@ fs::path path_from_text(std::string_view text) {
 
 Outcome<std::vector<std::string>> program_arguments(int, char**) {
     // The CRT's argv went through the ANSI code page; the command line itself did not.
-    const std::vector<std::u16string> words = split_command_line(u16(GetCommandLineW()), module_path_or_empty);
-    std::vector<std::string> args;
-    for (size_t i = 1; i < words.size(); ++i) {
-        std::optional<std::string> arg = utf16_to_utf8(words[i]);
-        if (!arg) {
-            return failed<std::vector<std::string>>(
-                invalid_input("argument " + std::to_string(i) + " holds an unpaired surrogate"));
-        }
-        args.push_back(std::move(*arg));
+    const std::vector<std::u16string> words = split_command_line(u16(GetCommandLineW()), own_module_path_or_empty);
+    // The program name is not converted: a packer under any name packs.
+    Utf8Words args = words_as_utf8(std::span(words).subspan(1));
+    if (args.unpaired) {
+        return failed<std::vector<std::string>>(
+            invalid_input("argument " + std::to_string(*args.unpaired + 1) + " holds an unpaired surrogate"));
     }
-    return succeeded(std::move(args));
+    return succeeded(std::move(args.words));
 }
 
 bool prepare_streams() {
@@ -203,13 +200,11 @@ std::optional<fs::path> own_program() {
 
 std::optional<Error> create_folders(const fs::path& path) {
     if (path.empty() || is_folder(path)) return std::nullopt;
-    if (const fs::path parent = path.parent_path(); parent != path) {
-        if (std::optional<Error> error = create_folders(parent)) return error;
-    }
-    if (CreateDirectoryW(wide(long_path(path)), nullptr)) return std::nullopt;
-    const DWORD code = GetLastError();
-    if (code == ERROR_ALREADY_EXISTS && is_folder(path)) return std::nullopt;  // made by someone else meanwhile
-    return os_failure("cannot create folder", path, code);
+    const std::u16string given = native(path);
+    const FoldersMade made = quillbox::create_folders(
+        given, [](std::u16string_view prefix) { return long_path(fs::path(wide_of(prefix))); });
+    if (made.error == 0) return std::nullopt;
+    return os_failure("cannot create folder", from_native(given.substr(0, made.failed_length)), made.error);
 }
 
 Outcome<FolderWalk> walk_folder(const fs::path& folder) {
@@ -339,11 +334,9 @@ std::optional<Error> touch_file(const fs::path& path) {
 }
 
 std::optional<fs::path> user_cache_root() {
-    PWSTR text = nullptr;
-    const HRESULT result = SHGetKnownFolderPath(FOLDERID_LocalAppData, 0, nullptr, &text);
-    const std::unique_ptr<wchar_t, decltype(&CoTaskMemFree)> owned(text, CoTaskMemFree);
-    if (result != S_OK || text == nullptr) return std::nullopt;
-    return fs::path(std::wstring(text));
+    const std::optional<std::u16string> folder = local_app_data_folder();
+    if (!folder) return std::nullopt;
+    return fs::path(std::wstring(wide(*folder)));
 }
 
 void mark_executable(const fs::path&) {}  // Windows runs any .exe

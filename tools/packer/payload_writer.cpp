@@ -24,8 +24,6 @@ namespace {
 
 constexpr auto PROGRESS_TICK = std::chrono::milliseconds(200);
 
-bool is_utf8(std::string_view text) { return utf8_lossy(text) == text; }
-
 // A '\' inside a Linux file name would become a folder separator on Windows,
 // so such names cannot go in as they are; every other rule is the gate's.
 std::optional<Error> check_name_part(const std::string& part, const fs::path& source) {
@@ -162,9 +160,9 @@ void put_u32be(std::string& out, uint64_t value) {
 
 std::optional<Error> check_entries(const std::vector<PackedEntry>& entries, std::string_view exe) {
     // The reader decodes text with replacement, so other bytes would not read back as written.
-    if (!is_utf8(exe)) return invalid_input("launch path is not valid UTF-8");
+    if (!is_valid_utf8(exe)) return invalid_input("launch path is not valid UTF-8");
     for (const PackedEntry& entry : entries) {
-        if (!is_utf8(entry.name)) return invalid_input("entry name \"" + entry.name + "\" is not valid UTF-8");
+        if (!is_valid_utf8(entry.name)) return invalid_input("entry name \"" + entry.name + "\" is not valid UTF-8");
         if (entry.md5.size() != DIGEST_SIZE) {
             return invalid_input("digest of \"" + entry.name + "\" has " + std::to_string(entry.md5.size()) +
                                  " characters instead of 32");

@@ -3,14 +3,13 @@
 #include <algorithm>
 #include <cstring>
 
+#include "base/bytes.h"
 #include "bin_reader/pe_section.h"
 
 namespace quillbox::pack {
 namespace {
 
 using pe::inside;
-using pe::read_u16le;
-using pe::read_u32le;
 
 constexpr uint8_t PNG_SIGNATURE[] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
 constexpr size_t ICO_HEADER = 6;
@@ -30,9 +29,6 @@ void put32(std::vector<uint8_t>& out, uint32_t value) {
 }
 void pad_to(std::vector<uint8_t>& out, size_t alignment) {
     out.resize((out.size() + alignment - 1) / alignment * alignment, 0);
-}
-uint32_t read_u32be(Bytes b, size_t at) {
-    return (uint32_t{b[at]} << 24) | (uint32_t{b[at + 1]} << 16) | (uint32_t{b[at + 2]} << 8) | b[at + 3];
 }
 
 std::string dimensions(uint64_t width, uint64_t height) { return std::to_string(width) + "x" + std::to_string(height); }
@@ -210,8 +206,7 @@ bool same_version_key(std::string_view a, std::string_view b) {
 std::optional<Error> check_version_string(std::string_view key, std::string_view value) {
     if (key.empty()) return invalid_input("a version string needs a key before '='");
     if (value.empty()) return invalid_input("the version string " + std::string(key) + " has an empty value");
-    if (utf8_lossy(key) != key || utf8_lossy(value) != value)
-        return invalid_input("version strings must be valid UTF-8");
+    if (!is_valid_utf8(key) || !is_valid_utf8(value)) return invalid_input("version strings must be valid UTF-8");
     const size_t key_length = utf8_to_utf16(key).size();
     const size_t value_length = utf8_to_utf16(value).size();
     if (key_length > VERSION_KEY_LIMIT) {

@@ -6,12 +6,9 @@
 #include <cstdint>
 
 #include "bin_reader/extract.h"
+#include "bin_reader/removal.h"
 
 namespace quillbox::pack {
-
-inline constexpr uint32_t DIRECTORY_ATTRIBUTE = 0x10;
-inline constexpr uint32_t REPARSE_POINT_ATTRIBUTE = 0x400;
-inline constexpr uint32_t NAME_SURROGATE_TAG_BIT = 0x20000000;
 
 enum class WalkStep {
     file,       // packed
@@ -19,17 +16,13 @@ enum class WalkStep {
     skip_link,  // a link to a folder (symbolic link, junction), not entered and named
 };
 
-// What the walk does with a listed item: only a name-surrogate reparse point
-// is a link; any other (a cloud placeholder, a deduplicated file) is the
-// ordinary file or folder it stands for.
+// What the walk does with a listed item, links as the launcher's removal
+// tells them (is_link): a file is packed, a link to one read through.
 inline WalkStep walk_step(uint32_t attributes, uint32_t reparse_tag) {
-    if (!(attributes & DIRECTORY_ATTRIBUTE)) return WalkStep::file;
-    const bool link = (attributes & REPARSE_POINT_ATTRIBUTE) && (reparse_tag & NAME_SURROGATE_TAG_BIT);
-    return link ? WalkStep::skip_link : WalkStep::enter;
+    if (!(attributes & ATTRIBUTE_DIRECTORY)) return WalkStep::file;
+    return is_link(attributes, reparse_tag) ? WalkStep::skip_link : WalkStep::enter;
 }
 
-inline constexpr uint32_t SHARING_VIOLATION = 32;  // ERROR_SHARING_VIOLATION
-inline constexpr uint32_t ACCESS_DENIED = 5;       // ERROR_ACCESS_DENIED
 inline constexpr unsigned RENAME_ATTEMPTS = 10;
 
 // The pause in milliseconds before renaming the new output into place again

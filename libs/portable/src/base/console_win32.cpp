@@ -1,7 +1,7 @@
 // Win32 side of the launcher's output lines: console or pipe; the text rules are in text.h.
 #include <string>
 
-#include "base/console.h"
+#include "base/console_win32.h"
 #include "base/fatal.h"
 #include "base/text.h"
 #include "base/win32.h"
@@ -9,13 +9,13 @@
 namespace quillbox {
 namespace {
 
-HANDLE stream_handle(Stream stream) {
-    return GetStdHandle(stream == Stream::out ? STD_OUTPUT_HANDLE : STD_ERROR_HANDLE);
+HANDLE stream_handle(LauncherStream stream) {
+    return GetStdHandle(stream == LauncherStream::out ? STD_OUTPUT_HANDLE : STD_ERROR_HANDLE);
 }
 
 }  // namespace
 
-void print_line(Stream stream, std::string_view utf8_line) {
+void print_line(LauncherStream stream, std::string_view utf8_line) {
     HANDLE h = stream_handle(stream);
     if (!handle_present(h)) return;  // started without this stream
     std::string line(utf8_line);
@@ -23,12 +23,12 @@ void print_line(Stream stream, std::string_view utf8_line) {
     DWORD error = is_console(h) ? write_console(h, utf8_to_utf16(line)) : write_handle(h, line);
     // A handle value that names nothing counts as an absent stream.
     if (error == 0 || error == ERROR_INVALID_HANDLE) return;
-    fatal_stop(std::string("failed printing to ") + (stream == Stream::out ? "stdout" : "stderr") + ": " +
+    fatal_stop(std::string("failed printing to ") + (stream == LauncherStream::out ? "stdout" : "stderr") + ": " +
                describe(win32_error(error)));
 }
 
 void write_stderr_raw(std::string_view utf8_text) {
-    HANDLE h = stream_handle(Stream::err);
+    HANDLE h = stream_handle(LauncherStream::err);
     if (!handle_present(h)) return;
     if (!is_console(h)) {
         write_handle(h, utf8_text);

@@ -2,7 +2,7 @@
 // It writes the report straight to the stderr handle and ends the process
 // through fast-fail: no exit handlers, no flush, no unwinding, so nothing
 // half-done can run after a failed check.
-#include "base/console.h"
+#include "base/console_win32.h"
 #include "base/fatal.h"
 #include "base/win32.h"
 

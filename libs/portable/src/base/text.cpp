@@ -101,6 +101,8 @@ std::string utf8_lossy(Bytes bytes) {
 
 std::string utf8_lossy(std::string_view bytes) { return utf8_lossy(view_of(bytes)); }
 
+bool is_valid_utf8(std::string_view bytes) { return utf8_lossy(bytes) == bytes; }
+
 std::optional<std::string> utf16_to_utf8(std::u16string_view text) {
     std::string out;
     if (!convert_utf16(text, out, true)) return std::nullopt;

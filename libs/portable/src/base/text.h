@@ -1,6 +1,8 @@
-// Text conversions. Inside the launcher text is UTF-8 (std::string); the
-// platform speaks UTF-16, spelled char16_t here so that the same code means the
-// same thing on Linux, where wchar_t is 32 bits wide.
+// Text conversions. Messages, entry names and arguments are UTF-8 (std::string)
+// inside the launcher and the packer; every path the launcher forms is UTF-16
+// (std::u16string) from the entry name it is joined from to the Win32 call, as
+// the platform speaks it. UTF-16 is spelled char16_t so that the same code
+// means the same thing on Linux, where wchar_t is 32 bits wide.
 #pragma once
 
 #include <cstdint>
@@ -24,6 +26,9 @@ inline std::string_view text_of(Bytes bytes) {
 // UTF-8 with each maximal ill-formed subsequence replaced by U+FFFD.
 std::string utf8_lossy(Bytes bytes);
 std::string utf8_lossy(std::string_view bytes);
+
+// Whether `bytes` are well-formed UTF-8 throughout: what utf8_lossy leaves unchanged.
+bool is_valid_utf8(std::string_view bytes);
 
 // UTF-16 to UTF-8; nothing when the text holds an unpaired surrogate.
 std::optional<std::string> utf16_to_utf8(std::u16string_view text);

@@ -1,5 +1,8 @@
-// Win32 helpers shared by every *_win32.cpp file (owners, text, errors); no decisions of its own.
+// Win32 helpers shared by every *_win32.cpp file (owners, text, errors, the known folder); no decisions of its own.
 #include "base/win32.h"
+
+#include <shlobj.h>
+#include <knownfolders.h>
 
 #include <algorithm>
 #include <cstddef>
@@ -39,6 +42,8 @@ Outcome<std::u16string> own_module_path() {
     if (!path) return failed<std::u16string>(last_error());
     return Outcome<std::u16string>{std::move(*path), std::nullopt};
 }
+
+std::u16string own_module_path_or_empty() { return own_module_path().value; }
 
 bool is_console(HANDLE h) {
     DWORD mode = 0;
@@ -114,6 +119,39 @@ HMODULE load_system_library(const wchar_t* name) {
     path += u'\\';
     path += u16(name);
     return LoadLibraryExW(wide(path), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
+}
+
+std::optional<std::u16string> local_app_data_folder() {
+    // Shell and COM come from system32 by name, not through the import table,
+    // so that nothing they pull in is looked for beside the program. If either
+    // cannot be loaded the lookup has failed like any other: the folder is not
+    // found, which the caller reports. Both stay loaded for the life of the
+    // process: unloading shell32 once it has registered callbacks of its own is
+    // a known hazard, and there is nothing to gain. COM comes first: under
+    // 32-bit Wine its image covers the preferred places of two libraries that
+    // shell32 brings in, and loaded after them it is moved, which copies about
+    // 0.7 MiB of its code into private memory at every start.
+    using GetKnownFolderPathFn = HRESULT(WINAPI*)(REFKNOWNFOLDERID, DWORD, HANDLE, PWSTR*);
+    using FreeTaskMemoryFn = void(WINAPI*)(void*);
+    HMODULE ole32 = load_system_library(L"ole32.dll");
+    HMODULE shell32 = load_system_library(L"shell32.dll");
+    if (shell32 == nullptr || ole32 == nullptr) return std::nullopt;
+    auto get_known_folder_path = exported<GetKnownFolderPathFn>(shell32, "SHGetKnownFolderPath");
+    auto free_task_memory = exported<FreeTaskMemoryFn>(ole32, "CoTaskMemFree");
+    if (get_known_folder_path == nullptr || free_task_memory == nullptr) return std::nullopt;
+
+    // The folder text's owner, released through the CoTaskMemFree loaded above.
+    struct TaskMemText {
+        FreeTaskMemoryFn free;
+        wchar_t* text = nullptr;
+        explicit TaskMemText(FreeTaskMemoryFn release) : free(release) {}
+        TaskMemText(const TaskMemText&) = delete;
+        TaskMemText& operator=(const TaskMemText&) = delete;
+        ~TaskMemText() { free(text); }
+    } folder(free_task_memory);
+    HRESULT result = get_known_folder_path(FOLDERID_LocalAppData, 0, nullptr, &folder.text);
+    if (result != S_OK || folder.text == nullptr) return std::nullopt;
+    return std::u16string(u16(folder.text));
 }
 
 }  // namespace quillbox

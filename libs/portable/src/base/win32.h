@@ -129,6 +129,10 @@ std::optional<std::u16string> grown_text(const Fill& fill) {
 // GetModuleFileNameW for the running program's own executable.
 Outcome<std::u16string> own_module_path();
 
+// The same, or an empty text when it fails: what split_command_line takes for
+// the program name of an empty command line, in the launcher and the packer.
+std::u16string own_module_path_or_empty();
+
 // GetFullPathNameW; nothing when it fails.
 std::optional<std::u16string> full_path_name(std::u16string_view path);
 
@@ -157,6 +161,11 @@ bool delete_when_closed(HANDLE file);
 // UTF-16 text to a console, which takes no UTF-8 bytes whatever its code page; 0
 // or the error code.
 DWORD write_console(HANDLE h, std::u16string_view text);
+
+// The user's local application-data folder (%LOCALAPPDATA%), asked of the
+// shell, which is loaded from system32 only; nothing when it cannot be found.
+// The launcher unpacks under it, the packer keeps its cache there.
+std::optional<std::u16string> local_app_data_folder();
 
 // CompareStringOrdinal: <0, 0 or >0; nothing when the call fails.
 std::optional<int> compare_ordinal(std::u16string_view a, std::u16string_view b, bool ignore_case);

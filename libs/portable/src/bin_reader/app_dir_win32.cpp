@@ -1,14 +1,12 @@
 // Win32 side of the per-user folder: finding it, emptying it for install mode
 // and sweeping it of leftovers; the decisions the removal takes are in
 // removal.h, which names are leftovers in extract.h.
-#include <shlobj.h>
-#include <knownfolders.h>
 #include <winternl.h>
 
 #include <memory>
 #include <vector>
 
-#include "bin_reader/app_dir.h"
+#include "bin_reader/app_dir_win32.h"
 #include "bin_reader/path.h"
 #include "bin_reader/removal.h"
 #include "base/win32.h"
@@ -326,36 +324,9 @@ void remove_leftovers(const std::u16string& folder, const std::function<bool(std
 }
 
 std::optional<std::u16string> find_app_dir() {
-    // Shell and COM come from system32 by name, not through the import table,
-    // so that nothing they pull in is looked for beside the launcher. If either
-    // cannot be loaded the lookup has failed like any other: the folder is not
-    // found, which the caller reports. Both stay loaded for the life of the
-    // process: unloading shell32 once it has registered callbacks of its own is
-    // a known hazard, and there is nothing to gain. COM comes first: under
-    // 32-bit Wine its image covers the preferred places of two libraries that
-    // shell32 brings in, and loaded after them it is moved, which copies about
-    // 0.7 MiB of its code into private memory at every start.
-    using GetKnownFolderPathFn = HRESULT(WINAPI*)(REFKNOWNFOLDERID, DWORD, HANDLE, PWSTR*);
-    using FreeTaskMemoryFn = void(WINAPI*)(void*);
-    HMODULE ole32 = load_system_library(L"ole32.dll");
-    HMODULE shell32 = load_system_library(L"shell32.dll");
-    if (shell32 == nullptr || ole32 == nullptr) return std::nullopt;
-    auto get_known_folder_path = exported<GetKnownFolderPathFn>(shell32, "SHGetKnownFolderPath");
-    auto free_task_memory = exported<FreeTaskMemoryFn>(ole32, "CoTaskMemFree");
-    if (get_known_folder_path == nullptr || free_task_memory == nullptr) return std::nullopt;
-
-    // The folder text's owner, released through the CoTaskMemFree loaded above.
-    struct TaskMemText {
-        FreeTaskMemoryFn free;
-        wchar_t* text = nullptr;
-        explicit TaskMemText(FreeTaskMemoryFn release) : free(release) {}
-        TaskMemText(const TaskMemText&) = delete;
-        TaskMemText& operator=(const TaskMemText&) = delete;
-        ~TaskMemText() { free(text); }
-    } folder(free_task_memory);
-    HRESULT result = get_known_folder_path(FOLDERID_LocalAppData, 0, nullptr, &folder.text);
-    if (result != S_OK || folder.text == nullptr) return std::nullopt;
-    return path_join(u16(folder.text), APP_DIR_NAME);
+    std::optional<std::u16string> folder = local_app_data_folder();
+    if (!folder) return std::nullopt;
+    return path_join(*folder, APP_DIR_NAME);
 }
 
 }  // namespace quillbox

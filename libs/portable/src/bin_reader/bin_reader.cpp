@@ -10,6 +10,7 @@
 #include <optional>
 #include <utility>
 
+#include "base/bytes.h"
 #include "base/fatal.h"
 
 namespace quillbox {
@@ -18,10 +19,6 @@ namespace {
 constexpr uint64_t U32_LIMIT = uint64_t{1} << 32;
 constexpr size_t INPUT_CHUNK = 4096;
 constexpr size_t MIN_CHUNK = 4096;
-
-uint32_t read_u32be(const uint8_t* p) {
-    return (uint32_t{p[0]} << 24) | (uint32_t{p[1]} << 16) | (uint32_t{p[2]} << 8) | uint32_t{p[3]};
-}
 
 Error bounds_error(std::string text) { return plain_error(std::move(text)); }
 
@@ -150,7 +147,7 @@ Outcome<BinReader> parse_payload(Bytes payload) {
         if (p + 8 > length) return failed<BinReader>(out_of_range("window", p, p + 8, length));
         if (text_of(payload.subspan(p, 8)) == BIN_MAGIC) break;
 
-        const uint64_t n = read_u32be(payload.data() + p);
+        const uint64_t n = read_u32be(payload, p);
         const uint64_t name_end = p + 4 + n;
         if (name_end >= U32_LIMIT) return failed<BinReader>(wrapped("name", p, p + 4, name_end));
         if (name_end > length) return failed<BinReader>(out_of_range("name", p, name_end, length));
@@ -163,7 +160,7 @@ Outcome<BinReader> parse_payload(Bytes payload) {
                                                   ": index " + std::to_string(length) +
                                                   " is out of bounds for length " + std::to_string(length)));
         }
-        const uint64_t m = read_u32be(payload.data() + name_end);
+        const uint64_t m = read_u32be(payload, name_end);
         const uint64_t data_start = name_end + 4;
         const uint64_t data_end = data_start + m;
         if (data_start >= U32_LIMIT || data_end >= U32_LIMIT) {

@@ -63,7 +63,9 @@ struct SpareBlocks {
 };
 
 // The brotli decoder's allocation functions, `opaque` being the SpareBlocks
-// whose window they keep; out of memory is a fatal stop.
+// whose window they keep; out of memory is a fatal stop. Declared here only as
+// a seam for the unit test of the window rule: a decode shows which window is
+// kept, but not that a table never takes it or that two are never held at once.
 void* decoder_alloc(void* opaque, size_t size);
 void decoder_free(void* opaque, void* address);
 

@@ -3,6 +3,7 @@
 
 #include "bin_reader/digest.h"
 #include "bin_reader/path.h"
+#include "bin_reader/removal.h"
 #include "bin_reader/temporary_name.h"
 
 namespace quillbox {
@@ -21,9 +22,7 @@ EntryPlan plan_entry(const BinEntry& entry, std::u16string_view target, const st
 }
 
 bool replacing_worth_retrying(uint32_t win32_error) {
-    constexpr uint32_t ACCESS_DENIED = 5;
-    constexpr uint32_t SHARING_VIOLATION = 32;
-    return win32_error == ACCESS_DENIED || win32_error == SHARING_VIOLATION;
+    return win32_error == WIN32_ACCESS_DENIED || win32_error == WIN32_SHARING_VIOLATION;
 }
 
 bool is_leftover(std::u16string_view listed, std::span<const BinEntry> entries) {

@@ -1,5 +1,6 @@
-// Bringing the per-user folder up to date with the payload: each entry's file is
-// written only when missing or when its MD5 differs from the stored digest.
+// Bringing the per-user folder up to date with the payload, the decisions that
+// need no platform: each entry's file is written only when missing or when its
+// MD5 differs from the stored digest. The Win32 run is in extract_win32.h.
 #pragma once
 
 #include <cstdint>
@@ -39,28 +40,5 @@ bool is_leftover(std::u16string_view listed, std::span<const BinEntry> entries);
 // file of a rename, as access denied. A target that stays in use (the running
 // application's exe) is given up after the attempts the removal makes.
 bool replacing_worth_retrying(uint32_t win32_error);
-
-// What the entries of one run share: the block a present file is read into to
-// be hashed, the decoded blocks each entry hands back for the next, the last
-// folder known to exist (under Wine every lookup of a path walks its folders,
-// so a flat payload asks once, not once per file), the folders already swept
-// of leftovers, and the counter that makes each temporary name of the run new.
-struct UnpackRun {
-    std::span<uint8_t> digest_block;
-    SpareBlocks spare;
-    std::u16string known_folder;
-    std::span<const BinEntry> entries;
-    std::vector<std::u16string> swept_folders;
-    uint32_t next_temporary = 0;
-};
-
-// Makes one entry's file current; ignores failures to create folders, write or
-// move the new file over the target (which then stays as it was, and no
-// temporary file is left); a present file that cannot be read is a fatal stop.
-void unpack_entry(std::u16string_view app_dir, const BinEntry& entry, UnpackRun& run);
-
-// The launch path (app_dir joined with exe), or nothing after reporting that the
-// local application-data folder is missing. Install mode empties app_dir first.
-std::optional<std::u16string> unpack_all(const BinReader& reader, bool install_mode);
 
 }  // namespace quillbox

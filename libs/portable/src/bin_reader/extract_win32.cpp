@@ -1,21 +1,37 @@
-// Win32 side of bringing the per-user folder up to date, entry by entry; the
-// decisions (what to skip, what to print) are in extract.h.
+// Win32 side of bringing the per-user folder up to date, entry by entry
+// (extract_win32.h); the decisions (what to skip, what to print) are in extract.h.
 #include <algorithm>
 #include <memory>
 #include <vector>
 
-#include "bin_reader/app_dir.h"
+#include "bin_reader/app_dir_win32.h"
 #include "bin_reader/digest.h"
 #include "bin_reader/extract.h"
+#include "bin_reader/extract_win32.h"
+#include "bin_reader/folders_win32.h"
 #include "bin_reader/path.h"
 #include "bin_reader/removal.h"
 #include "bin_reader/temporary_name.h"
-#include "base/console.h"
+#include "base/console_win32.h"
 #include "base/fatal.h"
 #include "base/win32.h"
 
 namespace quillbox {
 namespace {
+
+// What the entries of one run share: the block a present file is read into to
+// be hashed, the decoded blocks each entry hands back for the next, the last
+// folder known to exist (under Wine every lookup of a path walks its folders,
+// so a flat payload asks once, not once per file), the folders already swept
+// of leftovers, and the counter that makes each temporary name of the run new.
+struct UnpackRun {
+    std::span<uint8_t> digest_block;
+    SpareBlocks spare;
+    std::u16string known_folder;
+    std::span<const BinEntry> entries;
+    std::vector<std::u16string> swept_folders;
+    uint32_t next_temporary = 0;
+};
 
 std::u16string fs_path(std::u16string_view path) { return file_system_path(path, full_path_name); }
 
@@ -27,44 +43,6 @@ bool path_exists(const std::u16string& path) {
     UniqueHandle target(
         CreateFileW(wide(path), 0, SHARE_ALL, nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
     return target.valid();
-}
-
-bool is_folder(const std::u16string& path) {
-    DWORD attributes = GetFileAttributesW(wide(path));
-    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
-}
-
-enum class FolderMade { failed, existed, created };
-
-// Creates `path` and every missing folder above it; an existing folder is
-// success. Climbs to the nearest folder that exists, then creates downwards,
-// holding only the lengths of the missing prefixes. `created` when this call
-// made `path` itself, which was then empty.
-FolderMade create_folders(const std::u16string& path) {
-    std::vector<size_t> missing;  // prefix lengths, deepest first
-    for (size_t length = path.size(); length > 0;) {
-        const std::u16string target = fs_path(path.substr(0, length));
-        if (CreateDirectoryW(wide(target), nullptr)) {
-            if (length == path.size()) return FolderMade::created;
-            break;
-        }
-        if (GetLastError() != ERROR_PATH_NOT_FOUND) {
-            if (!is_folder(target)) return FolderMade::failed;
-            if (length == path.size()) return FolderMade::existed;
-            break;
-        }
-        missing.push_back(length);
-        std::optional<std::u16string> parent = holding_folder(std::u16string_view(path).substr(0, length));
-        if (!parent) return FolderMade::failed;
-        length = parent->size();  // the holding folder is a prefix of the path
-    }
-    FolderMade made = FolderMade::existed;
-    for (auto length = missing.rbegin(); length != missing.rend(); ++length) {
-        const std::u16string target = fs_path(path.substr(0, *length));
-        made = CreateDirectoryW(wide(target), nullptr) ? FolderMade::created : FolderMade::existed;
-        if (made == FolderMade::existed && !is_folder(target)) return FolderMade::failed;
-    }
-    return made;
 }
 
 // The digest text of the file at `path` (already in its file-system form), read
@@ -111,9 +89,11 @@ void make_holding_folder(const std::u16string& target, UnpackRun& run) {
         run.known_folder = std::move(*holder);
         return;
     }
-    const FolderMade made = create_folders(*holder);
-    if (made == FolderMade::created) run.swept_folders.push_back(*holder);
-    if (made != FolderMade::failed) run.known_folder = std::move(*holder);
+    // A folder that cannot be made is passed over: writing the file into it
+    // fails next, and is ignored like any failed write.
+    const FoldersMade made = create_folders(*holder, fs_path);
+    if (made.created) run.swept_folders.push_back(*holder);
+    if (made.error == 0) run.known_folder = std::move(*holder);
 }
 
 // A file of this process under a temporary name in `folder`, created new and
@@ -170,14 +150,15 @@ void write_whole_file(const std::u16string& target, const std::u16string& on_fil
     if (replace_target(file.get(), on_file_system) != 0) delete_when_closed(file.get());
 }
 
-}  // namespace
-
+// Makes one entry's file current; ignores failures to create folders, write or
+// move the new file over the target (which then stays as it was, and no
+// temporary file is left); a present file that cannot be read is a fatal stop.
 void unpack_entry(std::u16string_view app_dir, const BinEntry& entry, UnpackRun& run) {
     const std::u16string target = path_join(app_dir, utf8_to_utf16(entry.name));
     const std::u16string on_file_system = fs_path(target);
     const std::optional<std::string> on_disk = md5_hex_on_disk(on_file_system, run.digest_block, target);
     EntryPlan plan = plan_entry(entry, target, on_disk);
-    for (const std::string& line : plan.lines) print_line(Stream::out, line);
+    for (const std::string& line : plan.lines) print_line(LauncherStream::out, line);
     if (plan.action == EntryAction::skip) return;
 
     if (!on_disk) make_holding_folder(target, run);
@@ -186,10 +167,12 @@ void unpack_entry(std::u16string_view app_dir, const BinEntry& entry, UnpackRun&
     give_back(std::move(content), run.spare);
 }
 
+}  // namespace
+
 std::optional<std::u16string> unpack_all(const BinReader& reader, bool install_mode) {
     std::optional<std::u16string> app_dir = find_app_dir();
     if (!app_dir) {
-        print_line(Stream::err, "not found data local dir");
+        print_line(LauncherStream::err, "not found data local dir");
         return std::nullopt;
     }
     if (install_mode) remove_app_dir(*app_dir);

@@ -6,10 +6,13 @@ namespace {
 constexpr std::u16string_view VERBATIM = u"\\\\?\\";
 constexpr std::u16string_view VERBATIM_UNC = u"\\\\?\\UNC\\";
 constexpr std::u16string_view NT_OBJECT = u"\\??\\";
+constexpr std::u16string_view DEVICE = u"\\\\.\\";
 constexpr size_t LEGACY_MAX_PATH = 248;  // CreateDirectoryW's limit, NUL included
 constexpr size_t MAX_PATH_UNITS = 260;
 
-bool is_sep(char16_t c) { return c == u'\\' || c == u'/'; }
+// Whether `c` separates path elements: '\' always, '/' too except in a
+// verbatim (\\?\) path, which reaches the file system as it stands.
+bool is_separator(char16_t c, bool verbatim) { return c == u'\\' || (!verbatim && c == u'/'); }
 bool is_ascii_letter(char16_t c) { return (c >= u'a' && c <= u'z') || (c >= u'A' && c <= u'Z'); }
 
 bool starts_with(std::u16string_view text, std::u16string_view prefix) {
@@ -21,7 +24,7 @@ bool has_drive(std::u16string_view p) { return p.size() >= 2 && is_ascii_letter(
 // Index of the first separator at or after `from` (only '\' counts in verbatim paths).
 size_t next_sep(std::u16string_view p, size_t from, bool verbatim) {
     for (size_t i = from; i < p.size(); ++i) {
-        if (p[i] == u'\\' || (!verbatim && p[i] == u'/')) return i;
+        if (is_separator(p[i], verbatim)) return i;
     }
     return p.size();
 }
@@ -43,8 +46,8 @@ Prefix parse_prefix(std::u16string_view p) {
         if (has_drive(rest)) return {VERBATIM.size() + 2, true, false};
         return {next_sep(p, VERBATIM.size(), true), true, false};
     }
-    if (p.size() >= 2 && is_sep(p[0]) && is_sep(p[1])) {
-        if (p.size() >= 4 && p[2] == u'.' && is_sep(p[3])) return {next_sep(p, 4, false), false, false};
+    if (p.size() >= 2 && is_separator(p[0], false) && is_separator(p[1], false)) {
+        if (p.size() >= 4 && p[2] == u'.' && is_separator(p[3], false)) return {next_sep(p, 4, false), false, false};
         size_t server_end = next_sep(p, 2, false);
         size_t share_end = next_sep(p, std::min(server_end + 1, p.size()), false);
         return {share_end, false, true};
@@ -56,16 +59,15 @@ Prefix parse_prefix(std::u16string_view p) {
 // Where the components of `p` begin: after the prefix and its root separator.
 size_t body_start(std::u16string_view p, const Prefix& prefix) {
     size_t i = prefix.length;
-    if (i < p.size() && (p[i] == u'\\' || (!prefix.verbatim && p[i] == u'/'))) ++i;
+    if (i < p.size() && is_separator(p[i], prefix.verbatim)) ++i;
     return i;
 }
 
 // Drops trailing separators and "." components, never below `floor`.
 size_t trim_right(std::u16string_view p, size_t end, size_t floor, bool verbatim) {
     for (;;) {
-        while (end > floor && (p[end - 1] == u'\\' || (!verbatim && p[end - 1] == u'/'))) --end;
-        bool dot = end > floor && p[end - 1] == u'.' &&
-                   (end - 1 == floor || p[end - 2] == u'\\' || (!verbatim && p[end - 2] == u'/'));
+        while (end > floor && is_separator(p[end - 1], verbatim)) --end;
+        bool dot = end > floor && p[end - 1] == u'.' && (end - 1 == floor || is_separator(p[end - 2], verbatim));
         if (!dot) return end;
         --end;
     }
@@ -86,15 +88,19 @@ std::optional<LastComponent> last_component(std::u16string_view path) {
     size_t end = trim_right(path, path.size(), floor, prefix.verbatim);
     if (end == floor) return std::nullopt;
     size_t start = end;
-    while (start > floor && !(path[start - 1] == u'\\' || (!prefix.verbatim && path[start - 1] == u'/'))) --start;
+    while (start > floor && !is_separator(path[start - 1], prefix.verbatim)) --start;
     return LastComponent{floor, start, end, prefix.verbatim};
 }
 
+// The verbatim form of a full path, the one rule for every path the launcher
+// and the packer hand on past MAX_PATH. A device path (\\.\) differs from its
+// verbatim twin only in being normalised and length-checked; the full path
+// has been normalised already, so it takes the verbatim prefix too.
 std::u16string with_verbatim_prefix(std::u16string_view absolute) {
     if (absolute.size() >= 3 && absolute[1] == u':' && absolute[2] == u'\\') {
         return std::u16string(VERBATIM) + std::u16string(absolute);
     }
-    if (starts_with(absolute, u"\\\\.\\")) return std::u16string(VERBATIM) + std::u16string(absolute.substr(4));
+    if (starts_with(absolute, DEVICE)) return std::u16string(VERBATIM) + std::u16string(absolute.substr(DEVICE.size()));
     if (starts_with(absolute, VERBATIM) || starts_with(absolute, NT_OBJECT)) return std::u16string(absolute);
     if (starts_with(absolute, u"\\\\")) return std::u16string(VERBATIM_UNC) + std::u16string(absolute.substr(2));
     return std::u16string(absolute);
@@ -102,8 +108,8 @@ std::u16string with_verbatim_prefix(std::u16string_view absolute) {
 
 bool short_and_absolute(std::u16string_view p) {
     if (p.size() + 1 >= LEGACY_MAX_PATH) return false;
-    bool drive_rooted = p.size() >= 3 && !is_sep(p[0]) && p[1] == u':' && is_sep(p[2]);
-    bool double_sep = p.size() >= 2 && is_sep(p[0]) && is_sep(p[1]);
+    bool drive_rooted = p.size() >= 3 && !is_separator(p[0], false) && p[1] == u':' && is_separator(p[2], false);
+    bool double_sep = p.size() >= 2 && is_separator(p[0], false) && is_separator(p[1], false);
     return drive_rooted || double_sep;
 }
 
@@ -112,14 +118,14 @@ bool short_and_absolute(std::u16string_view p) {
 std::u16string path_join(std::u16string_view folder, std::u16string_view name) {
     Prefix name_prefix = parse_prefix(name);
     if (name_prefix.length > 0) return std::u16string(name);
-    if (!name.empty() && is_sep(name[0])) {
+    if (!name.empty() && is_separator(name[0], false)) {
         std::u16string joined(folder.substr(0, parse_prefix(folder).length));
         joined += name;
         return joined;
     }
     Prefix folder_prefix = parse_prefix(folder);
     bool bare_drive = folder_prefix.length == folder.size() && folder.size() == 2 && has_drive(folder);
-    bool need_sep = !folder.empty() && !is_sep(folder.back()) && !bare_drive;
+    bool need_sep = !folder.empty() && !is_separator(folder.back(), folder_prefix.verbatim) && !bare_drive;
     std::u16string joined(folder);
     if (need_sep) joined += u'\\';
     joined += name;
@@ -142,7 +148,7 @@ std::u16string file_system_path(std::u16string_view path, FullPathFn full_path) 
 }
 
 std::optional<std::u16string> extended_path(std::u16string_view path, FullPathFn full_path) {
-    if (starts_with(path, VERBATIM)) return std::u16string(path);
+    if (starts_with(path, VERBATIM) || starts_with(path, NT_OBJECT)) return std::u16string(path);
     if (path.empty()) return std::nullopt;
     std::optional<std::u16string> absolute = full_path(path);
     if (!absolute) return std::nullopt;

@@ -23,9 +23,10 @@ std::optional<std::u16string> holding_folder(std::u16string_view path);
 // The final component of a path; nothing when it ends in ".." or is a root alone.
 std::optional<std::u16string> file_name(std::u16string_view path);
 
-// The form handed to file-system calls: short drive or UNC paths unchanged,
-// anything else made absolute with the \\?\ (or \\?\UNC\) prefix so that paths
-// of 248 units or more work.
+// The form handed to file-system calls: short drive, UNC or device (\\.\)
+// paths and those in extended or NT form (\\?\, \??\) unchanged, anything else
+// made absolute with the \\?\ (or \\?\UNC\) prefix so that paths of 248 units
+// or more work; a device path takes the \\?\ prefix in place of its own.
 std::u16string file_system_path(std::u16string_view path, FullPathFn full_path);
 
 // The form handed to CreateProcessW: as file_system_path, but the prefix is
@@ -33,8 +34,10 @@ std::u16string file_system_path(std::u16string_view path, FullPathFn full_path);
 std::u16string user_path(std::u16string_view path, FullPathFn full_path);
 
 // The absolute extended-length form (\\?\ or \\?\UNC\) whatever the length, so
-// that every path formed from it by child_path stays usable past 260 units;
-// nothing when the full path cannot be formed or has no such form (a device).
+// that every path formed from it by child_path stays usable past 260 units; a
+// device path (\\.\) takes it as file_system_path gives it, and one in extended
+// or NT form (\??\) stays as it is. Nothing when the full path cannot be formed
+// or has no such form.
 std::optional<std::u16string> extended_path(std::u16string_view path, FullPathFn full_path);
 
 // `name` (one component, as the file system lists it) under `folder`, with one

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <string_view>
 
+#include "base/bytes.h"
 #include "base/error.h"
 #include "base/text.h"
 
@@ -25,9 +26,6 @@ namespace pe {
 inline constexpr size_t NT_OFFSET_FIELD = 0x3C;  // where the DOS header keeps the NT headers' offset
 inline constexpr size_t FILE_HEADER_SIZE = 20;
 inline constexpr size_t SECTION_HEADER_SIZE = 40;
-
-inline uint32_t read_u16le(Bytes bytes, size_t at) { return uint32_t{bytes[at]} | (uint32_t{bytes[at + 1]} << 8); }
-inline uint32_t read_u32le(Bytes bytes, size_t at) { return read_u16le(bytes, at) | (read_u16le(bytes, at + 2) << 16); }
 
 // Whether [offset, offset + length) lies inside `size` bytes, without wrapping.
 inline bool inside(uint64_t offset, uint64_t length, uint64_t size) {

@@ -5,10 +5,8 @@
 namespace quillbox {
 namespace {
 
-// Win32 codes and NT status values, spelled here so that the rules build and
-// are tested without the platform's headers.
-constexpr uint32_t ERROR_ACCESS_DENIED_CODE = 5;
-constexpr uint32_t ERROR_SHARING_VIOLATION_CODE = 32;
+// The codes and NT status values only the removal decides on (the shared ones
+// are in removal.h), spelled here for the same reason.
 constexpr uint32_t ERROR_DIR_NOT_EMPTY_CODE = 145;
 constexpr uint32_t ERROR_DELETE_PENDING_CODE = 303;
 constexpr uint32_t STATUS_DELETE_PENDING_CODE = 0xC0000056;
@@ -20,20 +18,22 @@ constexpr uint32_t ACCESS_LIST_DIRECTORY = 0x0001;
 
 }  // namespace
 
+bool is_link(uint32_t attributes, uint32_t reparse_tag) {
+    return (attributes & ATTRIBUTE_REPARSE_POINT) && (reparse_tag & REPARSE_TAG_NAME_SURROGATE);
+}
+
 RemovalStep removal_step(uint32_t attributes, uint32_t reparse_tag, bool where_named) {
-    constexpr uint32_t NAME_SURROGATE = 0x20000000;
     if (!where_named) return RemovalStep::stop;
-    const bool link = (attributes & ATTRIBUTE_REPARSE_POINT) && (reparse_tag & NAME_SURROGATE);
     const bool folder = attributes & ATTRIBUTE_DIRECTORY;
-    return folder && !link ? RemovalStep::enter : RemovalStep::delete_alone;
+    return folder && !is_link(attributes, reparse_tag) ? RemovalStep::enter : RemovalStep::delete_alone;
 }
 
 bool worth_retrying(uint32_t win32_error, uint32_t nt_status) {
     switch (win32_error) {
-        case ERROR_SHARING_VIOLATION_CODE:
+        case WIN32_SHARING_VIOLATION:
         case ERROR_DELETE_PENDING_CODE:
         case ERROR_DIR_NOT_EMPTY_CODE: return true;
-        case ERROR_ACCESS_DENIED_CODE: return nt_status == STATUS_DELETE_PENDING_CODE;
+        case WIN32_ACCESS_DENIED: return nt_status == STATUS_DELETE_PENDING_CODE;
         default: return false;
     }
 }

@@ -16,15 +16,24 @@ enum class RemovalStep {
     stop,          // found outside the folder: left alone, and the removal ends
 };
 
-// Only a name-surrogate reparse point (symbolic link, junction) is a link; any
-// other (cloud placeholder, deduplicated file) is the ordinary file or folder
-// it stands for. An item that the file system places elsewhere than where it
-// was named (a folder swapped for a link, Wine's view of a Unix link) is not
-// the folder's to delete: deleting it would reach outside, so the removal stops.
-RemovalStep removal_step(uint32_t attributes, uint32_t reparse_tag, bool where_named);
-
+// Win32 attribute bits, the reparse tag's name-surrogate bit and the error
+// codes the launcher and the packer both decide on, spelled here so that the
+// rules build and are tested without the platform's headers.
 inline constexpr uint32_t ATTRIBUTE_DIRECTORY = 0x10;
 inline constexpr uint32_t ATTRIBUTE_REPARSE_POINT = 0x400;
+inline constexpr uint32_t REPARSE_TAG_NAME_SURROGATE = 0x20000000;
+inline constexpr uint32_t WIN32_ACCESS_DENIED = 5;
+inline constexpr uint32_t WIN32_SHARING_VIOLATION = 32;
+
+// Whether an item is a link, for the removal and the packer's walk alike: only a name-surrogate reparse point (symbolic
+// link, junction) is; any other (cloud placeholder, deduplicated file) is the ordinary file or folder it stands for.
+bool is_link(uint32_t attributes, uint32_t reparse_tag);
+
+// A link is deleted as a link, a real folder entered. An item that the file
+// system places elsewhere than where it was named (a folder swapped for a
+// link, Wine's view of a Unix link) is not the folder's to delete: deleting it
+// would reach outside, so the removal stops.
+RemovalStep removal_step(uint32_t attributes, uint32_t reparse_tag, bool where_named);
 
 // Each open and each deletion is tried this many times while the item is busy.
 inline constexpr int REMOVE_ATTEMPTS = 10;

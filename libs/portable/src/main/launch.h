@@ -1,4 +1,6 @@
-// Starting the unpacked application and waiting for it to end.
+// Starting the unpacked application, the decisions that need no platform: the
+// program name handed to the system and the launcher's name in reports. The
+// start itself is in launch_win32.h.
 #pragma once
 
 #include <string>
@@ -8,11 +10,6 @@
 #include "base/error.h"
 
 namespace quillbox {
-
-// Writes "executing <path>", starts the application with inherited standard
-// handles, the launcher's environment plus QUILLBOX_APPNAME and the launcher's
-// current directory, and returns once it has ended. Failures are fatal stops.
-void launch_app(const std::u16string& launch_path, const std::vector<std::string>& launch_args);
 
 // Whether a file of that name exists (GetFileAttributesW succeeds for it).
 using FileExistsFn = bool (*)(const std::u16string& path);

@@ -1,13 +1,14 @@
 // Win32 side of starting the application and waiting for it; the command line
-// and environment it is given are decided in launch.h, command_line.h, environment.h.
+// and environment it is given are decided in launch.h, split.h, environment.h.
 #include <array>
 
 #include "bin_reader/path.h"
-#include "main/command_line.h"
-#include "base/console.h"
+#include "main/split.h"
+#include "base/console_win32.h"
 #include "main/environment.h"
 #include "base/fatal.h"
 #include "main/launch.h"
+#include "main/launch_win32.h"
 #include "base/text.h"
 #include "base/win32.h"
 
@@ -52,10 +53,17 @@ std::optional<Error> copy_std_handles(StdHandleCopies& copies) {
     return std::nullopt;
 }
 
+// The started application's handles, owned from the moment CreateProcessW
+// hands them over. Thread first, so that the process handle is closed first.
+struct ChildProcess {
+    UniqueHandle thread;
+    UniqueHandle process;
+};
+
 // Starts the application. The command line and environment block are freed on
 // return, as soon as the child has its own copies, not after the wait.
 std::optional<Error> start_process(const std::u16string& launch_path, const std::vector<std::string>& launch_args,
-                                   std::u16string_view app_file_name, PROCESS_INFORMATION& process) {
+                                   std::u16string_view app_file_name, ChildProcess& child) {
     Outcome<std::u16string> program = resolve_program(launch_path, file_exists, full_path_name);
     if (!program.ok()) return program.error;
     Outcome<std::u16string> command_line = build_command_line(launch_path, launch_args);
@@ -74,30 +82,30 @@ std::optional<Error> start_process(const std::u16string& launch_path, const std:
         startup.hStdOutput = copies.slots[1].get();
         startup.hStdError = copies.slots[2].get();
     }
+    PROCESS_INFORMATION started{};
     if (!CreateProcessW(wide(program.value), wide(command_line.value), nullptr, nullptr, TRUE,
-                        CREATE_UNICODE_ENVIRONMENT, environment.value.data(), nullptr, &startup, &process)) {
+                        CREATE_UNICODE_ENVIRONMENT, environment.value.data(), nullptr, &startup, &started)) {
         return last_error();
     }
+    child.thread.reset(started.hThread);
+    child.process.reset(started.hProcess);
     return std::nullopt;
 }
 
 std::optional<Error> start_and_wait(const std::u16string& launch_path, const std::vector<std::string>& launch_args,
                                     std::u16string_view app_file_name) {
-    PROCESS_INFORMATION process{};
-    if (auto error = start_process(launch_path, launch_args, app_file_name, process)) return error;
-    // Declared thread first so that the process handle is closed first.
-    UniqueHandle thread(process.hThread);
-    UniqueHandle child(process.hProcess);
-    if (WaitForSingleObject(child.get(), INFINITE) != WAIT_OBJECT_0) return last_error();
+    ChildProcess child;
+    if (auto error = start_process(launch_path, launch_args, app_file_name, child)) return error;
+    if (WaitForSingleObject(child.process.get(), INFINITE) != WAIT_OBJECT_0) return last_error();
     DWORD exit_code = 0;
-    if (!GetExitCodeProcess(child.get(), &exit_code)) return last_error();
+    if (!GetExitCodeProcess(child.process.get(), &exit_code)) return last_error();
     return std::nullopt;  // the application's own status does not concern the launcher
 }
 
 }  // namespace
 
 void launch_app(const std::u16string& launch_path, const std::vector<std::string>& launch_args) {
-    print_line(Stream::out, "executing " + utf16_to_utf8_lossy(launch_path));
+    print_line(LauncherStream::out, "executing " + utf16_to_utf8_lossy(launch_path));
     Outcome<std::u16string> own = own_module_path();
     if (!own.ok()) fatal_stop("cannot get the launcher's own path: " + describe(*own.error));
     const std::u16string& own_path = own.value;

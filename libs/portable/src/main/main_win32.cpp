@@ -2,24 +2,22 @@
 // split the command line, decide the start mode, validate the payload, bring the
 // per-user folder up to date, start the application and wait.
 #include "bin_reader/bin_reader.h"
-#include "bin_reader/extract.h"
+#include "bin_reader/extract_win32.h"
 #include "bin_reader/pe_section.h"
-#include "main/command_line.h"
+#include "main/split.h"
 #include "base/fatal.h"
-#include "main/launch.h"
+#include "main/launch_win32.h"
 #include "main/start_mode.h"
 #include "base/win32.h"
 
 namespace quillbox {
 namespace {
 
-// Only consulted for an empty command line; an empty text when it fails.
-std::u16string module_path() { return own_module_path().value; }
-
-CommandLine collect_args() {
+Invocation collect_args() {
     const wchar_t* text = GetCommandLineW();
-    std::vector<std::u16string> words = split_command_line(text ? u16(text) : std::u16string_view(), module_path);
-    Outcome<CommandLine> line = command_line_from_words(words);
+    std::vector<std::u16string> words =
+        split_command_line(text ? u16(text) : std::u16string_view(), own_module_path_or_empty);
+    Outcome<Invocation> line = invocation_from_words(words);
     if (!line.ok()) fatal_stop(*line.error);
     return std::move(line.value);
 }
@@ -55,7 +53,7 @@ Bytes embedded_payload() {
 int main() {
     using namespace quillbox;
     restrict_dll_search();
-    CommandLine line = collect_args();
+    Invocation line = collect_args();
     NameFlags flags = name_flags(line);
     std::optional<std::u16string> launch_path;
     {

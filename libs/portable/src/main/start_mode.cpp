@@ -1,27 +1,28 @@
 #include "main/start_mode.h"
 
+#include <iterator>
+
 #include "base/text.h"
+#include "main/split.h"
 
 namespace quillbox {
 
-Outcome<CommandLine> command_line_from_words(const std::vector<std::u16string>& words) {
-    Outcome<CommandLine> line;
-    for (size_t i = 0; i < words.size(); ++i) {
-        auto text = utf16_to_utf8(words[i]);
-        if (!text) {
-            return failed<CommandLine>(invalid_input("argument " + std::to_string(i) +
-                                                     " is not valid Unicode: " + utf16_to_utf8_lossy(words[i])));
-        }
-        if (i == 0) {
-            line.value.invoked_as = std::move(*text);
-        } else {
-            line.value.user_args.push_back(std::move(*text));
-        }
+Outcome<Invocation> invocation_from_words(const std::vector<std::u16string>& words) {
+    Utf8Words utf8 = words_as_utf8(words);
+    if (utf8.unpaired) {
+        const size_t i = *utf8.unpaired;
+        return failed<Invocation>(
+            invalid_input("argument " + std::to_string(i) + " is not valid Unicode: " + utf16_to_utf8_lossy(words[i])));
     }
+    Outcome<Invocation> line;
+    if (utf8.words.empty()) return line;
+    line.value.invoked_as = std::move(utf8.words.front());
+    line.value.user_args.assign(std::make_move_iterator(utf8.words.begin() + 1),
+                                std::make_move_iterator(utf8.words.end()));
     return line;
 }
 
-NameFlags name_flags(const CommandLine& line) {
+NameFlags name_flags(const Invocation& line) {
     NameFlags flags;
     if (line.user_args.empty()) {
         flags.install_by_name = ends_with_ignoring_ascii_case<char>(line.invoked_as, "install.exe");

@@ -10,7 +10,8 @@
 
 namespace quillbox {
 
-struct CommandLine {
+// The launcher's own command line, as UTF-8 words.
+struct Invocation {
     std::string invoked_as;              // first word, quotes removed
     std::vector<std::string> user_args;  // every later word, in order
 };
@@ -20,11 +21,11 @@ struct NameFlags {
     bool quick_support_by_name = false;
 };
 
-// Converts split words to UTF-8; fails on a word with an unpaired surrogate.
-Outcome<CommandLine> command_line_from_words(const std::vector<std::u16string>& words);
+// The split words (split.h) as UTF-8; fails on a word with an unpaired surrogate.
+Outcome<Invocation> invocation_from_words(const std::vector<std::u16string>& words);
 
 // The name tests apply only when there are no arguments.
-NameFlags name_flags(const CommandLine& line);
+NameFlags name_flags(const Invocation& line);
 
 bool install_mode(const NameFlags& flags, const std::vector<std::string>& user_args);
 

@@ -1,4 +1,4 @@
-#include "main/command_line.h"
+#include "main/split.h"
 
 #include "base/text.h"
 
@@ -109,6 +109,19 @@ std::vector<std::u16string> split_command_line(std::u16string_view text, std::u1
     }
     if (!word.empty() || quoted) words.push_back(std::move(word));
     return words;
+}
+
+Utf8Words words_as_utf8(std::span<const std::u16string> words) {
+    Utf8Words out;
+    for (size_t i = 0; i < words.size(); ++i) {
+        std::optional<std::string> word = utf16_to_utf8(words[i]);
+        if (!word) {
+            out.unpaired = i;
+            return out;
+        }
+        out.words.push_back(std::move(*word));
+    }
+    return out;
 }
 
 std::optional<Error> quote_arg(std::u16string& out, std::u16string_view arg) {

@@ -7,9 +7,9 @@
 
 namespace quillbox {
 
-enum class Stream { out, err };
+enum class LauncherStream { out, err };
 
-void print_line(Stream stream, std::string_view utf8_line);
+void print_line(LauncherStream stream, std::string_view utf8_line);
 
 // Writes without any check or allocation; for the fatal report.
 void write_stderr_raw(std::string_view utf8_text);

@@ -1,4 +1,4 @@
-#include "main/command_line.h"
+#include "main/split.h"
 
 #include <gtest/gtest.h>
 
