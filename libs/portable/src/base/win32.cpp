@@ -40,7 +40,7 @@ Outcome<std::u16string> own_module_path() {
     std::optional<std::u16string> path =
         grown_text([](wchar_t* buffer, DWORD size) { return GetModuleFileNameW(nullptr, buffer, size); });
     if (!path) return failed<std::u16string>(last_error());
-    return Outcome<std::u16string>{std::move(*path), std::nullopt};
+    return succeeded(std::move(*path));
 }
 
 std::u16string own_module_path_or_empty() { return own_module_path().value; }

@@ -1,6 +1,6 @@
-// The Win32 side of the launcher: owners for what the platform hands out, and
-// the conversions between the portable char16_t text and wchar_t. Only files
-// named *_win32.cpp include this.
+// The Win32 side shared by the launcher and the Windows packer: owners for what
+// the platform hands out, and the conversions between the portable char16_t text
+// and wchar_t. Only files named *_win32.cpp include this.
 #pragma once
 
 #include <windows.h>

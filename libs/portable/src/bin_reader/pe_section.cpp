@@ -47,7 +47,7 @@ Outcome<Bytes> find_section(Bytes image, ImageLayout layout, std::string_view na
                                             " bytes at offset " + std::to_string(start) + " exceeds the image's " +
                                             std::to_string(size) + " bytes"));
         }
-        return Outcome<Bytes>{image.subspan(start, virtual_size), std::nullopt};
+        return succeeded(image.subspan(start, virtual_size));
     }
     return Outcome<Bytes>{};
 }
