@@ -31,18 +31,6 @@ esac
 app=${QUILLBOX_APP:+$(realpath "$QUILLBOX_APP")}  # the build runs elsewhere: make it absolute
 source "$root/scripts/wine-env.sh" --no-prefix
 
-# A compiler cache beside the dependency cache: a build of sources compiled
-# before, in another clone or a fresh build folder, takes their objects instead
-# of compiling them again (the same bytes: the compiles are reproducible).
-# Paths under the tree are hashed relative to it; QUILLBOX_CCACHE=0 turns it off.
-launcher_options=(-DCMAKE_C_COMPILER_LAUNCHER= -DCMAKE_CXX_COMPILER_LAUNCHER=)
-if [ "${QUILLBOX_CCACHE:-1}" != 0 ] && command -v ccache >/dev/null; then
-  export CCACHE_DIR=${CCACHE_DIR:-${QUILLBOX_DEPS_CACHE:-$HOME/.cache/quillbox}/ccache}
-  export CCACHE_BASEDIR=$root CCACHE_NOHASHDIR=1 CCACHE_SLOPPINESS=pch_defines,time_macros
-  export CCACHE_MAXSIZE=${CCACHE_MAXSIZE:-2G}
-  launcher_options=(-DCMAKE_C_COMPILER_LAUNCHER=ccache -DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
-fi
-
 deps_prefix() { # arch
   "$root/scripts/build-mingw-deps.sh" "$1" | tail -n 1
 }
@@ -64,7 +52,7 @@ build_target() { # arch [targets...]
   shift
   dir=$(target_dir "$arch")
   deps=$(deps_prefix "$arch")
-  cmake -S "$root" -B "$dir" -G Ninja --toolchain "$root/cmake/mingw-$arch.cmake" "${launcher_options[@]}" \
+  cmake -S "$root" -B "$dir" -G Ninja --toolchain "$root/cmake/mingw-$arch.cmake" \
     -DQUILLBOX_DEPS_PREFIX="$deps" -DQUILLBOX_PACKER="$build/host/tools/packer/quillbox-pack" \
     -DQUILLBOX_APP="$app" >/dev/null
   if [ $# -gt 0 ]; then cmake --build "$dir" --target "$@"; else cmake --build "$dir"; fi
@@ -73,7 +61,7 @@ build_target() { # arch [targets...]
 build_windows_packer() {
   local deps
   deps=$(deps_prefix x86_64)
-  cmake -S "$root" -B "$build/packer-windows" -G Ninja --toolchain "$root/cmake/packer-windows.cmake" "${launcher_options[@]}" \
+  cmake -S "$root" -B "$build/packer-windows" -G Ninja --toolchain "$root/cmake/packer-windows.cmake" \
     -DQUILLBOX_WINDOWS_PACKER=ON -DQUILLBOX_DEPS_PREFIX="$deps" >/dev/null
   cmake --build "$build/packer-windows"
 }
@@ -94,7 +82,7 @@ case $set_name in
   all | release) start_deps i686 x86_64 ;;
   demo) start_deps "${QUILLBOX_DEMO_ARCH:-$QUILLBOX_WINE_ARCH}" ;;
 esac
-cmake -S "$root" -B "$build/host" -G Ninja "${host_options[@]}" "${launcher_options[@]}" >/dev/null
+cmake -S "$root" -B "$build/host" -G Ninja "${host_options[@]}" >/dev/null
 
 case $set_name in
   all)

@@ -22,8 +22,6 @@ PACKAGES=(
   osslsigncode openssl
   # the pack benchmark compares compression CPU with the brotli command line
   brotli
-  # the compiler cache build.sh keeps beside the dependency cache
-  ccache
 )
 
 # The MinGW build compiles brotli and OpenSSL from Debian's own sources.
