@@ -5,14 +5,14 @@
 namespace quillbox::pack {
 namespace {
 
-struct Case {
+struct ArgumentsCase {
     std::vector<std::string_view> args;
     const char* usage_error;  // nullptr: accepted
     Command command = Command::help;
 };
 
 TEST(CommandLine, AcceptsEachCommandsFormsAndNamesWhatIsWrong) {
-    const Case cases[] = {
+    const ArgumentsCase cases[] = {
         {{"--help"}, nullptr, Command::help},
         {{"list", "app.exe"}, nullptr, Command::list},
         {{"verify", "app.bin"}, nullptr, Command::verify},
@@ -68,7 +68,7 @@ TEST(CommandLine, AcceptsEachCommandsFormsAndNamesWhatIsWrong) {
         {{"verify", "a", "--require-signed"}, nullptr, Command::verify},
         {{"list", "a", "--require-signed"}, "list takes one payload file"},
     };
-    for (const Case& c : cases) {
+    for (const ArgumentsCase& c : cases) {
         std::string shown;
         for (std::string_view arg : c.args) shown += std::string(arg) + " ";
         SCOPED_TRACE(shown);
