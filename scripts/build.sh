@@ -78,6 +78,10 @@ host_options=(
 i686_suite=$build/target
 [ "$QUILLBOX_WINE_ARCH" != i686 ] || i686_suite=""
 host_options+=(-DQUILLBOX_I686_BUILD="$i686_suite")
+# Where 32-bit Wine runs natively, so do the 32-bit unit tests.
+i386_native=OFF
+[ "$QUILLBOX_WINE32" != native ] || i386_native=ON
+host_options+=(-DQUILLBOX_I386_RUNS_NATIVELY="$i386_native")
 case $set_name in
   all | release) start_deps i686 x86_64 ;;
   demo) start_deps "${QUILLBOX_DEMO_ARCH:-$QUILLBOX_WINE_ARCH}" ;;

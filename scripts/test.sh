@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Runs every test: installs what is missing (once), builds everything, then
-# CTest runs the unit tests (plain, sanitized and as a 32-bit program under
-# qemu-i386), the fuzz smoke runs, the launcher file check and the end-to-end
+# CTest runs the unit tests (plain, sanitized and as a 32-bit program), the
+# fuzz smoke runs, the launcher file check and the end-to-end
 # tests of the real launcher under Wine.
 set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
