@@ -9,9 +9,9 @@ import subprocess
 import time
 import unittest
 
-from harness import (APP_DIR, APP_DIR_WIN, FAST_FAIL_STATUS, PREFIX, WINE, LauncherTestCase, folder_contents,
-                     keep_server_running, launcher, payload, probe_bytes, read_record, record_path, reset_app_dir, run,
-                     set_local_appdata, to_windows, wine_environment)
+from harness import (APP_DIR, APP_DIR_WIN, FAST_FAIL_STATUS, PREFIX, WINE, LauncherTestCase, Started,
+                     folder_contents, keep_server_running, launcher, payload, probe_bytes, read_record, record_path,
+                     reset_app_dir, run, set_local_appdata, to_windows, wine_environment)
 
 TEMPORARY = re.compile(r"\.quillbox-[0-9]+-[0-9]+\.tmp")  # the launcher's temporary files
 AT_ONCE_LAUNCHERS = 6
@@ -87,12 +87,10 @@ class Faults(LauncherTestCase):
                     # A few milliseconds apart, more each round, as a double click
                     # is: a later start then finds an earlier one's files half done.
                     time.sleep(round_number * AT_ONCE_STEP)
-                    started.append(subprocess.Popen([WINE, str(exe)], env=wine_environment(
-                        dict(env, QUILLBOX_PROBE_RECORD=to_windows(record))), stdout=subprocess.PIPE,
-                        stderr=subprocess.PIPE))
+                    started.append(Started([WINE, str(exe)], dict(env, QUILLBOX_PROBE_RECORD=to_windows(record))))
                 for process in started:
-                    out, err = process.communicate(timeout=300)
-                    self.assertEqual(process.returncode, 0, err)
+                    done = process.finish(timeout=300)
+                    self.assertEqual(done.status, 0, done)
                 for record in records:
                     found = read_record(record)["files"]
                     if start_with:
@@ -115,8 +113,7 @@ class Faults(LauncherTestCase):
             if path.exists():
                 path.unlink()
         env = {"QUILLBOX_PROBE_READY": to_windows(ready), "QUILLBOX_PROBE_HOLD": to_windows(hold)}
-        holder = subprocess.Popen([WINE, str(first)], env=wine_environment(env), stdout=subprocess.PIPE,
-                                  stderr=subprocess.PIPE)
+        holder = Started([WINE, str(first)], env)
         try:
             deadline = time.time() + 60
             while not ready.exists() and time.time() < deadline:
@@ -126,7 +123,7 @@ class Faults(LauncherTestCase):
             during = folder_contents()
         finally:
             hold.write_bytes(b"")
-            holder.communicate(timeout=60)
+            holder.finish(timeout=60)
         self.assertEqual(done.status, 0, done)
         self.assertEqual(done.stdout.splitlines(), [
             "writing %s\\.\\quillbox.exe" % APP_DIR_WIN,

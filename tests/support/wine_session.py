@@ -16,6 +16,7 @@ import pathlib
 import random
 import shutil
 import subprocess
+import tempfile
 import time
 
 from quillbox_files import PeImage, payload  # noqa: F401  (the tests take them from here)
@@ -95,6 +96,35 @@ class Run:
         return "status %d\nstdout:\n%s\nstderr:\n%s" % (self.status, self.stdout, self.stderr)
 
 
+class Started:
+    """A program started under Wine with its output going to files, not pipes: a
+    console application that the GUI launcher starts gets a conhost.exe of its
+    own, which holds inherited pipes open for a second or so after everything
+    has ended, and reading a pipe to its end waits for that. A file is whole
+    once the program has exited."""
+
+    def __init__(self, argv, env=None, cwd=None):
+        self.out, self.err = tempfile.TemporaryFile(), tempfile.TemporaryFile()
+        self.process = subprocess.Popen(argv, env=wine_environment(env), cwd=cwd, stdin=subprocess.DEVNULL,
+                                        stdout=self.out, stderr=self.err)
+
+    def finish(self, timeout=60):
+        """Waits for the program's end (killed at `timeout`); its status and output."""
+        try:
+            self.process.wait(timeout=timeout)
+        except subprocess.TimeoutExpired:
+            self.process.kill()
+            self.process.wait()
+            raise
+        finally:
+            outputs = []
+            for f in (self.out, self.err):
+                f.seek(0)
+                outputs.append(f.read().decode("utf-8", "replace"))
+                f.close()
+        return Run(self.process.returncode, *outputs)
+
+
 def run(exe, args=(), env=None, cwd=None, command_line=None, no_std_handles=False, timeout=60):
     """Runs `exe` under Wine. With `command_line`, the exact Windows command line is
     handed to CreateProcessW by start.exe, so no Unix-side quoting comes between."""
@@ -107,9 +137,7 @@ def run(exe, args=(), env=None, cwd=None, command_line=None, no_std_handles=Fals
         argv += [to_windows(exe), "@" + to_windows(line_file)]
     else:
         argv = [WINE, str(exe)] + list(args)
-    done = subprocess.run(argv, env=wine_environment(env), cwd=cwd, stdin=subprocess.DEVNULL, capture_output=True,
-                          timeout=timeout)
-    return Run(done.returncode, done.stdout.decode("utf-8", "replace"), done.stderr.decode("utf-8", "replace"))
+    return Started(argv, env, cwd).finish(timeout)
 
 
 # Prefix chores (registry, wineboot) go through wine64 even for a 32-bit build:
