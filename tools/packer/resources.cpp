@@ -34,17 +34,16 @@ void pad_to(std::vector<uint8_t>& out, size_t alignment) {
 std::string dimensions(uint64_t width, uint64_t height) { return std::to_string(width) + "x" + std::to_string(height); }
 uint32_t full_size(uint8_t directory_size) { return directory_size == 0 ? 256 : directory_size; }
 
-// A PNG image's size and depth from its IHDR chunk, against the directory's
-// size. Problems begin with `which`, the image's place in the file.
-std::optional<Error> check_png(Bytes image, const std::string& which, IconImage& out) {
+// A PNG image's size and depth from its IHDR chunk, against the directory's size.
+std::optional<std::string> check_png(Bytes image, IconImage& out) {
     if (image.size() < 33 || read_u32be(image, 8) != 13 || std::memcmp(image.data() + 12, "IHDR", 4) != 0) {
-        return invalid_data(which + "is a PNG without its IHDR header");
+        return "is a PNG without its IHDR header";
     }
     const uint32_t width = read_u32be(image, 16);
     const uint32_t height = read_u32be(image, 20);
     if (width != full_size(out.width) || height != full_size(out.height)) {
-        return invalid_data(which + "is listed as " + dimensions(full_size(out.width), full_size(out.height)) +
-                            " but its PNG is " + dimensions(width, height));
+        return "is listed as " + dimensions(full_size(out.width), full_size(out.height)) + " but its PNG is " +
+               dimensions(width, height);
     }
     const uint32_t depth = image[24];
     const uint32_t color_type = image[25];
@@ -53,8 +52,8 @@ std::optional<Error> check_png(Bytes image, const std::string& which, IconImage&
                        (color_type == 3 && (depth == 1 || depth == 2 || depth == 4 || depth == 8)) ||
                        ((color_type == 2 || color_type == 4 || color_type == 6) && (depth == 8 || depth == 16));
     if (!valid) {
-        return invalid_data(which + "is a PNG of depth " + std::to_string(depth) + " and colour type " +
-                            std::to_string(color_type) + ", which PNG does not have");
+        return "is a PNG of depth " + std::to_string(depth) + " and colour type " + std::to_string(color_type) +
+               ", which PNG does not have";
     }
     const uint32_t channels = color_type == 2 ? 3 : color_type == 4 ? 2 : color_type == 6 ? 4 : 1;
     out.bit_count = static_cast<uint16_t>(depth * channels);
@@ -64,8 +63,8 @@ std::optional<Error> check_png(Bytes image, const std::string& which, IconImage&
 
 // A bitmap image: its header's size and depth against the directory's, and
 // enough bytes for its palette, colour rows and mask rows.
-std::optional<Error> check_bitmap(Bytes image, const std::string& which, IconImage& out) {
-    if (image.size() < BITMAP_HEADER) return invalid_data(which + "is neither a PNG nor a bitmap with its header");
+std::optional<std::string> check_bitmap(Bytes image, IconImage& out) {
+    if (image.size() < BITMAP_HEADER) return "is neither a PNG nor a bitmap with its header";
     const uint32_t header = read_u32le(image, 0);
     const int32_t width = static_cast<int32_t>(read_u32le(image, 4));
     const int32_t height = static_cast<int32_t>(read_u32le(image, 8));
@@ -74,29 +73,27 @@ std::optional<Error> check_bitmap(Bytes image, const std::string& which, IconIma
     const uint32_t compression = read_u32le(image, 16);
     const uint32_t colors_used = read_u32le(image, 32);
     if (header < BITMAP_HEADER || header > image.size())
-        return invalid_data(which + "has a bitmap header of " + std::to_string(header) + " bytes");
+        return "has a bitmap header of " + std::to_string(header) + " bytes";
     const int64_t want_width = full_size(out.width);
     const int64_t want_height = full_size(out.height);
     if (width != want_width || height != 2 * want_height) {
-        return invalid_data(which + "is listed as " + dimensions(want_width, want_height) + " but its bitmap is " +
-                            dimensions(width, height < 0 ? height : height / 2));
+        return "is listed as " + dimensions(want_width, want_height) + " but its bitmap is " +
+               dimensions(width, height < 0 ? height : height / 2);
     }
     if (planes != 1 || (bits != 1 && bits != 4 && bits != 8 && bits != 16 && bits != 24 && bits != 32) ||
         compression != 0) {
-        return invalid_data(which + "is a bitmap of " + std::to_string(planes) + " planes, " + std::to_string(bits) +
-                            " bits and compression " + std::to_string(compression) + ", which an icon cannot be");
+        return "is a bitmap of " + std::to_string(planes) + " planes, " + std::to_string(bits) +
+               " bits and compression " + std::to_string(compression) + ", which an icon cannot be";
     }
     const uint64_t palette_limit = bits <= 8 ? uint64_t{1} << bits : 0;
-    if (colors_used > palette_limit && bits <= 8)
-        return invalid_data(which + "has " + std::to_string(colors_used) + " palette colours");
+    if (colors_used > palette_limit && bits <= 8) return "has " + std::to_string(colors_used) + " palette colours";
     const uint64_t palette = bits <= 8 ? (colors_used != 0 ? colors_used : palette_limit) : colors_used;
     const uint64_t color_row = (uint64_t{static_cast<uint32_t>(width)} * bits + 31) / 32 * 4;
     const uint64_t mask_row = (uint64_t{static_cast<uint32_t>(width)} + 31) / 32 * 4;
     const uint64_t needed = header + 4 * palette + (color_row + mask_row) * static_cast<uint64_t>(want_height);
     if (needed > image.size()) {
-        return invalid_data(which + "needs " + std::to_string(needed) + " bytes as a " +
-                            dimensions(want_width, want_height) + " " + std::to_string(bits) +
-                            "-bit bitmap, but the directory gives it " + std::to_string(image.size()));
+        return "needs " + std::to_string(needed) + " bytes as a " + dimensions(want_width, want_height) + " " +
+               std::to_string(bits) + "-bit bitmap, but the directory gives it " + std::to_string(image.size());
     }
     out.bit_count = static_cast<uint16_t>(bits);
     return std::nullopt;
@@ -142,8 +139,8 @@ Outcome<std::vector<IconImage>> parse_ico(Bytes file) {
         const Bytes data = file.subspan(offset, size);
         const bool png =
             size >= sizeof PNG_SIGNATURE && std::memcmp(data.data(), PNG_SIGNATURE, sizeof PNG_SIGNATURE) == 0;
-        if (auto problem = png ? check_png(data, which, image) : check_bitmap(data, which, image)) {
-            return failed<Result>(*problem);
+        if (std::optional<std::string> problem = png ? check_png(data, image) : check_bitmap(data, image)) {
+            return failed<Result>(invalid_data(which + *problem));
         }
         image.data.assign(data.begin(), data.end());
         images.push_back(std::move(image));
@@ -425,12 +422,7 @@ bool resource_less(const Resource& a, const Resource& b) {
 }
 
 std::string key_text(const ResourceKey& key) {
-    if (key.name.empty()) return std::to_string(key.id);
-    // Appended rather than "\"" + name: GCC 12 warns falsely (-Wrestrict) on that form here.
-    std::string text = "\"";
-    text += utf16_to_utf8_lossy(key.name);
-    text += '"';
-    return text;
+    return key.name.empty() ? std::to_string(key.id) : "\"" + utf16_to_utf8_lossy(key.name) + "\"";
 }
 
 }  // namespace
