@@ -10,6 +10,7 @@
 #include "entry_cache.h"
 #include "entry_names.h"
 #include "file_system.h"
+#include "help_text.h"
 #include "progress.h"
 #include "stub_image.h"
 
@@ -531,7 +532,8 @@ std::optional<Error> run_command(const CommandLine& line, bool terminal) {
         case Command::list: return run_list(line);
         case Command::verify: return run_verify(line);
         case Command::unpack: return run_unpack(line);
-        case Command::help: write_text(Stream::output, USAGE); return std::nullopt;
+        case Command::help: write_text(Stream::output, help_text(line.help_topic)); return std::nullopt;
+        case Command::version: write_text(Stream::output, version_line()); return std::nullopt;
     }
     return std::nullopt;
 }
