@@ -1,6 +1,7 @@
 """quillbox-pack build: the stub plus a payload section. Its refusals, its
 determinism and its readers need no Wine; the built launcher, signed or not,
 runs under Wine like the one the CMake build makes."""
+import json
 import os
 import pathlib
 import re
@@ -229,6 +230,15 @@ class BuildResources(Work):
         self.assertIn("icon QUILLBOX_ICON: 16x16 32-bit, 32x32 8-bit, 48x48 4-bit, 256x256 32-bit PNG", listed)
         self.assertIn("version 1.2.3.65535, product version 1.2.3.65535", listed)
         self.assertIn("version string FileDescription: " + VERSION_STRINGS["FileDescription"], listed)
+        # The same as one JSON document: the text listing's entries, the icon's images, the version block.
+        listing = json.loads(pack("list", out, "--json").stdout)
+        self.assertEqual([[e["name"], str(e["compressed_size"]), str(e["plain_size"]), e["md5"]]
+                          for e in listing["entries"]], [line.split("\t") for line in listed if "\t" in line])
+        self.assertEqual((listing["launcher"], listing["launch_path"]), (True, ".\\quillbox.exe"))
+        self.assertEqual(listing["icon"], [{"width": size, "height": size, "bits": bits, "png": image[:4] == b"\x89PNG"}
+                                           for size, bits, image in ICON_IMAGES])
+        self.assertEqual(listing["version"], {"file_version": "1.2.3.65535", "product_version": "1.2.3.65535",
+                                              "strings": expected})
 
         # The launcher as the stub, with the same options: the same bytes; without them, its icon and version stay.
         again = self.dir / "again.exe"
