@@ -8,6 +8,7 @@ import re
 import shutil
 import struct
 import subprocess
+import tarfile
 import tempfile
 import unittest
 
@@ -132,6 +133,26 @@ class ReleaseArchive(Work):
         refused = subprocess.run(build, capture_output=True, text=True)
         self.assertEqual((refused.returncode, refused.stderr),
                          (1, "quillbox-pack: no quillbox-stub.exe beside this program; name one with --stub\n"))
+
+    def test_release_folder_publishes_the_stubs_alone_and_checks_against_its_sha256sums(self):
+        host = os.environ.get("QUILLBOX_HOST_BUILD")
+        if not host:
+            self.skipTest("QUILLBOX_HOST_BUILD is not set")
+        subprocess.run(["cmake", "--build", host, "--target", "release"], check=True, capture_output=True)
+        release = pathlib.Path(host) / "release"
+        checked = subprocess.run(["sha256sum", "-c", "SHA256SUMS"], cwd=release, capture_output=True, text=True)
+        self.assertEqual(checked.returncode, 0, checked.stdout + checked.stderr)
+        listed = [line.split("  ", 1)[1] for line in (release / "SHA256SUMS").read_text().splitlines()]
+        self.assertEqual(listed, sorted(p.name for p in release.iterdir() if p.name != "SHA256SUMS"))
+        # Each stub alone is the one the archives carry, byte for byte: its hash allow-lists what the packer uses.
+        (archive,) = release.glob("*.tar.gz")
+        with tarfile.open(archive) as tar:
+            carried = {pathlib.PurePath(m.name).name: tar.extractfile(m).read() for m in tar.getmembers() if m.isfile()}
+        (alone_i686,) = release.glob("quillbox-*-stub-windows-i686.exe")
+        (alone_x86_64,) = release.glob("quillbox-*-stub-windows-x86_64.exe")
+        self.assertEqual(alone_i686.read_bytes(), carried["quillbox-stub.exe"])
+        self.assertEqual(alone_x86_64.read_bytes(), carried["quillbox-stub-x86_64.exe"])
+        self.assertEqual(PeImage(alone_i686.read_bytes()).machine, 0x14C)
 
 
 # An icon of several sizes and depths, a PNG among them, and a version block
