@@ -47,13 +47,15 @@ constexpr char BUILD_HELP[] =
     "                   default to --version. Without these, no version block\n"
     "  --require-signed refuses a payload whose Windows programs (.exe, .dll) carry\n"
     "                   no signature, which is otherwise a note\n"
+    "  --quiet          prints nothing but errors\n"
     "From a folder only:\n";
 
 constexpr char PACK_HELP[] =
     "usage: quillbox-pack pack OUT (DIR | --files FILE...) [--exe PATH] [--quality Q] [--window W] [--jobs N]\n"
     "                          [--cache DIR | --no-cache] [--cache-size MIB] [--quiet]\n"
     "\n"
-    "Writes the payload OUT from every file under DIR, or from the files listed.\n";
+    "Writes the payload OUT from every file under DIR, or from the files listed.\n"
+    "  --quiet          prints nothing but errors\n";
 
 // The options `build` and `pack` share: how a folder becomes a payload.
 constexpr char PACKING_OPTIONS[] =
@@ -64,8 +66,7 @@ constexpr char PACKING_OPTIONS[] =
     "  --cache DIR      keeps compressed entries there and reuses them (default:\n"
     "                   quillbox-pack in $XDG_CACHE_HOME, ~/.cache or %LOCALAPPDATA%)\n"
     "  --no-cache       compresses every file and keeps nothing\n"
-    "  --cache-size M   MiB the cache keeps, least recently used out first (default 1024)\n"
-    "  --quiet          prints nothing but errors\n";
+    "  --cache-size M   MiB the cache keeps, least recently used out first (default 1024)\n";
 
 constexpr char LIST_HELP[] =
     "usage: quillbox-pack list (PAYLOAD | EXE) [--json]\n"
@@ -88,10 +89,11 @@ constexpr char UNPACK_HELP[] =
     "Writes every entry's content under DIR, every name checked first.\n";
 
 constexpr char NAME_RULES[] =
+    "\n"
     "Names that leave the folder, that Windows cannot hold, or that Windows takes for\n"
     "one file are refused, and so is a launch path that names no entry.\n";
 
-constexpr char EXE_NOTE[] = "A built launcher (EXE) is read through its payload section.\n";
+constexpr char EXE_NOTE[] = "\nA built launcher (EXE) is read through its payload section.\n";
 
 }  // namespace
 
