@@ -29,7 +29,8 @@ add_subdirectory(bench)
 # `cmake --build . --target release` writes release/<name>.tar.gz (the Linux
 # packer) and release/<name>.zip (quillbox-pack.exe), each with both stubs and
 # the usage text, from what `cmake --install` puts in each component. Both are
-# made by scripts/make-archive.py, whose bytes depend only on the files.
+# made by scripts/make-archive.py, whose bytes depend only on the files; the
+# stubs and SHA256SUMS beside them are as reproducible.
 set(QUILLBOX_STUB_X86_64 "" CACHE FILEPATH "The payload-less launcher of the x86_64 target build")
 # Each archive opens into a folder named like itself.
 set(linux_dir quillbox-${PROJECT_VERSION}-linux-x86_64)
@@ -62,8 +63,21 @@ foreach(component linux windows)
     COMMAND Python3::Interpreter ${CMAKE_SOURCE_DIR}/scripts/make-archive.py ${stage}/${${component}_dir}
             ${release_dir}/${${component}_dir}$<IF:$<STREQUAL:${component},linux>,.tar.gz,.zip>)
 endforeach()
+# Beside the archives, each stub on its own (so that it can be allow-listed by
+# its hash) and SHA256SUMS over every file published.
+set(stub_commands)
+if(QUILLBOX_STUB)
+  list(APPEND stub_commands COMMAND ${CMAKE_COMMAND} -E copy ${QUILLBOX_STUB}
+       ${release_dir}/quillbox-${PROJECT_VERSION}-stub-windows-i686.exe)
+endif()
+if(QUILLBOX_STUB_X86_64)
+  list(APPEND stub_commands COMMAND ${CMAKE_COMMAND} -E copy ${QUILLBOX_STUB_X86_64}
+       ${release_dir}/quillbox-${PROJECT_VERSION}-stub-windows-x86_64.exe)
+endif()
 add_custom_target(release
   COMMAND ${CMAKE_COMMAND} -E rm -rf ${release_dir}
   ${archive_commands}
   COMMAND ${CMAKE_COMMAND} -E rm -rf ${release_dir}/stage
+  ${stub_commands}
+  COMMAND Python3::Interpreter ${CMAKE_SOURCE_DIR}/scripts/write-checksums.py ${release_dir}
   DEPENDS quillbox-pack-shipped VERBATIM)

@@ -11,8 +11,9 @@
 #                            packer, and the stub and launcher of the demo's
 #                            architecture ($QUILLBOX_DEMO_ARCH, see run-sample.sh)
 #   scripts/build.sh release what the release ships: the Linux and Windows
-#                            packers, both stubs, the launcher, and the archives
-#                            in <build>/host/release
+#                            packers, both stubs, the launcher, and the release
+#                            folder <build>/host/release (the archives, each
+#                            stub on its own, SHA256SUMS)
 #   QUILLBOX_APP=DIR|PAYLOAD  embed that application instead of the sample
 #   QUILLBOX_BUILD_DIR=DIR    build folder (default: build/)
 #
@@ -114,6 +115,6 @@ case $set_name in
     build_target x86_64 quillbox-stub
     build_windows_packer
     cmake --build "$build/host" --target release
-    echo "release archives: $build/host/release" >&2
+    echo "release folder: $build/host/release" >&2
     ;;
 esac

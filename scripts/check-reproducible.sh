@@ -4,8 +4,10 @@
 # compares every byte with those of the build folder. It also checks that no
 # shipped binary names either folder.
 #   scripts/check-reproducible.sh          the packers (Linux and Windows), both
-#                                          stubs, the launcher and both archives;
-#                                          builds them in the build folder first
+#                                          stubs, the launcher and every file of
+#                                          the release folder (archives, stubs,
+#                                          SHA256SUMS); builds them in the build
+#                                          folder first
 #   scripts/check-reproducible.sh --quick  the shipped (i686) stub and the Linux
 #                                          packer, taken as they are in the build
 #                                          folder (CTest); the x86_64 stub is the
@@ -31,9 +33,13 @@ shipped=(host/tools/packer/quillbox-pack-shipped target/quillbox-stub.exe)
 if [ "$quick" = 0 ]; then
   "$root/scripts/build.sh" release
   shipped+=(target-x86_64/quillbox-stub.exe target/quillbox.exe packer-windows/quillbox-pack.exe)
-  for archive in "$build"/host/release/*.tar.gz "$build"/host/release/*.zip; do
-    shipped+=("${archive#"$build"/}")
+  # Everything the release folder publishes: the archives, the stubs on their
+  # own and SHA256SUMS, which must also check.
+  for published in "$build"/host/release/*; do
+    shipped+=("${published#"$build"/}")
   done
+  (cd "$build/host/release" && sha256sum --check --quiet SHA256SUMS) ||
+    { echo "check-reproducible: SHA256SUMS does not match the release folder" >&2; exit 1; }
 fi
 for file in "${shipped[@]}"; do
   [ -f "$build/$file" ] || { echo "check-reproducible: $build/$file is missing; build it first" >&2; exit 2; }

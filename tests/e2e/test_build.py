@@ -1,12 +1,14 @@
 """quillbox-pack build: the stub plus a payload section. Its refusals, its
 determinism and its readers need no Wine; the built launcher, signed or not,
 runs under Wine like the one the CMake build makes."""
+import json
 import os
 import pathlib
 import re
 import shutil
 import struct
 import subprocess
+import tarfile
 import tempfile
 import unittest
 
@@ -132,6 +134,26 @@ class ReleaseArchive(Work):
         self.assertEqual((refused.returncode, refused.stderr),
                          (1, "quillbox-pack: no quillbox-stub.exe beside this program; name one with --stub\n"))
 
+    def test_release_folder_publishes_the_stubs_alone_and_checks_against_its_sha256sums(self):
+        host = os.environ.get("QUILLBOX_HOST_BUILD")
+        if not host:
+            self.skipTest("QUILLBOX_HOST_BUILD is not set")
+        subprocess.run(["cmake", "--build", host, "--target", "release"], check=True, capture_output=True)
+        release = pathlib.Path(host) / "release"
+        checked = subprocess.run(["sha256sum", "-c", "SHA256SUMS"], cwd=release, capture_output=True, text=True)
+        self.assertEqual(checked.returncode, 0, checked.stdout + checked.stderr)
+        listed = [line.split("  ", 1)[1] for line in (release / "SHA256SUMS").read_text().splitlines()]
+        self.assertEqual(listed, sorted(p.name for p in release.iterdir() if p.name != "SHA256SUMS"))
+        # Each stub alone is the one the archives carry, byte for byte: its hash allow-lists what the packer uses.
+        (archive,) = release.glob("*.tar.gz")
+        with tarfile.open(archive) as tar:
+            carried = {pathlib.PurePath(m.name).name: tar.extractfile(m).read() for m in tar.getmembers() if m.isfile()}
+        (alone_i686,) = release.glob("quillbox-*-stub-windows-i686.exe")
+        (alone_x86_64,) = release.glob("quillbox-*-stub-windows-x86_64.exe")
+        self.assertEqual(alone_i686.read_bytes(), carried["quillbox-stub.exe"])
+        self.assertEqual(alone_x86_64.read_bytes(), carried["quillbox-stub-x86_64.exe"])
+        self.assertEqual(PeImage(alone_i686.read_bytes()).machine, 0x14C)
+
 
 # An icon of several sizes and depths, a PNG among them, and a version block
 # with strings beyond ASCII.
@@ -229,6 +251,15 @@ class BuildResources(Work):
         self.assertIn("icon QUILLBOX_ICON: 16x16 32-bit, 32x32 8-bit, 48x48 4-bit, 256x256 32-bit PNG", listed)
         self.assertIn("version 1.2.3.65535, product version 1.2.3.65535", listed)
         self.assertIn("version string FileDescription: " + VERSION_STRINGS["FileDescription"], listed)
+        # The same as one JSON document: the text listing's entries, the icon's images, the version block.
+        listing = json.loads(pack("list", out, "--json").stdout)
+        self.assertEqual([[e["name"], str(e["compressed_size"]), str(e["plain_size"]), e["md5"]]
+                          for e in listing["entries"]], [line.split("\t") for line in listed if "\t" in line])
+        self.assertEqual((listing["launcher"], listing["launch_path"]), (True, ".\\quillbox.exe"))
+        self.assertEqual(listing["icon"], [{"width": size, "height": size, "bits": bits, "png": image[:4] == b"\x89PNG"}
+                                           for size, bits, image in ICON_IMAGES])
+        self.assertEqual(listing["version"], {"file_version": "1.2.3.65535", "product_version": "1.2.3.65535",
+                                              "strings": expected})
 
         # The launcher as the stub, with the same options: the same bytes; without them, its icon and version stay.
         again = self.dir / "again.exe"

@@ -121,10 +121,10 @@ class WindowsPacker(unittest.TestCase):
         tree = self.tree()
         exe = self.dir / "app.exe"
         self.assert_success(run_linux("build", tree, "-o", exe, "--stub", STUB, "--quiet"))
-        for command in ("list", "verify"):
+        for command in (["list"], ["verify"], ["list", "--json"]):
             with self.subTest(command):
-                windows = run_windows(command, exe)
-                self.assertEqual(windows, run_linux(command, exe))
+                windows = run_windows(*command, exe)
+                self.assertEqual(windows, run_linux(*command, exe))
                 self.assertEqual(windows[0], 0, windows)
         self.assertIn("日本語\\ファイル.dat\t".encode(), run_windows("list", exe)[1])
         unpacked = self.dir / "unpacked"
@@ -138,7 +138,7 @@ class WindowsPacker(unittest.TestCase):
         out = out_dir / "app.exe"
         cases = [
             # what, input folder, output; the message up to the operating system's own words
-            ("missing folder", self.dir / "missing", out, "the payload fails verification: cannot open {input}: "),
+            ("missing folder", self.dir / "missing", out, "{input}: no such file or folder\n"),
             ("output in a missing folder", folder, out_dir / "nope" / "app.exe",
              "cannot write {output}: folder {output_folder} does not exist\n"),
             # Even root cannot create files in /proc.
@@ -190,12 +190,14 @@ class WindowsPacker(unittest.TestCase):
         self.assertIn("kernel32.dll", imports)
         self.assertLessEqual(imports, SYSTEM_LIBRARIES)
 
-    def test_usage_errors_are_the_same_bytes(self):
-        for args in ([], ["build"], ["build", "folder"], ["pack", "--quality"], ["frobnicate"]):
+    def test_usage_errors_help_and_version_are_the_same_bytes(self):
+        cases = [([], 2), (["build"], 2), (["build", "folder"], 2), (["pack", "--quality"], 2), (["frobnicate"], 2),
+                 (["--version"], 0), (["build", "--help"], 0)]
+        for args, status in cases:
             with self.subTest(args=args):
                 windows = run_windows(*args)
                 self.assertEqual(windows, run_linux(*args))
-                self.assertEqual(windows[0], 2)
+                self.assertEqual(windows[0], status)
 
 
 if __name__ == "__main__":

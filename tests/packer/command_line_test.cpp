@@ -9,11 +9,29 @@ struct ArgumentsCase {
     std::vector<std::string_view> args;
     const char* usage_error;  // nullptr: accepted
     Command command = Command::help;
+    Command help_topic = Command::help;
 };
 
 TEST(CommandLine, AcceptsEachCommandsFormsAndNamesWhatIsWrong) {
     const ArgumentsCase cases[] = {
         {{"--help"}, nullptr, Command::help},
+        {{"-h"}, nullptr, Command::help},
+        {{"help"}, nullptr, Command::help},
+        {{"help", "build"}, nullptr, Command::help, Command::build},
+        {{"--help", "unpack"}, nullptr, Command::help, Command::unpack},
+        {{"build", "--help"}, nullptr, Command::help, Command::build},
+        {{"pack", "out.bin", "dir", "--quality", "99", "-h"}, nullptr, Command::help, Command::pack},
+        {{"list", "-h"}, nullptr, Command::help, Command::list},
+        {{"help", "frobnicate"}, "unknown command frobnicate"},
+        {{"help", "list", "verify"}, "help takes one command"},
+        {{"--version"}, nullptr, Command::version},
+        {{"-V"}, nullptr, Command::version},
+        {{"--version", "build"}, "--version takes no arguments"},
+        {{"list", "app.exe", "--json"}, nullptr, Command::list},
+        {{"verify", "app.exe", "--json"}, "unknown option --json"},
+        {{"unpack", "app.bin", "--force", "out"}, "unknown option --force"},
+        {{"list", "-x"}, "unknown option -x"},
+        {{"build", "d", "-o", "x.exe", "-q"}, "unknown option -q"},
         {{"list", "app.exe"}, nullptr, Command::list},
         {{"verify", "app.bin"}, nullptr, Command::verify},
         {{"unpack", "app.bin", "out"}, nullptr, Command::unpack},
@@ -39,7 +57,7 @@ TEST(CommandLine, AcceptsEachCommandsFormsAndNamesWhatIsWrong) {
         {{"pack", "out.bin", "dir", "--jobs", "1x"}, "--jobs needs a whole number from 1 to 1024"},
         {{"pack", "out.bin", "dir", "--exe"}, "--exe needs a launch path"},
         {{"pack", "out.bin", "dir", "--exe", "\xFF"}, "--exe: the launch path is not valid UTF-8"},
-        {{"pack", "out.bin", "dir", "-o", "x"}, "pack takes one folder"},
+        {{"pack", "out.bin", "dir", "-o", "x"}, "unknown option -o"},
         {{"pack", "out.bin", "dir", "--no-verify"}, "unknown option --no-verify"},
         {{"build"}, "build needs a folder or a payload file"},
         {{"build", "dir"}, "build needs an output file: -o OUT.exe"},
@@ -66,7 +84,7 @@ TEST(CommandLine, AcceptsEachCommandsFormsAndNamesWhatIsWrong) {
         {{"build", "d", "-o", "x.exe", "--version-string", "A=1", "--version-string", "a=2"},
          "--version-string: a is given twice"},
         {{"verify", "a", "--require-signed"}, nullptr, Command::verify},
-        {{"list", "a", "--require-signed"}, "list takes one payload file"},
+        {{"list", "a", "--require-signed"}, "unknown option --require-signed"},
     };
     for (const ArgumentsCase& c : cases) {
         std::string shown;
@@ -79,6 +97,7 @@ TEST(CommandLine, AcceptsEachCommandsFormsAndNamesWhatIsWrong) {
             EXPECT_EQ(describe(*line.error).find(c.usage_error), 0u) << describe(*line.error);
         } else {
             EXPECT_EQ(line.value.command, c.command);
+            EXPECT_EQ(line.value.help_topic, c.help_topic);
         }
     }
 }
@@ -109,6 +128,9 @@ TEST(CommandLine, KeepsEveryValue) {
               (std::vector<std::pair<std::string, std::string>>{{"CompanyName", "Ex = Ltd"}, {"Comments", "x"}}));
     EXPECT_TRUE(resources.value.require_signed);
     EXPECT_FALSE(build.value.icon || build.value.version || build.value.require_signed);
+
+    EXPECT_TRUE(parse_command_line({"list", "--json", "a"}).value.json);
+    EXPECT_FALSE(parse_command_line({"list", "a"}).value.json);
 
     const Outcome<CommandLine> pack = parse_command_line({"pack", "out.bin", "--files", "a", "b", "--no-cache"});
     ASSERT_TRUE(pack.ok());

@@ -20,6 +20,10 @@ std::optional<int> parse_int(std::string_view text, int low, int high) {
     return value;
 }
 
+// "-x" and "--xyz", whether known or not, but not "-" alone; a file whose name
+// starts with a dash is given as ./-name.
+bool looks_like_option(std::string_view word) { return word.size() > 1 && word[0] == '-'; }
+
 // The words after `pack` or `build`, one at a time.
 struct Words {
     const std::vector<std::string_view>& args;
@@ -166,14 +170,14 @@ Result parse_pack(Command command, const std::vector<std::string_view>& args) {
     line.command = command;
     Words words{args};
     if (!build) {
-        if (words.done() || args[0].starts_with("--")) return usage("pack needs an output file first");
+        if (words.done() || looks_like_option(args[0])) return usage("pack needs an output file first");
         line.out = path_from_text(words.take());
     }
     while (!words.done()) {
         const std::string_view arg = words.take();
         if (Taken taken = take_option(arg, words, build, line); taken.option) {
             if (taken.error) return failed<CommandLine>(*taken.error);
-        } else if (arg.starts_with("--")) {
+        } else if (looks_like_option(arg)) {
             return usage("unknown option " + std::string(arg));
         } else if (line.files_given) {
             line.files.push_back(path_from_text(arg));
@@ -188,74 +192,71 @@ Result parse_pack(Command command, const std::vector<std::string_view>& args) {
     return succeeded(std::move(line));
 }
 
+bool is_help_word(std::string_view word) { return word == "--help" || word == "-h"; }
+
+// `help`, `--help` or `-h`, with the command asked about if any.
+Result parse_help(const std::vector<std::string_view>& rest) {
+    CommandLine line;
+    if (rest.size() > 1) return usage("help takes one command");
+    if (!rest.empty()) {
+        const std::optional<Command> topic = command_named(rest[0]);
+        if (!topic) return usage("unknown command " + std::string(rest[0]));
+        line.help_topic = *topic;
+    }
+    return succeeded(std::move(line));
+}
+
+// The first word of `list`, `verify` or `unpack` that looks like an option none of them takes.
+std::optional<Error> unknown_option(const std::vector<std::string_view>& words) {
+    for (std::string_view word : words) {
+        if (looks_like_option(word)) return plain_error("unknown option " + std::string(word));
+    }
+    return std::nullopt;
+}
+
 }  // namespace
 
-const char USAGE[] =
-    "usage: quillbox-pack build (DIR | PAYLOAD) -o OUT.exe [--stub STUB] [--exe PATH] [--quality Q] [--window W]\n"
-    "                           [--jobs N] [--cache DIR | --no-cache] [--cache-size MIB] [--no-verify] [--quiet]\n"
-    "                           [--icon FILE.ico] [--version A.B.C.D] [--version-string KEY=VALUE]...\n"
-    "                           [--require-signed]\n"
-    "       quillbox-pack pack OUT (DIR | --files FILE...) [--exe PATH] [--quality Q] [--window W] [--jobs N]\n"
-    "                          [--cache DIR | --no-cache] [--cache-size MIB] [--quiet]\n"
-    "       quillbox-pack list (PAYLOAD | EXE)\n"
-    "       quillbox-pack verify (PAYLOAD | EXE) [--require-signed]\n"
-    "       quillbox-pack unpack (PAYLOAD | EXE) DIR\n"
-    "\n"
-    "build   writes the launcher OUT.exe: the stub with the payload packed from DIR,\n"
-    "        or a ready payload (verified first), in a section of its own\n"
-    "        --stub       the payload-less launcher (default: quillbox-stub.exe beside\n"
-    "                     this program)\n"
-    "        --no-verify  embeds a ready payload as it is, damaged or not, names unchecked\n"
-    "        --icon       the launcher's icon: every image of FILE.ico (default: the stub's)\n"
-    "        --version    file and product version, up to four numbers 0..65535 (1.2.3.4)\n"
-    "        --version-string  a string of the version block, in US English/Unicode\n"
-    "                     (040904B0): CompanyName, FileDescription, FileVersion,\n"
-    "                     InternalName, LegalCopyright, OriginalFilename, ProductName,\n"
-    "                     ProductVersion or any other key; FileVersion and ProductVersion\n"
-    "                     default to --version. Without these, no version block\n"
-    "        --require-signed  refuses a payload whose Windows programs (.exe, .dll) carry\n"
-    "                     no signature, which is otherwise a note (build and verify)\n"
-    "pack    writes the payload OUT from every file under DIR, or from the files listed\n"
-    "        --exe      launch path, an entry of the payload (default .\\quillbox.exe)\n"
-    "        --quality  brotli quality 0..11 (default 11)\n"
-    "        --window   brotli window bits 10..24 (default 22)\n"
-    "        --jobs     files compressed at once (default: one per core)\n"
-    "        --cache DIR     keeps compressed entries there and reuses them (default:\n"
-    "                        quillbox-pack in $XDG_CACHE_HOME, ~/.cache or %LOCALAPPDATA%)\n"
-    "        --no-cache      compresses every file and keeps nothing\n"
-    "        --cache-size M  MiB the cache keeps, least recently used out first (default 1024)\n"
-    "        --quiet    prints nothing but errors\n"
-    "list    one line per entry: name, compressed size, plain size, digest; for an EXE also\n"
-    "        its icon's sizes and its version block\n"
-    "verify  decompresses every entry, checks its digest and that Windows can hold its name\n"
-    "        inside the folder\n"
-    "unpack  writes every entry's content under DIR\n"
-    "Every command refuses names that leave the folder, that Windows cannot hold, or\n"
-    "that Windows takes for one file, and a launch path that names no entry.\n"
-    "A built launcher (EXE) is read through its payload section.\n";
+std::optional<Command> command_named(std::string_view word) {
+    if (word == "build") return Command::build;
+    if (word == "pack") return Command::pack;
+    if (word == "list") return Command::list;
+    if (word == "verify") return Command::verify;
+    if (word == "unpack") return Command::unpack;
+    return std::nullopt;
+}
 
 Outcome<CommandLine> parse_command_line(const std::vector<std::string_view>& args) {
     if (args.empty()) return usage("no command given");
     const std::string_view command = args[0];
     const std::vector<std::string_view> rest(args.begin() + 1, args.end());
-    if (command == "pack") return parse_pack(Command::pack, rest);
-    if (command == "build") return parse_pack(Command::build, rest);
+    if (is_help_word(command) || command == "help") return parse_help(rest);
+    if (command == "--version" || command == "-V") {
+        if (!rest.empty()) return usage(std::string(command) + " takes no arguments");
+        CommandLine line;
+        line.command = Command::version;
+        return succeeded(std::move(line));
+    }
+    const std::optional<Command> named = command_named(command);
+    if (!named) return usage("unknown command " + std::string(command));
+    if (std::any_of(rest.begin(), rest.end(), is_help_word)) return parse_help({command});
+    if (named == Command::pack || named == Command::build) return parse_pack(*named, rest);
     CommandLine line;
+    line.command = *named;
     if (command == "list" || command == "verify") {
         std::vector<std::string_view> files = rest;
         if (command == "verify") {
             line.require_signed = std::erase(files, std::string_view("--require-signed")) != 0;
+        } else {
+            line.json = std::erase(files, std::string_view("--json")) != 0;
         }
+        if (std::optional<Error> error = unknown_option(files)) return failed<CommandLine>(*error);
         if (files.size() != 1) return usage(std::string(command) + " takes one payload file");
-        line.command = command == "list" ? Command::list : Command::verify;
         line.input = path_from_text(files[0]);
-    } else if (command == "unpack") {
+    } else {
+        if (std::optional<Error> error = unknown_option(rest)) return failed<CommandLine>(*error);
         if (rest.size() != 2) return usage("unpack takes a payload file and a folder");
-        line.command = Command::unpack;
         line.input = path_from_text(rest[0]);
         line.out = path_from_text(rest[1]);
-    } else if (command != "--help" && command != "-h" && command != "help") {
-        return usage("unknown command " + std::string(command));
     }
     return succeeded(std::move(line));
 }

@@ -15,10 +15,11 @@
 
 namespace quillbox::pack {
 
-enum class Command { help, pack, build, list, verify, unpack };
+enum class Command { help, version, pack, build, list, verify, unpack };
 
 struct CommandLine {
     Command command = Command::help;
+    Command help_topic = Command::help;          // help: the command asked about, or help for the overview
     std::filesystem::path out;                   // pack, build: the file written; unpack: the folder
     std::optional<std::filesystem::path> input;  // the folder or payload (build, pack), the payload or exe (others)
     std::vector<std::filesystem::path> files;    // pack --files
@@ -37,10 +38,11 @@ struct CommandLine {
     std::vector<std::pair<std::string, std::string>> version_strings;  // in the order given
     // build, verify: unsigned Windows programs in the payload are an error, not a note
     bool require_signed = false;
+    bool json = false;  // list --json
 };
 
-// The usage text printed with --help and after every usage error.
-extern const char USAGE[];
+// The command a word names (build, pack, list, verify, unpack), if any.
+std::optional<Command> command_named(std::string_view word);
 
 // The record for the packer's arguments (without the program name), or the
 // usage error's text.

@@ -9,7 +9,9 @@
 #include "brotli_stream.h"
 #include "entry_cache.h"
 #include "entry_names.h"
+#include "listing.h"
 #include "file_system.h"
+#include "help_text.h"
 #include "progress.h"
 #include "stub_image.h"
 
@@ -198,32 +200,20 @@ std::optional<Error> check_entry_content(const BinEntry& entry, const Outcome<Ch
     return failure("digest mismatch: stored " + printable(digest_text(entry.md5)) + ", content " + actual);
 }
 
-std::string version_text(const std::array<uint16_t, 4>& parts) {
-    return std::to_string(parts[0]) + "." + std::to_string(parts[1]) + "." + std::to_string(parts[2]) + "." +
-           std::to_string(parts[3]);
-}
-
-// A built launcher's icon sizes and version block, as a user checks what shipped.
-std::optional<Error> list_resources(const fs::path& path, Bytes image) {
+// A built launcher's icon sizes and version blocks, as a user checks what shipped.
+Outcome<LauncherFacts> launcher_facts(const fs::path& path, Bytes image) {
     const Outcome<std::vector<Resource>> resources = image_resources(image);
-    if (!resources.ok()) return reason_in(*resources.error, "cannot read the resources of " + quoted(path));
-    const std::vector<std::string> sizes = icon_sizes(resources.value);
-    if (!sizes.empty()) {
-        std::string line = "icon " + utf16_to_utf8_lossy(ICON_GROUP_NAME) + ":";
-        for (size_t i = 0; i < sizes.size(); ++i) line += (i == 0 ? " " : ", ") + sizes[i];
-        write_text(Stream::output, line + "\n");
+    if (!resources.ok()) {
+        return failed<LauncherFacts>(reason_in(*resources.error, "cannot read the resources of " + quoted(path)));
     }
+    LauncherFacts facts{icon_sizes(resources.value), {}};
     for (const Resource& resource : resources.value) {
         if (resource.type.id != RT_VERSION || !resource.type.name.empty()) continue;
-        const Outcome<VersionInfo> info = read_version_block(Bytes(resource.data.data(), resource.data.size()));
-        if (!info.ok()) return reason_in(*info.error, quoted(path));
-        write_text(Stream::output, "version " + version_text(info.value.file_version) + ", product version " +
-                                       version_text(info.value.product_version) + "\n");
-        for (const auto& [key, value] : info.value.strings) {
-            write_text(Stream::output, "version string " + printable(key) + ": " + printable(value) + "\n");
-        }
+        Outcome<VersionInfo> info = read_version_block(Bytes(resource.data.data(), resource.data.size()));
+        if (!info.ok()) return failed<LauncherFacts>(reason_in(*info.error, quoted(path)));
+        facts.versions.push_back(std::move(info.value));
     }
-    return std::nullopt;
+    return succeeded(std::move(facts));
 }
 
 // The Windows programs among the payload's entries: checked by name, and by
@@ -271,22 +261,23 @@ std::vector<std::string> unsigned_programs(const Entries& entries) {
 std::optional<Error> run_list(const CommandLine& line) {
     LoadedPayload payload;
     if (std::optional<Error> error = load_payload(*line.input, payload)) return error;
+    Listing listing{payload.reader, {}, std::nullopt};
     size_t damaged = 0;
     for (const BinEntry& entry : payload.reader.files) {
         const Outcome<ChunkedBytes> plain = decompress_stream(entry.data);
-        const std::string plain_size = plain.ok() ? std::to_string(plain.value.size) : "?";
-        write_text(Stream::output, printable(entry.name) + "\t" + std::to_string(entry.data.size()) + "\t" +
-                                       plain_size + "\t" + printable(digest_text(entry.md5)) + "\n");
+        listing.plain_sizes.push_back(plain.ok() ? std::optional<uint64_t>(plain.value.size) : std::nullopt);
         if (!plain.ok()) {
             ++damaged;
             report_failure(with_context(*plain.error, entry_context(entry)));
         }
     }
-    write_text(Stream::output, "launch path: " + printable(payload.reader.exe) + "\n");
     const Bytes file(payload.bytes.data(), payload.bytes.size());
     if (is_image(file)) {
-        if (std::optional<Error> error = list_resources(*line.input, file)) return error;
+        Outcome<LauncherFacts> facts = launcher_facts(*line.input, file);
+        if (!facts.ok()) return facts.error;
+        listing.launcher = std::move(facts.value);
     }
+    write_text(Stream::output, line.json ? listing_json(listing) : listing_text(listing));
     if (damaged == 0) return std::nullopt;
     return failure(std::to_string(damaged) + " of " + std::to_string(payload.reader.files.size()) +
                    " entries do not decode");
@@ -531,7 +522,8 @@ std::optional<Error> run_command(const CommandLine& line, bool terminal) {
         case Command::list: return run_list(line);
         case Command::verify: return run_verify(line);
         case Command::unpack: return run_unpack(line);
-        case Command::help: write_text(Stream::output, USAGE); return std::nullopt;
+        case Command::help: write_text(Stream::output, help_text(line.help_topic)); return std::nullopt;
+        case Command::version: write_text(Stream::output, version_line()); return std::nullopt;
     }
     return std::nullopt;
 }

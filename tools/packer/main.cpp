@@ -8,6 +8,8 @@
 #include "command_line.h"
 #include "commands.h"
 #include "file_system.h"
+#include "help_text.h"
+#include "input_check.h"
 
 namespace quillbox::pack {
 namespace {
@@ -15,20 +17,23 @@ namespace {
 constexpr int EXIT_FAILED = 1;
 constexpr int EXIT_USAGE = 2;
 
-int usage_failure(const Error& error) {
+// The mistake, and where to read how the command is used.
+int usage_failure(const Error& error, const std::vector<std::string_view>& args) {
     report_failure(error);
-    write_text(Stream::error, USAGE);
+    write_text(Stream::error, usage_hint(args));
     return EXIT_USAGE;
 }
 
 int run(int argc, char** argv) {
     const bool terminal = prepare_streams();
     const Outcome<std::vector<std::string>> words = program_arguments(argc, argv);
-    if (!words.ok()) return usage_failure(without_kind(*words.error));
-    const Outcome<CommandLine> line =
-        parse_command_line(std::vector<std::string_view>(words.value.begin(), words.value.end()));
-    if (!line.ok()) return usage_failure(*line.error);
-    if (std::optional<Error> error = run_command(line.value, terminal)) {
+    if (!words.ok()) return usage_failure(without_kind(*words.error), {});
+    const std::vector<std::string_view> args(words.value.begin(), words.value.end());
+    const Outcome<CommandLine> line = parse_command_line(args);
+    if (!line.ok()) return usage_failure(*line.error, args);
+    std::optional<Error> error = missing_input(line.value);
+    if (!error) error = run_command(line.value, terminal);
+    if (error) {
         report_failure(*error);
         return EXIT_FAILED;
     }

@@ -632,8 +632,8 @@ Outcome<std::vector<Resource>> changed_resources(std::vector<Resource> resources
     return succeeded(std::move(resources));
 }
 
-std::vector<std::string> icon_sizes(const std::vector<Resource>& resources) {
-    std::vector<std::string> out;
+std::vector<IconSize> icon_sizes(const std::vector<Resource>& resources) {
+    std::vector<IconSize> out;
     for (const Resource& group : resources) {
         if (group.type.id != RT_GROUP_ICON || !group.type.name.empty()) continue;
         const Bytes g(group.data.data(), group.data.size());
@@ -641,19 +641,25 @@ std::vector<std::string> icon_sizes(const std::vector<Resource>& resources) {
         for (size_t i = 0; i < count && 6 + GROUP_ENTRY * (i + 1) <= g.size(); ++i) {
             const size_t at = 6 + GROUP_ENTRY * i;
             const uint32_t id = read_u16le(g, at + 12);
-            std::string text = dimensions(full_size(g[at]), full_size(g[at + 1])) + " " +
-                               std::to_string(read_u16le(g, at + 6)) + "-bit";
+            IconSize size{full_size(g[at]), full_size(g[at + 1]), static_cast<uint16_t>(read_u16le(g, at + 6)), false};
             for (const Resource& image : resources) {
-                if (image.type.id == RT_ICON && image.name.name.empty() && image.name.id == id &&
-                    image.data.size() >= sizeof PNG_SIGNATURE &&
-                    std::memcmp(image.data.data(), PNG_SIGNATURE, sizeof PNG_SIGNATURE) == 0) {
-                    text += " PNG";
-                }
+                size.png = size.png || (image.type.id == RT_ICON && image.name.name.empty() && image.name.id == id &&
+                                        image.data.size() >= sizeof PNG_SIGNATURE &&
+                                        std::memcmp(image.data.data(), PNG_SIGNATURE, sizeof PNG_SIGNATURE) == 0);
             }
-            out.push_back(text);
+            out.push_back(size);
         }
     }
     return out;
+}
+
+std::string icon_size_text(const IconSize& size) {
+    return dimensions(size.width, size.height) + " " + std::to_string(size.bits) + "-bit" + (size.png ? " PNG" : "");
+}
+
+std::string version_text(const std::array<uint16_t, 4>& parts) {
+    return std::to_string(parts[0]) + "." + std::to_string(parts[1]) + "." + std::to_string(parts[2]) + "." +
+           std::to_string(parts[3]);
 }
 
 }  // namespace quillbox::pack

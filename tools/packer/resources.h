@@ -111,7 +111,21 @@ struct ResourceChanges {
 // and a version block, and nothing else.
 Outcome<std::vector<Resource>> changed_resources(std::vector<Resource> resources, const ResourceChanges& changes);
 
-// The icon group's images, as `list` shows them ("48x48 32-bit PNG").
-std::vector<std::string> icon_sizes(const std::vector<Resource>& resources);
+// One image of the icon group, as `list` shows it.
+struct IconSize {
+    uint32_t width = 0;
+    uint32_t height = 0;
+    uint16_t bits = 0;
+    bool png = false;
+};
+
+// The icon group's images, in group order.
+std::vector<IconSize> icon_sizes(const std::vector<Resource>& resources);
+
+// "48x48 32-bit PNG".
+std::string icon_size_text(const IconSize& size);
+
+// "1.2.3.4".
+std::string version_text(const std::array<uint16_t, 4>& parts);
 
 }  // namespace quillbox::pack

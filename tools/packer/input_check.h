@@ -1,0 +1,17 @@
+// The inputs a command line names, checked for existence before any work, so
+// that a mistyped path is reported as missing rather than as whatever the
+// first reader of it would make of the failure.
+#pragma once
+
+#include <optional>
+
+#include "base/error.h"
+#include "command_line.h"
+
+namespace quillbox::pack {
+
+// "\"PATH\": no such file or folder" for the first input that names nothing:
+// the folder or payload, the files listed, the stub and the icon.
+std::optional<Error> missing_input(const CommandLine& line);
+
+}  // namespace quillbox::pack

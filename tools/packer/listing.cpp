@@ -1,0 +1,117 @@
+// The text and JSON listings of a payload or a launcher (listing.h).
+#include "listing.h"
+
+#include <cstdio>
+#include <string_view>
+
+#include "bin_reader/digest.h"
+#include "entry_names.h"
+
+namespace quillbox::pack {
+namespace {
+
+std::string json_escape(unsigned char c) {
+    switch (c) {
+        case '"': return "\\\"";
+        case '\\': return "\\\\";
+        case '\b': return "\\b";
+        case '\f': return "\\f";
+        case '\n': return "\\n";
+        case '\r': return "\\r";
+        case '\t': return "\\t";
+        default: break;
+    }
+    if (c >= 0x20) return std::string(1, static_cast<char>(c));
+    char escaped[8];
+    std::snprintf(escaped, sizeof escaped, "\\u%04x", c);
+    return escaped;
+}
+
+// `text` as a JSON string, quotes included: UTF-8 passes as it is; quotes,
+// backslashes and control characters are escaped; ill-formed UTF-8 becomes
+// U+FFFD, since a JSON document must be UTF-8 throughout.
+std::string json_string(std::string_view text) {
+    const std::string valid = is_valid_utf8(text) ? std::string(text) : utf8_lossy(text);
+    std::string out = "\"";
+    for (const char c : valid) out += json_escape(static_cast<unsigned char>(c));
+    return out + "\"";
+}
+
+// `items` as a JSON array, one item a line.
+std::string array_json(const std::vector<std::string>& items) {
+    if (items.empty()) return "[]";
+    std::string out = "[\n";
+    for (size_t i = 0; i < items.size(); ++i) out += items[i] + (i + 1 < items.size() ? ",\n" : "\n");
+    return out + "  ]";
+}
+
+std::string entry_json(const BinEntry& entry, const std::optional<uint64_t>& plain_size) {
+    return "    {\"name\": " + json_string(entry.name) + ", \"compressed_size\": " + std::to_string(entry.data.size()) +
+           ", \"plain_size\": " + (plain_size ? std::to_string(*plain_size) : "null") +
+           ", \"md5\": " + json_string(digest_text(entry.md5)) + "}";
+}
+
+std::string icon_json(const IconSize& size) {
+    return "    {\"width\": " + std::to_string(size.width) + ", \"height\": " + std::to_string(size.height) +
+           ", \"bits\": " + std::to_string(size.bits) + ", \"png\": " + (size.png ? "true" : "false") + "}";
+}
+
+std::string version_json(const VersionInfo& info) {
+    std::string out = "{\n    \"file_version\": " + json_string(version_text(info.file_version)) +
+                      ",\n    \"product_version\": " + json_string(version_text(info.product_version)) +
+                      ",\n    \"strings\": {";
+    for (size_t i = 0; i < info.strings.size(); ++i) {
+        out += (i == 0 ? "\n      " : ",\n      ") + json_string(info.strings[i].first) + ": " +
+               json_string(info.strings[i].second);
+    }
+    return out + (info.strings.empty() ? "}\n  }" : "\n    }\n  }");
+}
+
+std::string launcher_text(const LauncherFacts& launcher) {
+    std::string out;
+    if (!launcher.icon.empty()) {
+        out += "icon " + utf16_to_utf8_lossy(ICON_GROUP_NAME) + ":";
+        for (size_t i = 0; i < launcher.icon.size(); ++i)
+            out += (i == 0 ? " " : ", ") + icon_size_text(launcher.icon[i]);
+        out += "\n";
+    }
+    for (const VersionInfo& info : launcher.versions) {
+        out += "version " + version_text(info.file_version) + ", product version " +
+               version_text(info.product_version) + "\n";
+        for (const auto& [key, value] : info.strings)
+            out += "version string " + printable(key) + ": " + printable(value) + "\n";
+    }
+    return out;
+}
+
+}  // namespace
+
+std::string listing_text(const Listing& listing) {
+    std::string out;
+    const std::vector<BinEntry>& files = listing.reader.files;
+    for (size_t i = 0; i < files.size(); ++i) {
+        const std::optional<uint64_t>& plain = listing.plain_sizes[i];
+        out += printable(files[i].name) + "\t" + std::to_string(files[i].data.size()) + "\t" +
+               (plain ? std::to_string(*plain) : "?") + "\t" + printable(digest_text(files[i].md5)) + "\n";
+    }
+    out += "launch path: " + printable(listing.reader.exe) + "\n";
+    return listing.launcher ? out + launcher_text(*listing.launcher) : out;
+}
+
+std::string listing_json(const Listing& listing) {
+    std::vector<std::string> entries;
+    for (size_t i = 0; i < listing.reader.files.size(); ++i) {
+        entries.push_back(entry_json(listing.reader.files[i], listing.plain_sizes[i]));
+    }
+    std::vector<std::string> images;
+    std::string version = "null";
+    if (listing.launcher) {
+        for (const IconSize& size : listing.launcher->icon) images.push_back(icon_json(size));
+        if (!listing.launcher->versions.empty()) version = version_json(listing.launcher->versions.front());
+    }
+    return "{\n  \"launcher\": " + std::string(listing.launcher ? "true" : "false") +
+           ",\n  \"launch_path\": " + json_string(listing.reader.exe) + ",\n  \"entries\": " + array_json(entries) +
+           ",\n  \"icon\": " + array_json(images) + ",\n  \"version\": " + version + "\n}\n";
+}
+
+}  // namespace quillbox::pack
