@@ -111,9 +111,11 @@ class ReleaseRecipe(unittest.TestCase):
         checked = subprocess.run(["sha256sum", "--check", "--strict", out.name + ".sha256"], cwd=out.parent,
                                  capture_output=True, text=True)
         self.assertEqual(checked.returncode, 0, checked.stdout + checked.stderr)
-        # The options after OUT reach build: the version block holds FileVersion as UTF-16.
-        self.assertIn("2.4.0.17".encode("utf-16-le"), out.read_bytes())
+        # The options after OUT reach build, and the signed launcher still lists.
         packer = os.environ["QUILLBOX_PACKER"]
+        listed = subprocess.run([packer, "list", str(out)], capture_output=True, text=True)
+        self.assertEqual(listed.returncode, 0, listed.stderr)
+        self.assertIn("2.4.0.17", listed.stdout)
         unpacked = self.work / (out.parent.name + "-unpacked")
         done = subprocess.run([packer, "unpack", str(out), str(unpacked)], capture_output=True, text=True)
         self.assertEqual(done.returncode, 0, done.stderr)

@@ -50,6 +50,7 @@ struct Headers {
     uint64_t section_alignment = 0;
     uint64_t size_of_headers = 0;
     uint64_t size_of_image = 0;
+    bool signed_image = false;  // a signature covers the bytes as they are
     std::vector<Section> sections;
 };
 
@@ -72,7 +73,7 @@ Outcome<uint64_t> nt_headers_offset(Bytes stub) {
 }
 
 // The file and optional headers: where they are, that the data directories
-// fit, and that the stub is not signed (a signature would cover the old bytes).
+// fit, and whether the image is signed.
 std::optional<Error> read_optional_header(Bytes stub, uint64_t nt, Headers& out) {
     const uint64_t size = stub.size();
     out.count_field = nt + 6;
@@ -95,9 +96,7 @@ std::optional<Error> read_optional_header(Bytes stub, uint64_t nt, Headers& out)
     out.directory_count = directory_count;
     if (directory_count > SECURITY_DIRECTORY) {
         const size_t security = out.optional + directories + 8 * SECURITY_DIRECTORY;
-        if (read_u32le(stub, security) != 0 || read_u32le(stub, security + 4) != 0) {
-            return invalid_input("the stub carries a signature; sign the exe after packing, not the stub");
-        }
+        out.signed_image = read_u32le(stub, security) != 0 || read_u32le(stub, security + 4) != 0;
     }
     out.table = out.optional + optional_size;
     out.file_alignment = read_u32le(stub, out.optional + OPT_FILE_ALIGNMENT);
@@ -328,6 +327,11 @@ Outcome<StubLayout> place_payload(Bytes stub, uint64_t payload_size, const Resou
     Outcome<Headers> parsed = read_headers(stub);
     if (!parsed.ok()) return failed<StubLayout>(*parsed.error);
     Headers& headers = parsed.value;
+    // A signature would cover the old bytes; reading a signed launcher is fine.
+    if (headers.signed_image) {
+        return failed<StubLayout>(
+            invalid_input("the stub carries a signature; sign the exe after packing, not the stub"));
+    }
     StubLayout out;
     out.head.assign(stub.begin(), stub.end());
     out.checksum_offset = headers.optional + OPT_CHECKSUM;
