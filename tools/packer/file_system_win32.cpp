@@ -247,13 +247,18 @@ std::optional<Error> write_file_atomically(const fs::path& target,
     // The launcher's own steps: a new name from the process's one counter,
     // shared for reading only until it is in place, and the move through the
     // handle it was written by, never reopened by name where the file system
-    // allows it. The folder is named when no temporary file can be made.
+    // allows it. A failure names the last name tried, as the Linux packer does.
     TemporaryFile temp;
     const fs::path folder = target.parent_path();
     const std::u16string folder_path = long_path(folder.empty() ? fs::path(".") : folder);
-    if (const DWORD code =
-            create_temporary_file([&](std::u16string_view name) { return child_path(folder_path, name); }, temp)) {
-        return os_failure("cannot create a temporary file in", folder.empty() ? fs::path(".") : folder, code);
+    fs::path tried;
+    if (const DWORD code = create_temporary_file(
+            [&](std::u16string_view name) {
+                tried = folder / from_native(std::u16string(name));
+                return child_path(folder_path, name);
+            },
+            temp)) {
+        return os_failure("cannot create temporary file", tried, code);
     }
     const fs::path temp_path = from_native(temp.path);
     const ByteSink sink = [&](Bytes bytes) { return write_all(temp.file.get(), bytes, temp_path); };
