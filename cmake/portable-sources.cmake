@@ -1,7 +1,7 @@
 # The launcher's logic that needs no platform: splitting and quoting, start mode,
 # the environment block, the program name, the fatal report, payload parsing,
-# decompression, digests, path rules and temporary names, the removal's
-# decisions and the current-file test. One list for every build that compiles
+# decompression, digests, path rules and temporary names, the removal's and
+# the replacing's decisions and the current-file test. One list for every build that compiles
 # it: the launcher, the host core and its sanitized twin, the 32-bit test
 # build, the fuzzers and the command-line checker.
 set(QUILLBOX_PORTABLE_SRC ${CMAKE_CURRENT_LIST_DIR}/../libs/portable/src)
@@ -20,5 +20,6 @@ set(QUILLBOX_PORTABLE_SOURCES
   ${QUILLBOX_PORTABLE_SRC}/bin_reader/removal.cpp
   ${QUILLBOX_PORTABLE_SRC}/bin_reader/extract.cpp
   ${QUILLBOX_PORTABLE_SRC}/bin_reader/temporary_name.cpp
+  ${QUILLBOX_PORTABLE_SRC}/bin_reader/replace.cpp
   ${QUILLBOX_PORTABLE_SRC}/bin_reader/pe_section.cpp
 )

@@ -8,6 +8,8 @@ root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 build=${QUILLBOX_BUILD_DIR:-$root/build}
 "$root/scripts/build.sh" >/dev/null
 source "$root/scripts/wine-env.sh"
+# The packer's default cache in the build folder, as in the tests: the user's stays untouched.
+export XDG_CACHE_HOME=$build/host/test-cache
 
 micro=$(mktemp)
 trap 'rm -f "$micro"' EXIT

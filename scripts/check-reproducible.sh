@@ -46,7 +46,9 @@ for file in "${shipped[@]}"; do
 done
 
 # The second build: a copy of the tree (what git tracks or would track) in a
-# folder of another name and depth, at another time.
+# folder of another name and depth, at another time. It packs its launcher
+# with the cache in its own build folder, so it compresses every entry again
+# and a difference in compression shows.
 second=$(mktemp -d /tmp/quillbox-repro.XXXXXX)
 trap 'rm -rf "$second"' EXIT
 mkdir -p "$second/elsewhere/src"

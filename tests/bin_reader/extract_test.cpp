@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <set>
+
 #include "bin_reader/temporary_name.h"
 
 namespace quillbox {
@@ -48,6 +50,10 @@ TEST(TemporaryNames, AreMadeRecognisedAndSweptOnlyWhenNoEntryHoldsThem) {
     EXPECT_EQ(temporary_name(0, 0), u".quillbox-0-0.tmp");
     EXPECT_EQ(temporary_name(4294967295u, 4294967295u), u".quillbox-4294967295-4294967295.tmp");
     EXPECT_TRUE(is_temporary_name(temporary_name(4294967295u, 4294967295u)));
+    // One counter for the process: its writers never try the same name twice.
+    std::set<std::u16string> made;
+    for (int i = 0; i < 200; ++i) made.insert(next_temporary_name(7));
+    EXPECT_EQ(made.size(), 200u);
     const std::pair<std::u16string, bool> shapes[] = {
         {u".quillbox-12-3.tmp", true},
         {u".QUILLBOX-12-3.TMP", true},  // the same file to Windows
@@ -65,7 +71,10 @@ TEST(TemporaryNames, AreMadeRecognisedAndSweptOnlyWhenNoEntryHoldsThem) {
     for (const auto& [name, temporary] : shapes) EXPECT_EQ(is_temporary_name(name), temporary) << name.size();
 
     // An entry of the temporary form (embedded unchecked) is never swept, in any case.
-    const BinEntry entries[] = {{".\\quillbox.exe", Bytes(), Bytes()}, {"sub\\.Quillbox-5-0.TMP", Bytes(), Bytes()}};
+    // One whose name merely ends in the form shields nothing.
+    const BinEntry entries[] = {{".\\quillbox.exe", Bytes(), Bytes()},
+                                {"sub\\.Quillbox-5-0.TMP", Bytes(), Bytes()},
+                                {"x.quillbox-5-1.tmp", Bytes(), Bytes()}};
     const std::pair<std::u16string, bool> listed[] = {
         {u".quillbox-5-0.tmp", false},
         {u".quillbox-5-1.tmp", true},

@@ -273,6 +273,10 @@ class BuildResources(Work):
         truncated = good_icon[:30]
         lying = bytearray(good_icon)
         lying[6] = 32  # listed as 32 wide, its bitmap is 16
+        # 2,000 entries over one 64-pixel image (48,942 bytes) would put it into the launcher 2,000 times.
+        one_image = icon_bitmap(64, 32)
+        multiplied = struct.pack("<HHH", 0, 1, 2000) + struct.pack(
+            "<BBBBHHII", 64, 64, 0, 0, 1, 32, len(one_image), 6 + 16 * 2000) * 2000 + one_image
         stub = STUB.read_bytes()
         image = PeImage(stub)
         foreign = bytearray(stub)
@@ -290,6 +294,8 @@ class BuildResources(Work):
              % (self.dir / "bad.ico")),
             ("icon whose size fields lie", ["--icon", self.write("lying.ico", bytes(lying))], stub, 1,
              "image 1 of 1 is listed as 32x16 but its bitmap is 16x16"),
+            ("icon listing one image 2,000 times", ["--icon", self.write("many.ico", multiplied)], stub, 1,
+             "the .ico directory lists 2000 images, more than the 256 an icon may have"),
             ("missing icon", ["--icon", self.dir / "missing.ico"], stub, 1, '"%s"' % (self.dir / "missing.ico")),
             ("version part over 65535", ["--version", "1.2.3.65536"], stub, 2,
              '--version needs one to four numbers from 0 to 65535 with dots between, not "1.2.3.65536"'),

@@ -94,6 +94,13 @@ TEST(EntryCache, OutputIsTheSameWithAndWithoutIt) {
         {"record emptied", damage([](std::string& r) { r.clear(); }), 3},
         {"another file's whole record in its place",
          damage([&](std::string& r) { r = read_file(record_of(cache, content_of(90000, 7))); }), 3},
+        // Key, length and digest agree, as anyone who can write the folder can make them.
+        {"another file's stream under this key, planted self-consistent", damage([&](std::string& r) {
+             const std::string key = r.substr(16, 32);
+             r = read_file(record_of(cache, content_of(90000, 7)));
+             r.replace(16, 32, key);
+         }),
+         3},
         {"records rewritten by the runs before", [] {}, 4},
     };
     for (const Step& step : steps) {
@@ -105,6 +112,11 @@ TEST(EntryCache, OutputIsTheSameWithAndWithoutIt) {
         EXPECT_EQ(cached.from_cache, step.from_cache);
         EXPECT_FALSE(cached.cache_problem) << describe(*cached.cache_problem);
     }
+    // Builds whose encoders compress differently never share a record.
+    Digest256 other_encoder = encoder_fingerprint(5, DEFAULT_WINDOW);
+    other_encoder[0] ^= 1;
+    EXPECT_NE(cache_key(view_of(b), 5, DEFAULT_WINDOW, other_encoder),
+              cache_key(view_of(b), 5, DEFAULT_WINDOW, encoder_fingerprint(5, DEFAULT_WINDOW)));
 }
 
 // A cache that cannot be made or written changes nothing but the time.

@@ -101,6 +101,16 @@ TEST(Icon, RefusesFilesWhoseFieldsDoNotHold) {
          "image 2 of 2 is listed as 128x256 but its PNG is 256x256"},
         {"PNG without IHDR", [](std::vector<uint8_t>& f) { f[1166 + 12] = 'X'; }, "a PNG without its IHDR header"},
         {"neither", [](std::vector<uint8_t>& f) { f[38] = 12; }, "has a bitmap header of 12 bytes"},
+        // Each image listed goes into the launcher whole: one image listed many times would multiply.
+        {"two entries over one image", [](std::vector<uint8_t>& f) { std::copy_n(f.begin() + 30, 8, f.begin() + 14); },
+         "images 1 and 2 of 2 share bytes of the file from offset 1166"},
+        {"two entries over one image larger than half the file",
+         [](std::vector<uint8_t>& f) { std::copy_n(f.begin() + 14, 8, f.begin() + 30); },
+         "the .ico directory's images take 2256 bytes in all, more than the file's 1199"},
+        {"overlapping images", [](std::vector<uint8_t>& f) { f[34] = 46, f[35] = 0; },
+         "images 1 and 2 of 2 share bytes of the file from offset 46"},
+        {"more images than an icon may have", [](std::vector<uint8_t>& f) { f[4] = 1, f[5] = 1; },
+         "lists 257 images, more than the 256"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);

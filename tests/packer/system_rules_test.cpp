@@ -1,5 +1,6 @@
 // The Windows layer's rules where Wine cannot show them: it has no cloud
-// placeholders, and no scanner holds a new file open.
+// placeholders. When a held file is tried again is tested with the launcher's
+// rules (replace_test.cpp).
 #include "system_rules.h"
 
 #include <gtest/gtest.h>
@@ -23,20 +24,6 @@ TEST(SystemRules, TheWalkEntersEveryFolderButLinks) {
         {0x20 | 0x400, SYMLINK, WalkStep::file},  // a link to a file is read through
     };
     for (const auto& c : cases) EXPECT_EQ(walk_step(c.attributes, c.tag), c.step) << std::hex << c.tag;
-}
-
-TEST(SystemRules, RenameRetriesForAboutASecondOnlyWhileTheFileIsHeld) {
-    unsigned total = 0, attempts = 1;
-    while (const unsigned pause = rename_retry_pause(attempts - 1, 32)) {  // a sharing violation
-        total += pause;
-        ++attempts;
-    }
-    EXPECT_EQ(attempts, RENAME_ATTEMPTS);
-    EXPECT_GE(total, 800u);
-    EXPECT_LE(total, 1500u);
-    EXPECT_GT(rename_retry_pause(0, 5), 0u);    // the replaced file is held open
-    EXPECT_EQ(rename_retry_pause(0, 2), 0u);    // the folder is gone: no point in waiting
-    EXPECT_EQ(rename_retry_pause(0, 112), 0u);  // the disk is full
 }
 
 }  // namespace

@@ -5,6 +5,10 @@
 // of the files named in QUILLBOX_PROBE_FILES) to
 // the file named by QUILLBOX_PROBE_RECORD, says one line on stdout and exits
 // with the code in QUILLBOX_PROBE_EXIT (or crashes, or waits, when asked).
+// Before it says it is ready it opens the files whose full paths
+// QUILLBOX_PROBE_OPEN lists ('|' between), shared for reading only, and holds
+// them until it exits: a running application's libraries, or a launcher's
+// temporary file in flight.
 #include <windows.h>
 #include <bcrypt.h>
 #include <shellapi.h>
@@ -170,6 +174,20 @@ static void write_record(const std::wstring& path, int argc, wchar_t** argv) {
     CloseHandle(file);
 }
 
+// Opens each path of `paths` and leaves it open; the handles close at exit.
+static void hold_files(const std::wstring& paths) {
+    for (size_t start = 0; start < paths.size();) {
+        size_t end = paths.find(L'|', start);
+        if (end == std::wstring::npos) end = paths.size();
+        const std::wstring path = paths.substr(start, end - start);
+        start = end + 1;
+        if (CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr) ==
+            INVALID_HANDLE_VALUE) {
+            ExitProcess(122);
+        }
+    }
+}
+
 int wmain(int argc, wchar_t** argv) {
     std::wstring record = env(L"QUILLBOX_PROBE_RECORD");
     if (!record.empty()) write_record(record, argc, argv);
@@ -180,6 +198,7 @@ int wmain(int argc, wchar_t** argv) {
         WriteFile(out, "probe: running\n", 15, &written, nullptr);
     }
 
+    hold_files(env(L"QUILLBOX_PROBE_OPEN"));
     std::wstring ready = env(L"QUILLBOX_PROBE_READY");
     if (!ready.empty()) CloseHandle(CreateFileW(ready.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
     std::wstring hold = env(L"QUILLBOX_PROBE_HOLD");

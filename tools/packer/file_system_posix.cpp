@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <system_error>
 
+#include "bin_reader/replace.h"
 #include "bin_reader/temporary_name.h"
 #include "file_system.h"
 
@@ -184,16 +185,20 @@ std::optional<Error> write_file_atomically(const fs::path& target,
     if (base.empty() || base == "." || base == "..") return invalid_input(quoted(target) + " names no file");
 
     TemporaryFile temp;
-    for (unsigned attempt = 0;; ++attempt) {
+    // The launcher's names, from the process's one counter, so that the jobs
+    // of one packer never try the same name.
+    for (int attempt = 1;; ++attempt) {
         fs::path candidate =
-            target.parent_path() / utf16_to_utf8_lossy(temporary_name(static_cast<uint32_t>(::getpid()), attempt));
+            target.parent_path() / utf16_to_utf8_lossy(next_temporary_name(static_cast<uint32_t>(::getpid())));
         int fd = ::open(candidate.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
         if (fd >= 0) {
             temp.path = std::move(candidate);
             temp.file.fd = fd;
             break;
         }
-        if (errno != EEXIST || attempt == 99) return os_failure("cannot create temporary file", candidate, errno);
+        if (errno != EEXIST || attempt == TEMPORARY_NAME_ATTEMPTS) {
+            return os_failure("cannot create temporary file", candidate, errno);
+        }
     }
 
     const ByteSink sink = [&](Bytes bytes) { return write_all(temp.file.fd, bytes, temp.path); };

@@ -9,7 +9,7 @@
 
 #include "bin_reader/folders_win32.h"
 #include "bin_reader/path.h"
-#include "bin_reader/temporary_name.h"
+#include "bin_reader/replace_win32.h"
 #include "file_system.h"
 #include "main/split.h"
 #include "base/win32.h"
@@ -41,19 +41,6 @@ fs::path from_native(const std::u16string& text) { return fs::path(std::wstring(
 std::wstring wide_of(std::u16string_view text) {
     return std::wstring(reinterpret_cast<const wchar_t*>(text.data()), text.size());
 }
-
-// The new output under its temporary name, open for writing and for its rename:
-// a failure before the rename marks it to go when the handle closes, so that no
-// path is opened again to delete it.
-struct TemporaryFile {
-    fs::path path;
-    UniqueHandle file;
-    bool keep = false;
-
-    ~TemporaryFile() {
-        if (!keep && file.valid()) delete_when_closed(file.get());
-    }
-};
 
 std::optional<Error> write_all(HANDLE file, Bytes bytes, const fs::path& path) {
     const std::string_view text(reinterpret_cast<const char*>(bytes.data()), bytes.size());
@@ -257,37 +244,34 @@ std::optional<Error> write_file_atomically(const fs::path& target,
     const std::string base = path_text(target.filename());
     if (base.empty() || base == "." || base == "..") return invalid_input(quoted(target) + " names no file");
 
+    // The launcher's own steps: a new name from the process's one counter,
+    // shared for reading only until it is in place, and the move through the
+    // handle it was written by, never reopened by name where the file system
+    // allows it. A failure names the last name tried, as the Linux packer does.
     TemporaryFile temp;
-    for (unsigned attempt = 0;; ++attempt) {
-        fs::path candidate = target.parent_path() / from_native(temporary_name(GetCurrentProcessId(), attempt));
-        // Shared for reading only: nobody can delete or rename it (a launcher's
-        // sweep of leftovers included) until it is in place.
-        HANDLE file = CreateFileW(wide(long_path(candidate)), GENERIC_WRITE | DELETE, FILE_SHARE_READ, nullptr,
-                                  CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
-        const DWORD code = GetLastError();
-        if (file != INVALID_HANDLE_VALUE) {
-            temp.path = std::move(candidate);
-            temp.file = UniqueHandle(file);
-            break;
-        }
-        if ((code != ERROR_FILE_EXISTS && code != ERROR_ALREADY_EXISTS) || attempt == 99) {
-            return os_failure("cannot create temporary file", candidate, code);
-        }
+    const fs::path folder = target.parent_path();
+    const std::u16string folder_path = long_path(folder.empty() ? fs::path(".") : folder);
+    fs::path tried;
+    if (const DWORD code = create_temporary_file(
+            [&](std::u16string_view name) {
+                tried = folder / from_native(std::u16string(name));
+                return child_path(folder_path, name);
+            },
+            temp)) {
+        return os_failure("cannot create temporary file", tried, code);
     }
-
-    const ByteSink sink = [&](Bytes bytes) { return write_all(temp.file.get(), bytes, temp.path); };
+    const fs::path temp_path = from_native(temp.path);
+    const ByteSink sink = [&](Bytes bytes) { return write_all(temp.file.get(), bytes, temp_path); };
     if (std::optional<Error> error = fill(sink)) return error;
-    if (durable && !FlushFileBuffers(temp.file.get())) return os_failure("cannot flush", temp.path, GetLastError());
-    // Moved through the handle it was written by, never reopened by name.
-    const std::u16string destination = long_path(target);
-    for (unsigned attempt = 0;; ++attempt) {
-        const DWORD code = rename_over(temp.file.get(), destination);
-        if (code == 0) break;
-        const unsigned pause = rename_retry_pause(attempt, code);
-        if (pause == 0) return os_failure("cannot rename " + quoted(temp.path) + " to", target, code);
-        Sleep(pause);
+    if (durable && !FlushFileBuffers(temp.file.get())) return os_failure("cannot flush", temp_path, GetLastError());
+    // A scanner opens a new exe the moment it is closed and holds it for a
+    // moment: a held target is waited for, about a second at most.
+    WaitBudget waits;
+    if (const DWORD code = replace_with(temp, long_path(target), waits)) {
+        return os_failure("cannot rename " + quoted(temp_path) + " to", target, code);
     }
-    temp.keep = true;
+    // Moved by name, the file was closed, and flushed before.
+    if (!temp.file.valid()) return std::nullopt;
     if (durable && !FlushFileBuffers(temp.file.get())) return os_failure("cannot flush", target, GetLastError());
     const HANDLE written = temp.file.release();
     if (!CloseHandle(written)) return os_failure("cannot close", target, GetLastError());

@@ -4,6 +4,7 @@
 // in commands.cpp; everything the packer asks of the system goes through
 // file_system.h.
 #include <cstdio>
+#include <new>
 
 #include "command_line.h"
 #include "commands.h"
@@ -32,7 +33,13 @@ int run(int argc, char** argv) {
     const Outcome<CommandLine> line = parse_command_line(args);
     if (!line.ok()) return usage_failure(*line.error, args);
     std::optional<Error> error = missing_input(line.value);
-    if (!error) error = run_command(line.value, terminal);
+    try {
+        if (!error) error = run_command(line.value, terminal);
+    } catch (const std::bad_alloc&) {
+        // Anywhere in a command (an input that asks for more than there is):
+        // a clear failure, and the output's temporary file goes as it unwinds.
+        error = out_of_memory_error("out of memory; nothing was written");
+    }
     if (error) {
         report_failure(*error);
         return EXIT_FAILED;

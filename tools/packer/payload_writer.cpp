@@ -17,6 +17,7 @@
 #include "brotli_stream.h"
 #include "entry_cache.h"
 #include "entry_names.h"
+#include "stream_check.h"
 
 namespace quillbox::pack {
 namespace fs = std::filesystem;
@@ -77,7 +78,10 @@ PackSlot pack_one(const InputFile& input, const CompressOptions& options, const 
     std::optional<Digest256> key;
     if (cache.folder) {
         key = cache_key(plain, options.quality, options.window, cache.encoder);
-        if (std::optional<std::vector<uint8_t>> stream = cached_stream(*cache.folder, *key)) {
+        // A record that does not decode to the file, whoever wrote it, is a
+        // miss: compressed again below and written over.
+        std::optional<std::vector<uint8_t>> stream = cached_stream(*cache.folder, *key);
+        if (stream && !stream_mismatch(Bytes(*stream), plain)) {
             slot.entry.value.data = std::move(*stream);
             slot.entry.value.from_cache = true;
             return slot;
@@ -86,6 +90,11 @@ PackSlot pack_one(const InputFile& input, const CompressOptions& options, const 
     Outcome<std::vector<uint8_t>> data = compress_content(plain, options.quality, options.window);
     if (!data.ok()) {
         slot.entry = failed<PackedEntry>(with_context(*data.error, "cannot compress " + quoted(input.source)));
+        return slot;
+    }
+    if (std::optional<Error> mismatch = stream_mismatch(Bytes(data.value), plain)) {
+        slot.entry = failed<PackedEntry>(
+            with_context(*mismatch, "the compressed " + quoted(input.source) + " does not decode to the file"));
         return slot;
     }
     if (key) slot.cache_problem = store_stream(*cache.folder, *key, Bytes(data.value));

@@ -5,6 +5,7 @@
 
 #include "base/bytes.h"
 #include "bin_reader/pe_section.h"
+#include "ico_directory.h"
 
 namespace quillbox::pack {
 namespace {
@@ -117,6 +118,7 @@ Outcome<std::vector<IconImage>> parse_ico(Bytes file) {
     if (read_u16le(file, 0) != 0 || read_u16le(file, 2) != 1) return failed<Result>(invalid_data("not an .ico file"));
     const size_t count = read_u16le(file, 4);
     if (count == 0) return failed<Result>(invalid_data("the .ico file holds no image"));
+    if (std::optional<std::string> problem = ico_directory_problem(file)) return failed<Result>(invalid_data(*problem));
     const size_t directory_end = ICO_HEADER + ICO_ENTRY * count;
     if (!inside(0, directory_end, file.size())) {
         return failed<Result>(invalid_data("truncated .ico directory: " + std::to_string(count) + " images listed"));

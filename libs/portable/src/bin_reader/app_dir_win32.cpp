@@ -9,6 +9,7 @@
 #include "bin_reader/app_dir_win32.h"
 #include "bin_reader/path.h"
 #include "bin_reader/removal.h"
+#include "bin_reader/replace.h"
 #include "base/win32.h"
 
 namespace quillbox {
@@ -45,20 +46,6 @@ struct Failure {
 Failure last_failure(const NtCalls& nt) {
     DWORD error = GetLastError();
     return {error, nt.last_status()};
-}
-
-// Runs `step` until it succeeds, fails for good or has had every attempt, with
-// growing pauses between attempts; the last failure is the result.
-template <class Step>
-Failure with_retries(const Step& step, int attempts = REMOVE_ATTEMPTS) {
-    for (int attempt = 1;; ++attempt) {
-        Failure failure = step();
-        if (!failure.failed() || !worth_retrying(failure.error, static_cast<uint32_t>(failure.status)) ||
-            attempt >= attempts) {
-            return failure;
-        }
-        Sleep(retry_pause_ms(attempt));
-    }
 }
 
 // One item of the tree in install mode, opened once without following it: what
@@ -102,14 +89,16 @@ Failure describe_item(OpenItem& item, const NtCalls& nt) {
 }
 
 // The folder to empty, by its whole path: the one path the removal resolves.
+// One that another process holds without delete sharing (its current folder)
+// is opened for listing only, and emptied all the same.
 Failure open_root(const std::u16string& path, OpenItem& item, const NtCalls& nt) {
-    Failure failure = with_retries([&] {
-        HANDLE h =
-            CreateFileW(wide(path), removal_access(true), SHARE_ALL, nullptr, OPEN_EXISTING, ITEM_FLAGS, nullptr);
-        if (h == INVALID_HANDLE_VALUE) return last_failure(nt);
-        item.handle = UniqueHandle(h);
-        return Failure{};
-    });
+    auto open_with = [&](DWORD access) {
+        item.handle =
+            UniqueHandle(CreateFileW(wide(path), access, SHARE_ALL, nullptr, OPEN_EXISTING, ITEM_FLAGS, nullptr));
+        return item.handle.valid() ? Failure{} : last_failure(nt);
+    };
+    Failure failure = open_with(removal_access(true));
+    if (failure.error == ERROR_SHARING_VIOLATION) failure = open_with(removal_access(true) & ~DELETE);
     return failure.failed() ? failure : describe_item(item, nt);
 }
 
@@ -117,9 +106,10 @@ Failure open_root(const std::u16string& path, OpenItem& item, const NtCalls& nt)
 // parent's handle: no path is resolved again from the top, so a folder above
 // that is renamed and replaced by a link meanwhile cannot send the open
 // elsewhere, and the item itself is opened as what it is, a link included.
-// `folder` (from the listing) adds the access that emptying a folder needs.
-Failure open_child(HANDLE parent, const std::u16string& name, bool folder, OpenItem& item, const NtCalls& nt,
-                   int attempts = REMOVE_ATTEMPTS) {
+// `folder` (from the listing) adds the access that emptying a folder needs; a
+// held folder is opened for listing only, as the root is. One attempt: what
+// another process holds is passed by, not waited for.
+Failure open_child(HANDLE parent, const std::u16string& name, bool folder, OpenItem& item, const NtCalls& nt) {
     UNICODE_STRING object_name{};
     object_name.Buffer = const_cast<wchar_t*>(wide(name));
     object_name.Length = object_name.MaximumLength = static_cast<USHORT>(name.size() * sizeof(char16_t));
@@ -128,17 +118,17 @@ Failure open_child(HANDLE parent, const std::u16string& name, bool folder, OpenI
     attributes.RootDirectory = parent;
     attributes.ObjectName = &object_name;
     attributes.Attributes = OBJECT_CASE_INSENSITIVE;
-    Failure failure = with_retries(
-        [&] {
-            HANDLE h = nullptr;
-            IO_STATUS_BLOCK io{};
-            NTSTATUS status = nt.open_file(&h, removal_access(folder), &attributes, &io, SHARE_ALL,
-                                           OPTION_SYNCHRONOUS_IO | OPTION_BACKUP_INTENT | OPTION_OPEN_REPARSE_POINT);
-            if (status < 0) return Failure{nt.to_win32(status), status};
-            item.handle = UniqueHandle(h);
-            return Failure{};
-        },
-        attempts);
+    auto open_with = [&](ACCESS_MASK access) {
+        HANDLE h = nullptr;
+        IO_STATUS_BLOCK io{};
+        NTSTATUS status = nt.open_file(&h, access, &attributes, &io, SHARE_ALL,
+                                       OPTION_SYNCHRONOUS_IO | OPTION_BACKUP_INTENT | OPTION_OPEN_REPARSE_POINT);
+        if (status < 0) return Failure{nt.to_win32(status), status};
+        item.handle = UniqueHandle(h);
+        return Failure{};
+    };
+    Failure failure = open_with(removal_access(folder));
+    if (folder && failure.error == ERROR_SHARING_VIOLATION) failure = open_with(removal_access(true) & ~DELETE);
     return failure.failed() ? failure : describe_item(item, nt);
 }
 
@@ -219,60 +209,75 @@ Failure mark_for_deletion(const OpenItem& item, const NtCalls& nt) {
     return failure;
 }
 
-// Deletes an open item, retrying while it is in use or its folder still holds
-// items pending deletion. The deletion is complete once the handle closes.
-bool delete_item(OpenItem item, const NtCalls& nt) {
-    return !with_retries([&] { return mark_for_deletion(item, nt); }).failed();
+// Deletes an open item; the deletion is complete once the handle closes. Only
+// a folder `emptied` of everything it listed is tried again, with pauses from
+// the start's budget, while it still holds items pending deletion.
+bool delete_item(OpenItem item, const NtCalls& nt, WaitBudget& budget, bool emptied) {
+    for (int attempt = 1;; ++attempt) {
+        const Failure failure = mark_for_deletion(item, nt);
+        if (!failure.failed()) return true;
+        switch (after_removal_failure(failure.error, emptied)) {
+            case RemovalOutcome::gone: return true;
+            case RemovalOutcome::pass_by: return false;
+            case RemovalOutcome::wait: break;
+        }
+        const uint32_t pause = take_pause(budget, attempt);
+        if (pause == 0) return false;
+        Sleep(pause);
+    }
 }
 
-// A folder being emptied: its handle and final path, and the items still to remove.
+// A folder being emptied: its handle and final path, the items still to
+// remove, and whether any of them stayed.
 struct FolderLevel {
     OpenItem folder;
     std::optional<std::u16string> final;
     std::vector<Listed> items;
     size_t next = 0;
+    bool kept_any = false;
 };
 
 // Bottom-up removal of the real folder `root`, already open. Each item is
 // opened relative to its folder's handle; links are deleted as links and never
-// entered. Stops at the first item that will not go, or that is found outside
-// the folder. A stack rather than recursion: depth is bounded only by the
-// path length.
-bool remove_tree(OpenItem root, const NtCalls& nt) {
+// entered. An item that will not go is passed by, and so is each folder above
+// it; the removal ends early only at an item found outside the folder. A stack
+// rather than recursion: depth is bounded only by the path length.
+void remove_tree(OpenItem root, const NtCalls& nt, WaitBudget& budget) {
     std::vector<FolderLevel> levels;
     auto enter = [&levels](OpenItem folder) {
-        FolderLevel level{std::move(folder), std::nullopt, {}, 0};
+        FolderLevel level{std::move(folder), std::nullopt, {}, 0, false};
         level.final = final_path(level.folder.handle.get());
         if (!list_folder(level.folder.handle.get(), level.items)) return false;
         levels.push_back(std::move(level));
         return true;
     };
-    if (!enter(std::move(root))) return false;
+    if (!enter(std::move(root))) return;
     while (!levels.empty()) {
         FolderLevel& top = levels.back();
         if (top.next == top.items.size()) {
             OpenItem folder = std::move(top.folder);
+            const bool emptied = !top.kept_any;
             levels.pop_back();
-            if (!delete_item(std::move(folder), nt)) return false;
+            if (!delete_item(std::move(folder), nt, budget, emptied) && !levels.empty()) levels.back().kept_any = true;
             continue;
         }
+        const size_t depth = levels.size() - 1;  // `top` moves when a level is pushed
         const Listed& listed = top.items[top.next++];
         OpenItem item;
-        Failure failure = open_child(top.folder.handle.get(), listed.name, listed.folder, item, nt);
-        if (failure.error == ERROR_FILE_NOT_FOUND || failure.error == ERROR_PATH_NOT_FOUND) continue;  // gone meanwhile
-        if (failure.failed()) return false;
+        if (const Failure failure = open_child(top.folder.handle.get(), listed.name, listed.folder, item, nt);
+            failure.failed()) {
+            if (after_removal_failure(failure.error, false) != RemovalOutcome::gone) top.kept_any = true;
+            continue;
+        }
+        bool went = true;
         switch (
             removal_step(item.attributes, item.reparse_tag, where_named(item.handle.get(), top.final, listed.name))) {
-            case RemovalStep::enter:
-                if (!enter(std::move(item))) return false;
-                break;
-            case RemovalStep::delete_alone:
-                if (!delete_item(std::move(item), nt)) return false;
-                break;
-            case RemovalStep::stop: return false;
+            case RemovalStep::enter: went = enter(std::move(item)); break;
+            case RemovalStep::delete_alone: went = delete_item(std::move(item), nt, budget, true); break;
+            case RemovalStep::stop: return;
         }
+        if (!went) levels[depth].kept_any = true;
     }
-    return true;
 }
 
 // Final path of the folder holding `path`, links on the way followed, so that
@@ -288,7 +293,7 @@ std::optional<std::u16string> resolved_holder(const std::u16string& path) {
 
 }  // namespace
 
-void remove_app_dir(const std::u16string& app_dir) {
+void remove_app_dir(const std::u16string& app_dir, WaitBudget& budget) {
     std::optional<NtCalls> nt = resolve_nt_calls();
     // Extended-length, so that the root's own path may exceed the classic limit.
     std::optional<std::u16string> root = extended_path(app_dir, full_path_name);
@@ -298,9 +303,9 @@ void remove_app_dir(const std::u16string& app_dir) {
     std::optional<std::u16string> root_name = file_name(*root);
     bool stays_put = !root_name || where_named(item.handle.get(), resolved_holder(*root), *root_name);
     switch (removal_step(item.attributes, item.reparse_tag, stays_put)) {
-        case RemovalStep::enter: remove_tree(std::move(item), *nt); break;
+        case RemovalStep::enter: remove_tree(std::move(item), *nt, budget); break;
         case RemovalStep::delete_alone:
-            delete_item(std::move(item), *nt);  // a linked folder goes as a link
+            delete_item(std::move(item), *nt, budget, true);  // a linked folder goes as a link
             break;
         case RemovalStep::stop: break;
     }
@@ -318,7 +323,7 @@ void remove_leftovers(const std::u16string& folder, const std::function<bool(std
     for (const Listed& listed : items) {
         if (listed.folder || !is_leftover(listed.name)) continue;
         OpenItem item;
-        if (open_child(listed_folder.get(), listed.name, false, item, *nt, 1).failed()) continue;  // in flight
+        if (open_child(listed_folder.get(), listed.name, false, item, *nt).failed()) continue;  // in flight
         if (!(item.attributes & FILE_ATTRIBUTE_DIRECTORY)) mark_for_deletion(item, *nt);
     }
 }

@@ -7,6 +7,8 @@
 #include <optional>
 #include <string>
 
+#include "bin_reader/replace.h"
+
 namespace quillbox {
 
 inline constexpr char16_t APP_DIR_NAME[] = u"quillbox";
@@ -14,9 +16,12 @@ inline constexpr char16_t APP_DIR_NAME[] = u"quillbox";
 // %LOCALAPPDATA%\quillbox, or nothing when the known folder cannot be found.
 std::optional<std::u16string> find_app_dir();
 
-// Deletes the folder and everything in it, bottom-up, links as links; stops
-// without a word at the first item that will not go.
-void remove_app_dir(const std::u16string& app_dir);
+// Deletes the folder and everything in it, bottom-up, links as links, without
+// a word. An item that will not go (held by another process, the running
+// application's exe) is passed by at once and the rest goes all the same, so
+// the folder keeps only what is still held; a folder whose items all went but
+// are still pending deletion is waited for within `budget`.
+void remove_app_dir(const std::u16string& app_dir, WaitBudget& budget);
 
 // Deletes the files directly in `folder` whose names `is_leftover` picks, each
 // opened through the folder's handle and deleted through its own, links as

@@ -3,7 +3,6 @@
 
 #include "bin_reader/digest.h"
 #include "bin_reader/path.h"
-#include "bin_reader/removal.h"
 #include "bin_reader/temporary_name.h"
 
 namespace quillbox {
@@ -19,10 +18,6 @@ EntryPlan plan_entry(const BinEntry& entry, std::u16string_view target, const st
     plan.lines.push_back("writing " + utf16_to_utf8_lossy(target));
     plan.lines.push_back(digest_text(entry.md5) + " -> " + *disk_digest);
     return plan;
-}
-
-bool replacing_worth_retrying(uint32_t win32_error) {
-    return win32_error == WIN32_ACCESS_DENIED || win32_error == WIN32_SHARING_VIOLATION;
 }
 
 bool is_leftover(std::u16string_view listed, std::span<const BinEntry> entries) {

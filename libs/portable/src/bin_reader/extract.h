@@ -34,11 +34,4 @@ EntryPlan plan_entry(const BinEntry& entry, std::u16string_view target, const st
 // payload embedded unchecked may hold one, and an entry is never swept.
 bool is_leftover(std::u16string_view listed, std::span<const BinEntry> entries);
 
-// Whether a move over a target that failed with this Win32 error may succeed
-// on a later attempt: the target is held open (another launcher hashing it, a
-// scanner), which Windows reports as a sharing violation or, for the replaced
-// file of a rename, as access denied. A target that stays in use (the running
-// application's exe) is given up after the attempts the removal makes.
-bool replacing_worth_retrying(uint32_t win32_error);
-
 }  // namespace quillbox

@@ -10,8 +10,7 @@
 #include "bin_reader/extract_win32.h"
 #include "bin_reader/folders_win32.h"
 #include "bin_reader/path.h"
-#include "bin_reader/removal.h"
-#include "bin_reader/temporary_name.h"
+#include "bin_reader/replace_win32.h"
 #include "base/console_win32.h"
 #include "base/fatal.h"
 #include "base/win32.h"
@@ -23,14 +22,14 @@ namespace {
 // be hashed, the decoded blocks each entry hands back for the next, the last
 // folder known to exist (under Wine every lookup of a path walks its folders,
 // so a flat payload asks once, not once per file), the folders already swept
-// of leftovers, and the counter that makes each temporary name of the run new.
+// of leftovers, and what the run may still wait for files in use.
 struct UnpackRun {
     std::span<uint8_t> digest_block;
     SpareBlocks spare;
     std::u16string known_folder;
     std::span<const BinEntry> entries;
     std::vector<std::u16string> swept_folders;
-    uint32_t next_temporary = 0;
+    WaitBudget waits;
 };
 
 std::u16string fs_path(std::u16string_view path) { return file_system_path(path, full_path_name); }
@@ -96,40 +95,14 @@ void make_holding_folder(const std::u16string& target, UnpackRun& run) {
     if (made.error == 0) run.known_folder = std::move(*holder);
 }
 
-// A file of this process under a temporary name in `folder`, created new and
-// open for writing and for its rename or deletion; nothing when none can be
-// made. Shared for reading only: no other launcher can delete, rename or write
-// it while it is in flight, so another start's sweep of leftovers passes it by.
-UniqueHandle create_temporary(const std::u16string& folder, UnpackRun& run) {
-    constexpr int ATTEMPTS = 100;  // a name is taken only by a file left by a dead process of the same id
-    for (int attempt = 0; attempt < ATTEMPTS; ++attempt) {
-        const std::u16string name = temporary_name(GetCurrentProcessId(), run.next_temporary++);
-        UniqueHandle file(CreateFileW(wide(fs_path(path_join(folder, name))), GENERIC_WRITE | DELETE, FILE_SHARE_READ,
-                                      nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
-        if (file.valid()) return file;
-        const DWORD code = GetLastError();
-        if (code != ERROR_FILE_EXISTS && code != ERROR_ALREADY_EXISTS) break;
-    }
-    return UniqueHandle();
-}
-
-// Moves the written file over the target, again while the target is held open,
-// with the removal's growing pauses (about half a second in all); 0 or the error.
-DWORD replace_target(HANDLE file, const std::u16string& target) {
-    for (int attempt = 1;; ++attempt) {
-        const DWORD code = rename_over(file, target);
-        if (code == 0 || !replacing_worth_retrying(code) || attempt >= REMOVE_ATTEMPTS) return code;
-        Sleep(retry_pause_ms(attempt));
-    }
-}
-
 // Writes the content under a temporary name beside the target and moves it
 // over the target in one step through the handle it was written by, so that
 // whoever opens the target (the application, another launcher) finds the old
 // file or the new one, whole. Every failure is ignored by design and leaves no
 // temporary file; a target that cannot be replaced (in use, read-only) keeps
-// its content, and the digest test of a later run writes it again. The run's
-// first write into a folder first removes what killed starts left there.
+// its content, and the digest test of a later run writes it again. The waits
+// for held targets come from the run's one budget. The run's first write into
+// a folder first removes what killed starts left there.
 void write_whole_file(const std::u16string& target, const std::u16string& on_file_system, const ChunkedBytes& content,
                       UnpackRun& run) {
     const std::optional<std::u16string> folder = holding_folder(target);
@@ -138,16 +111,15 @@ void write_whole_file(const std::u16string& target, const std::u16string& on_fil
         remove_leftovers(*folder, [&](std::u16string_view name) { return is_leftover(name, run.entries); });
         run.swept_folders.push_back(*folder);
     }
-    UniqueHandle file = create_temporary(*folder, run);
-    if (!file.valid()) return;
+    TemporaryFile temp;
+    if (create_temporary_file([&](std::u16string_view name) { return fs_path(path_join(*folder, name)); }, temp) != 0)
+        return;
     for (const ByteBuffer& chunk : content.chunks) {
         const Bytes bytes = chunk.view();
-        if (write_handle(file.get(), std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()))) {
-            delete_when_closed(file.get());
-            return;
-        }
+        if (write_handle(temp.file.get(), std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size())))
+            return;  // the temporary file goes with `temp`
     }
-    if (replace_target(file.get(), on_file_system) != 0) delete_when_closed(file.get());
+    replace_with(temp, on_file_system, run.waits);
 }
 
 // Makes one entry's file current; ignores failures to create folders, write or
@@ -161,7 +133,11 @@ void unpack_entry(std::u16string_view app_dir, const BinEntry& entry, UnpackRun&
     for (const std::string& line : plan.lines) print_line(LauncherStream::out, line);
     if (plan.action == EntryAction::skip) return;
 
-    if (!on_disk) make_holding_folder(target, run);
+    if (!on_disk) {
+        make_holding_folder(target, run);
+    } else if (!replaceable_after_waiting(on_file_system, run.waits)) {
+        return;  // held past the budget, read-only or not the user's: not worth decoding
+    }
     ChunkedBytes content = entry.decompress(run.spare);
     write_whole_file(target, on_file_system, content, run);
     give_back(std::move(content), run.spare);
@@ -175,13 +151,14 @@ std::optional<std::u16string> unpack_all(const BinReader& reader, bool install_m
         print_line(LauncherStream::err, "not found data local dir");
         return std::nullopt;
     }
-    if (install_mode) remove_app_dir(*app_dir);
+    WaitBudget waits;  // one for the whole start, the removal's waits included
+    if (install_mode) remove_app_dir(*app_dir, waits);
     // Allocated once: under Wine a fresh 256 KiB block per file cost about 0.5 ms
     // each, more than hashing a small file.
     const std::unique_ptr<uint8_t[]> digest_block(new uint8_t[DIGEST_BLOCK_SIZE]);
     // Likewise the decoded blocks: under Wine a cold start that decoded each
     // entry into fresh ones spent about 0.1 s on 31 MiB of new pages.
-    UnpackRun run{std::span<uint8_t>(digest_block.get(), DIGEST_BLOCK_SIZE), {}, {}, reader.files, {}, 0};
+    UnpackRun run{std::span<uint8_t>(digest_block.get(), DIGEST_BLOCK_SIZE), {}, {}, reader.files, {}, waits};
     for (const BinEntry& entry : reader.files) unpack_entry(*app_dir, entry, run);
     return path_join(*app_dir, utf8_to_utf16(reader.exe));
 }

@@ -5,11 +5,11 @@
 namespace quillbox {
 namespace {
 
-// The codes and NT status values only the removal decides on (the shared ones
-// are in removal.h), spelled here for the same reason.
+// The codes only the removal decides on (the shared ones are in removal.h),
+// spelled here for the same reason.
+constexpr uint32_t ERROR_FILE_NOT_FOUND_CODE = 2;
+constexpr uint32_t ERROR_PATH_NOT_FOUND_CODE = 3;
 constexpr uint32_t ERROR_DIR_NOT_EMPTY_CODE = 145;
-constexpr uint32_t ERROR_DELETE_PENDING_CODE = 303;
-constexpr uint32_t STATUS_DELETE_PENDING_CODE = 0xC0000056;
 
 constexpr uint32_t ACCESS_DELETE = 0x00010000;
 constexpr uint32_t ACCESS_SYNCHRONIZE = 0x00100000;
@@ -28,13 +28,12 @@ RemovalStep removal_step(uint32_t attributes, uint32_t reparse_tag, bool where_n
     return folder && !is_link(attributes, reparse_tag) ? RemovalStep::enter : RemovalStep::delete_alone;
 }
 
-bool worth_retrying(uint32_t win32_error, uint32_t nt_status) {
+RemovalOutcome after_removal_failure(uint32_t win32_error, bool emptied) {
     switch (win32_error) {
-        case WIN32_SHARING_VIOLATION:
-        case ERROR_DELETE_PENDING_CODE:
-        case ERROR_DIR_NOT_EMPTY_CODE: return true;
-        case WIN32_ACCESS_DENIED: return nt_status == STATUS_DELETE_PENDING_CODE;
-        default: return false;
+        case ERROR_FILE_NOT_FOUND_CODE:
+        case ERROR_PATH_NOT_FOUND_CODE: return RemovalOutcome::gone;
+        case ERROR_DIR_NOT_EMPTY_CODE: return emptied ? RemovalOutcome::wait : RemovalOutcome::pass_by;
+        default: return RemovalOutcome::pass_by;
     }
 }
 

@@ -35,15 +35,26 @@ bool is_link(uint32_t attributes, uint32_t reparse_tag);
 // would reach outside, so the removal stops.
 RemovalStep removal_step(uint32_t attributes, uint32_t reparse_tag, bool where_named);
 
-// Each open and each deletion is tried this many times while the item is busy.
+// The most attempts any one item or file gets while it is busy.
 inline constexpr int REMOVE_ATTEMPTS = 10;
 
-// Whether a failed open or deletion may succeed on a later attempt: the item is
-// in use (a scanner or indexer holds it), its folder still holds items pending
-// deletion, or it is itself pending deletion. Windows reports the last as
-// access denied to an open, with STATUS_DELETE_PENDING as the NT status behind
-// it; plain access denied is final.
-bool worth_retrying(uint32_t win32_error, uint32_t nt_status);
+// What install mode does after failing to open or delete an item.
+enum class RemovalOutcome {
+    gone,     // removed meanwhile by someone else
+    pass_by,  // left where it is, and the removal goes on with the rest
+    wait,     // tried again after a pause, while the start's budget lasts
+};
+
+// An item another process holds (a sharing violation, or pending deletion,
+// which Windows reports to an open as access denied with STATUS_DELETE_PENDING
+// behind it) is passed by at once: a live launcher's temporary file is held
+// for as long as it is written, and the application's files for as long as it
+// runs, far longer than a start can wait. So is every other item that will not
+// go (the running application's exe, one the user may not delete). The one
+// wait is for a folder `emptied` of everything it listed that still reports
+// items: those are pending deletion under a handle someone (a scanner) is about
+// to close.
+RemovalOutcome after_removal_failure(uint32_t win32_error, bool emptied);
 
 // Milliseconds to wait after failed attempt `attempt` (1-based) before the next:
 // doubling from 1 ms, about half a second over all attempts, long enough to

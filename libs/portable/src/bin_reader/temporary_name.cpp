@@ -1,5 +1,7 @@
 #include "bin_reader/temporary_name.h"
 
+#include <atomic>
+
 #include "base/text.h"
 
 namespace quillbox {
@@ -29,6 +31,12 @@ size_t digit_run(std::u16string_view text) {
 
 std::u16string temporary_name(uint32_t process_id, uint32_t counter) {
     return std::u16string(PREFIX) + decimal(process_id) + u'-' + decimal(counter) + std::u16string(SUFFIX);
+}
+
+std::u16string next_temporary_name(uint32_t process_id) {
+    // The one counter of the process, as the names must be unique to it.
+    static std::atomic<uint32_t> counter{0};
+    return temporary_name(process_id, counter.fetch_add(1, std::memory_order_relaxed));
 }
 
 bool is_temporary_name(std::u16string_view name) {

@@ -16,6 +16,11 @@ namespace quillbox {
 // still has a temporary name that fits.
 std::u16string temporary_name(uint32_t process_id, uint32_t counter);
 
+// The next name of this process: one counter for the whole process, shared by
+// its threads (the packer's jobs), so that no two writers of one process ever
+// try the same name and a name is taken only by a file a dead process left.
+std::u16string next_temporary_name(uint32_t process_id);
+
 // Whether `name` (one path element) has that form, in any ASCII case, as
 // Windows compares names: the shape a later start sweeps as a leftover of a
 // killed one, and the packer's name gate refuses in entries.
