@@ -219,8 +219,13 @@ std::optional<Error> list_resources(const fs::path& path, Bytes image) {
         if (!info.ok()) return reason_in(*info.error, quoted(path));
         write_text(Stream::output, "version " + version_text(info.value.file_version) + ", product version " +
                                        version_text(info.value.product_version) + "\n");
-        for (const auto& [key, value] : info.value.strings) {
-            write_text(Stream::output, "version string " + printable(key) + ": " + printable(value) + "\n");
+        // A table other than the default one is named before each of its strings.
+        for (const VersionTable& table : info.value.tables) {
+            const std::string prefix = table.language == VERSION_LANGUAGE ? "" : printable(table.language) + " ";
+            for (const auto& [key, value] : table.strings) {
+                write_text(Stream::output,
+                           "version string " + prefix + printable(key) + ": " + printable(value) + "\n");
+            }
         }
     }
     return std::nullopt;
@@ -467,12 +472,12 @@ Outcome<ResourceChanges> requested_resources(const CommandLine& line) {
     if (line.version || !line.version_strings.empty()) {
         VersionInfo info;
         info.file_version = info.product_version = line.version.value_or(std::array<uint16_t, 4>{});
-        info.strings = line.version_strings;
+        info.tables[0].strings = line.version_strings;
         // The strings Explorer shows default to the numbers given.
         for (const char* key : {"FileVersion", "ProductVersion"}) {
-            const bool given = std::any_of(info.strings.begin(), info.strings.end(),
+            const bool given = std::any_of(info.tables[0].strings.begin(), info.tables[0].strings.end(),
                                            [&](const auto& string) { return same_version_key(string.first, key); });
-            if (line.version && !given) info.strings.emplace_back(key, version_text(*line.version));
+            if (line.version && !given) info.tables[0].strings.emplace_back(key, version_text(*line.version));
         }
         Outcome<std::vector<uint8_t>> block = version_block(info);
         if (!block.ok()) return failed<ResourceChanges>(*block.error);
