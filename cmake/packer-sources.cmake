@@ -5,6 +5,6 @@
 set(QUILLBOX_PACKER_SRC ${CMAKE_CURRENT_LIST_DIR}/../tools/packer)
 cmake_path(NORMAL_PATH QUILLBOX_PACKER_SRC)
 set(QUILLBOX_PACKER_SOURCES)
-foreach(name payload_writer brotli_stream entry_cache stub_image resources entry_names case_fold command_line progress)
+foreach(name payload_writer brotli_stream entry_cache stub_image resources program_resources entry_names case_fold command_line progress)
   list(APPEND QUILLBOX_PACKER_SOURCES ${QUILLBOX_PACKER_SRC}/${name}.cpp)
 endforeach()

@@ -119,7 +119,9 @@ Taken take_option(std::string_view arg, Words& words, bool build, CommandLine& o
         if (std::optional<Error> error = take_number(words, arg, 1, 1 << 24, mib)) return {true, error};
         out.compress.cache_limit = uint64_t(mib) << 20;
     } else if (arg == "--icon" && build) {
-        return {true, take_path(words, "--icon needs an .ico file", out.icon)};
+        return {true, take_path(words, "--icon needs an .ico file or a program", out.icon)};
+    } else if (arg == "--version-from" && build) {
+        return {true, take_path(words, "--version-from needs a program", out.version_from)};
     } else if (arg == "--version" && build) {
         return {true, take_version(words, out.version)};
     } else if (arg == "--version-string" && build) {
@@ -193,8 +195,8 @@ Result parse_pack(Command command, const std::vector<std::string_view>& args) {
 const char USAGE[] =
     "usage: quillbox-pack build (DIR | PAYLOAD) -o OUT.exe [--stub STUB] [--exe PATH] [--quality Q] [--window W]\n"
     "                           [--jobs N] [--cache DIR | --no-cache] [--cache-size MIB] [--no-verify] [--quiet]\n"
-    "                           [--icon FILE.ico] [--version A.B.C.D] [--version-string KEY=VALUE]...\n"
-    "                           [--require-signed]\n"
+    "                           [--icon FILE.ico|PROGRAM] [--version-from PROGRAM] [--version A.B.C.D]\n"
+    "                           [--version-string KEY=VALUE]... [--require-signed]\n"
     "       quillbox-pack pack OUT (DIR | --files FILE...) [--exe PATH] [--quality Q] [--window W] [--jobs N]\n"
     "                          [--cache DIR | --no-cache] [--cache-size MIB] [--quiet]\n"
     "       quillbox-pack list (PAYLOAD | EXE)\n"
@@ -206,7 +208,10 @@ const char USAGE[] =
     "        --stub       the payload-less launcher (default: quillbox-stub.exe beside\n"
     "                     this program)\n"
     "        --no-verify  embeds a ready payload as it is, damaged or not, names unchecked\n"
-    "        --icon       the launcher's icon: every image of FILE.ico (default: the stub's)\n"
+    "        --icon       the launcher's icon: every image of FILE.ico, or the main icon\n"
+    "                     of a Windows program or library (default: the stub's)\n"
+    "        --version-from  copies a Windows program's version block: numbers, flags\n"
+    "                     and every string table; the options below override it\n"
     "        --version    file and product version, up to four numbers 0..65535 (1.2.3.4)\n"
     "        --version-string  a string of the version block, in US English/Unicode\n"
     "                     (040904B0): CompanyName, FileDescription, FileVersion,\n"
