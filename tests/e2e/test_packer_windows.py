@@ -83,10 +83,17 @@ class WindowsPacker(unittest.TestCase):
         tree = self.tree()
         icon = self.dir / "app.ico"
         icon.write_bytes(ico_file([(16, 32, icon_bitmap(16, 32)), (32, 4, icon_bitmap(32, 4)), (256, 32, icon_png(256))]))
+        resource_options = ["--icon", icon, "--version", "2.0.1", "--version-string", "CompanyName=Société Exemple",
+                            "--version-string", "ProductName=quillbox"]
+        # A program to take an icon and version block from: a launcher with both.
+        program = self.dir / "program.exe"
+        self.assert_success(run_linux("build", SAMPLE, "-o", program, "--stub", STUB, "--quiet", "--no-cache",
+                                      *resource_options))
         cases = [
             ("sample application", SAMPLE, []),
-            ("icon and version block", SAMPLE, ["--icon", icon, "--version", "2.0.1", "--version-string",
-                                                "CompanyName=Société Exemple", "--version-string", "ProductName=quillbox"]),
+            ("icon and version block", SAMPLE, resource_options),
+            ("icon and version block of a program", SAMPLE, ["--icon", program, "--version-from", program,
+                                                             "--version", "3.1", "--version-string", "Comments=x"]),
             ("tree", tree, []),
             ("tree with options", tree, ["--quality", "5", "--window", "18", "--jobs", "1", "--exe", ".\\données\\résumé.txt"]),
         ]
@@ -105,7 +112,7 @@ class WindowsPacker(unittest.TestCase):
                 self.assertRegex(err, rb"\(\d+ from the cache, 0 compressed\)\n$")
                 self.assertEqual(windows.read_bytes(), linux.read_bytes())
         self.assertEqual(sorted(p.name for p in self.dir.iterdir()),
-                         ["app.ico", "cache", "linux.exe", "tree", "windows.exe"])
+                         ["app.ico", "cache", "linux.exe", "program.exe", "tree", "windows.exe"])
 
     def test_takes_the_stub_beside_itself(self):
         installed = self.dir / "installed"
