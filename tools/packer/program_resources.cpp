@@ -9,6 +9,8 @@
 
 namespace quillbox::pack {
 namespace {
+// Its own names: in a unity build the stub editor's sit beside them.
+namespace program_file {
 
 using pe::inside;
 
@@ -253,34 +255,36 @@ void set_string(VersionTable& table, const std::string& key, const std::string& 
     table.strings.emplace_back(key, value);
 }
 
+}  // namespace program_file
 }  // namespace
 
 bool is_windows_program(Bytes file) { return file.size() >= 2 && file[0] == 'M' && file[1] == 'Z'; }
 
 Outcome<std::vector<IconImage>> program_icon(Bytes file) {
     using Result = std::vector<IconImage>;
-    const Outcome<ProgramImage> image = read_program(file);
+    const Outcome<program_file::ProgramImage> image = program_file::read_program(file);
     if (!image.ok()) return failed<Result>(*image.error);
-    const Outcome<std::vector<Entry>> languages = first_of_type(image.value, RT_GROUP_ICON);
+    const Outcome<std::vector<program_file::Entry>> languages = program_file::first_of_type(image.value, RT_GROUP_ICON);
     if (!languages.ok()) return failed<Result>(*languages.error);
     if (languages.value.empty()) return failed<Result>(invalid_input("the program has no icon group"));
-    const Outcome<Bytes> group = data_of(image.value, languages.value.front());
+    const Outcome<Bytes> group = program_file::data_of(image.value, languages.value.front());
     if (!group.ok()) return failed<Result>(*group.error);
-    const Outcome<std::vector<Bytes>> images = group_images(image.value, group.value, languages.value.front().key);
+    const Outcome<std::vector<Bytes>> images =
+        program_file::group_images(image.value, group.value, languages.value.front().key);
     if (!images.ok()) return failed<Result>(*images.error);
-    const std::vector<uint8_t> ico = as_ico(group.value, images.value);
+    const std::vector<uint8_t> ico = program_file::as_ico(group.value, images.value);
     Outcome<Result> parsed = parse_ico(Bytes(ico.data(), ico.size()));
     if (!parsed.ok()) return failed<Result>(with_context(*parsed.error, "its main icon group"));
     return parsed;
 }
 
 Outcome<VersionInfo> program_version(Bytes file) {
-    const Outcome<ProgramImage> image = read_program(file);
+    const Outcome<program_file::ProgramImage> image = program_file::read_program(file);
     if (!image.ok()) return failed<VersionInfo>(*image.error);
-    const Outcome<std::vector<Entry>> languages = first_of_type(image.value, RT_VERSION);
+    const Outcome<std::vector<program_file::Entry>> languages = program_file::first_of_type(image.value, RT_VERSION);
     if (!languages.ok()) return failed<VersionInfo>(*languages.error);
     if (languages.value.empty()) return failed<VersionInfo>(invalid_input("the program has no version block"));
-    const Outcome<Bytes> block = data_of(image.value, languages.value.front());
+    const Outcome<Bytes> block = program_file::data_of(image.value, languages.value.front());
     if (!block.ok()) return failed<VersionInfo>(*block.error);
     return read_version_block(block.value);
 }
@@ -294,12 +298,12 @@ VersionInfo with_version_options(VersionInfo base, const std::optional<std::arra
         if (base.translations.empty()) base.translations.emplace_back();
     }
     for (VersionTable& table : base.tables) {
-        for (const auto& [key, value] : strings) set_string(table, key, value);
+        for (const auto& [key, value] : strings) program_file::set_string(table, key, value);
         // The strings Explorer shows follow the numbers given.
         for (const char* key : {"FileVersion", "ProductVersion"}) {
             const bool given = std::any_of(strings.begin(), strings.end(),
                                            [&](const auto& string) { return same_version_key(string.first, key); });
-            if (version && !given) set_string(table, key, version_text(*version));
+            if (version && !given) program_file::set_string(table, key, program_file::version_text(*version));
         }
     }
     return base;
