@@ -130,7 +130,8 @@ Outcome<Bytes> data_of(const ProgramImage& image, const Entry& entry) {
     if (!data_entry) return failed<Bytes>(damaged("a data entry lies outside its section"));
     const uint64_t size = read_u32le(*data_entry, 4);
     const std::optional<Bytes> data = at_address(image, read_u32le(*data_entry, 0), size);
-    if (!data || size == 0) return failed<Bytes>(damaged("the data of a resource lies outside the file's sections"));
+    if (size == 0) return failed<Bytes>(damaged("an empty resource"));
+    if (!data) return failed<Bytes>(damaged("the data of a resource lies outside the file's sections"));
     return succeeded(*data);
 }
 
