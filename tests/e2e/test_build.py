@@ -242,6 +242,40 @@ class BuildResources(Work):
         self.assertEqual((done.returncode, done.stderr), (0, ""), done)
         self.assertEqual(copied.read_bytes(), out.read_bytes())
 
+    def test_the_sample_applications_main_icon_and_version_block_become_the_launchers(self):
+        import pefile
+        program = SAMPLE / "quillbox.exe"  # two icon groups, a named one first, and two string tables
+        out = self.dir / "app.exe"
+        done = pack("build", SAMPLE, "-o", out, "--stub", STUB, "--quiet", "--icon", program, "--version-from", program)
+        self.assertEqual((done.returncode, done.stderr), (0, ""), done)
+
+        def icon_and_version(path):
+            """The first icon group's name, entries and images; the fixed version fields, tables, translations."""
+            pe = pefile.PE(str(path))
+            resources = {entry.id: entry for entry in pe.DIRECTORY_ENTRY_RESOURCE.entries}
+
+            def data(entry):
+                language = entry.directory.entries[0]
+                return pe.get_data(language.data.struct.OffsetToData, language.data.struct.Size)
+
+            group_entry = resources[14].directory.entries[0]
+            group = data(group_entry)
+            images = {entry.id: data(entry) for entry in resources[3].directory.entries}
+            icon = [(group[6 + 14 * i:14 + 14 * i], images[struct.unpack_from("<H", group, 18 + 14 * i)[0]])
+                    for i in range(struct.unpack_from("<H", group, 4)[0])]
+            fixed = pe.VS_FIXEDFILEINFO[0]
+            numbers = (fixed.FileVersionMS, fixed.FileVersionLS, fixed.ProductVersionMS, fixed.ProductVersionLS,
+                       fixed.FileFlagsMask, fixed.FileFlags, fixed.FileType)
+            tables = [(table.LangID, table.entries) for info in pe.FileInfo[0] if info.Key == b"StringFileInfo"
+                      for table in info.StringTable]
+            translations = [var.entry for info in pe.FileInfo[0] if info.Key == b"VarFileInfo" for var in info.Var]
+            return str(group_entry.name), icon, numbers, tables, translations
+
+        name, *launcher = icon_and_version(out)
+        self.assertEqual((name, len(launcher[0]), len(launcher[2])), ("QUILLBOX_ICON", 2, 2))
+        _, *own = icon_and_version(program)
+        self.assertEqual(launcher, own)
+
     def test_bad_input_names_the_file_and_the_problem_and_leaves_no_output(self):
         good_icon = ico_file(ICON_IMAGES[:1])
         truncated = good_icon[:30]
