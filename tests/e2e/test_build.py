@@ -259,7 +259,8 @@ class BuildResources(Work):
         self.assertEqual(listing["icon"], [{"width": size, "height": size, "bits": bits, "png": image[:4] == b"\x89PNG"}
                                            for size, bits, image in ICON_IMAGES])
         self.assertEqual(listing["version"], {"file_version": "1.2.3.65535", "product_version": "1.2.3.65535",
-                                              "strings": expected})
+                                              "strings": expected,
+                                              "tables": [{"language": "040904B0", "strings": expected}]})
 
         # The launcher as the stub, with the same options: the same bytes; without them, its icon and version stay.
         again = self.dir / "again.exe"
@@ -267,6 +268,45 @@ class BuildResources(Work):
         self.assertEqual(again.read_bytes(), out.read_bytes())
         self.assertEqual(pack("build", SAMPLE, "-o", again, "--stub", out, "--quiet").returncode, 0)
         self.assertEqual(pack("list", again).stdout, pack("list", out).stdout)
+        # Icon and version taken from that launcher, as a program: every image and string, so the same bytes.
+        copied = self.dir / "copied.exe"
+        done = pack("build", SAMPLE, "-o", copied, "--stub", STUB, "--quiet", "--icon", out, "--version-from", out)
+        self.assertEqual((done.returncode, done.stderr), (0, ""), done)
+        self.assertEqual(copied.read_bytes(), out.read_bytes())
+
+    def test_the_sample_applications_main_icon_and_version_block_become_the_launchers(self):
+        import pefile
+        program = SAMPLE / "quillbox.exe"  # two icon groups, a named one first, and two string tables
+        out = self.dir / "app.exe"
+        done = pack("build", SAMPLE, "-o", out, "--stub", STUB, "--quiet", "--icon", program, "--version-from", program)
+        self.assertEqual((done.returncode, done.stderr), (0, ""), done)
+
+        def icon_and_version(path):
+            """The first icon group's name, entries and images; the fixed version fields, tables, translations."""
+            pe = pefile.PE(str(path))
+            resources = {entry.id: entry for entry in pe.DIRECTORY_ENTRY_RESOURCE.entries}
+
+            def data(entry):
+                language = entry.directory.entries[0]
+                return pe.get_data(language.data.struct.OffsetToData, language.data.struct.Size)
+
+            group_entry = resources[14].directory.entries[0]
+            group = data(group_entry)
+            images = {entry.id: data(entry) for entry in resources[3].directory.entries}
+            icon = [(group[6 + 14 * i:14 + 14 * i], images[struct.unpack_from("<H", group, 18 + 14 * i)[0]])
+                    for i in range(struct.unpack_from("<H", group, 4)[0])]
+            fixed = pe.VS_FIXEDFILEINFO[0]
+            numbers = (fixed.FileVersionMS, fixed.FileVersionLS, fixed.ProductVersionMS, fixed.ProductVersionLS,
+                       fixed.FileFlagsMask, fixed.FileFlags, fixed.FileType)
+            tables = [(table.LangID, table.entries) for info in pe.FileInfo[0] if info.Key == b"StringFileInfo"
+                      for table in info.StringTable]
+            translations = [var.entry for info in pe.FileInfo[0] if info.Key == b"VarFileInfo" for var in info.Var]
+            return str(group_entry.name), icon, numbers, tables, translations
+
+        name, *launcher = icon_and_version(out)
+        self.assertEqual((name, len(launcher[0]), len(launcher[2])), ("QUILLBOX_ICON", 2, 2))
+        _, *own = icon_and_version(program)
+        self.assertEqual(launcher, own)
 
     def test_bad_input_names_the_file_and_the_problem_and_leaves_no_output(self):
         good_icon = ico_file(ICON_IMAGES[:1])
@@ -304,6 +344,8 @@ class BuildResources(Work):
             ("too long value", ["--version-string", "Comments=" + "x" * 1025], stub, 2, "longer than 1024 characters"),
             ("stub with foreign resources", ["--icon", self.write("good.ico", good_icon)], bytes(foreign), 1,
              "the stub carries a resource of type 2, which the packer does not rewrite"),
+            ("program without a version block", ["--version-from", STUB, "--version", "2"], stub, 1,
+             'cannot copy the version block of "%s": the program has no version block' % STUB),
         ]
         for what, options, stub_bytes, status, message in cases:
             with self.subTest(what):
@@ -393,6 +435,18 @@ class BuiltLauncher(LauncherTestCase):
                      for size, bits, data in ICON_IMAGES]
         expected += ["loaded %d %d" % (size, i + 1) for i, (size, _, _) in enumerate(ICON_IMAGES)]
         self.assertEqual(lines, expected)
+        # Built on that launcher from its own icon and version, one number and one string overridden: Windows
+        # sees the same images and strings but those, the launcher's old block replaced.
+        copied = self.place("resources-copied") / "quillbox.exe"
+        done = pack("build", SAMPLE, "-o", copied, "--stub", exe, "--quiet", "--icon", exe, "--version-from", exe,
+                    "--version", "9.8.7.6", "--version-string", "CompanyName=Other Ltd")
+        self.assertEqual(done.returncode, 0, done)
+        checked = subprocess.run([WINE, str(PROGRAMS / "resource_check.exe"), to_windows(copied)] + keys,
+                                 env=wine_environment(), stdin=subprocess.DEVNULL, capture_output=True, timeout=120)
+        overridden = dict(strings, CompanyName="Other Ltd", FileVersion="9.8.7.6", ProductVersion="9.8.7.6")
+        expected = (["version 9.8.7.6 9.8.7.6", "translation 0409 04b0"] +
+                    ["string %s=%s" % (key, overridden[key]) for key in keys] + expected[2 + len(keys):])
+        self.assertEqual(checked.stdout.decode("utf-8", "replace").splitlines(), expected)
         # It starts its application, as the launcher without them does, and signed as well.
         plain = self.built()
         self.assertEqual(self.run_twice(exe), self.run_twice(plain))

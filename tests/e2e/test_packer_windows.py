@@ -83,10 +83,14 @@ class WindowsPacker(unittest.TestCase):
         tree = self.tree()
         icon = self.dir / "app.ico"
         icon.write_bytes(ico_file([(16, 32, icon_bitmap(16, 32)), (32, 4, icon_bitmap(32, 4)), (256, 32, icon_png(256))]))
+        resource_options = ["--icon", icon, "--version", "2.0.1", "--version-string", "CompanyName=Société Exemple",
+                            "--version-string", "ProductName=quillbox"]
+        program = SAMPLE / "quillbox.exe"  # with icons and a version block of its own
         cases = [
             ("sample application", SAMPLE, []),
-            ("icon and version block", SAMPLE, ["--icon", icon, "--version", "2.0.1", "--version-string",
-                                                "CompanyName=Société Exemple", "--version-string", "ProductName=quillbox"]),
+            ("icon and version block", SAMPLE, resource_options),
+            ("icon and version block of a program", SAMPLE, ["--icon", program, "--version-from", program,
+                                                             "--version", "3.1", "--version-string", "Comments=x"]),
             ("tree", tree, []),
             ("tree with options", tree, ["--quality", "5", "--window", "18", "--jobs", "1", "--exe", ".\\données\\résumé.txt"]),
         ]
@@ -120,13 +124,17 @@ class WindowsPacker(unittest.TestCase):
     def test_lists_verifies_and_unpacks_like_the_linux_packer(self):
         tree = self.tree()
         exe = self.dir / "app.exe"
-        self.assert_success(run_linux("build", tree, "-o", exe, "--stub", STUB, "--quiet"))
+        program = SAMPLE / "quillbox.exe"  # its icon and version block, two string tables, listed too
+        self.assert_success(run_linux("build", tree, "-o", exe, "--stub", STUB, "--quiet", "--icon", program,
+                                      "--version-from", program))
         for command in (["list"], ["verify"], ["list", "--json"]):
             with self.subTest(command):
                 windows = run_windows(*command, exe)
                 self.assertEqual(windows, run_linux(*command, exe))
                 self.assertEqual(windows[0], 0, windows)
-        self.assertIn("日本語\\ファイル.dat\t".encode(), run_windows("list", exe)[1])
+        listed = run_windows("list", exe)[1]
+        self.assertIn("日本語\\ファイル.dat\t".encode(), listed)
+        self.assertIn(b"version string 040704B0 FileDescription: quillbox Beispielanwendung", listed)
         unpacked = self.dir / "unpacked"
         self.assert_success(run_windows("unpack", exe, unpacked))
         self.assertEqual(folder_contents(unpacked), folder_contents(tree))

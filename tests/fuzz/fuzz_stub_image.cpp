@@ -95,7 +95,7 @@ pack::ResourceChanges resource_changes() {
     image.data[8] = 2;   // height, mask included
     image.data[12] = 1;  // planes
     image.data[14] = 32;
-    pack::VersionInfo info{{1, 2, 3, 4}, {1, 2, 3, 4}, {{"CompanyName", "quillbox"}}};
+    pack::VersionInfo info{{1, 2, 3, 4}, {1, 2, 3, 4}, {{pack::VERSION_LANGUAGE, {{"CompanyName", "quillbox"}}}}};
     return pack::ResourceChanges{std::vector<pack::IconImage>{image}, pack::version_block(info).value};
 }
 

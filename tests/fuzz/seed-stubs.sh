@@ -1,9 +1,10 @@
 #!/bin/sh
-# Copies those of the real stubs given that exist into the folder named first,
-# as seeds for fuzz_stub_image; each is named after its build folder.
+# Copies those of the real programs given that exist (stubs, launchers, Wine's
+# own programs) into the folder named first, as fuzzing seeds; each is named
+# after its folder and its own name.
 dest=$1
 shift
 mkdir -p "$dest"
-for stub in "$@"; do
-  if [ -f "$stub" ]; then cp "$stub" "$dest/$(basename "$(dirname "$stub")").exe"; fi
+for program in "$@"; do
+  if [ -f "$program" ]; then cp "$program" "$dest/$(basename "$(dirname "$program")")-$(basename "$program")"; fi
 done

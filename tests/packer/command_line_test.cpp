@@ -70,6 +70,7 @@ TEST(CommandLine, AcceptsEachCommandsFormsAndNamesWhatIsWrong) {
         {{"build", "dir", "-o", "x.exe", "--cache-size", "0"}, "--cache-size needs a whole number from 1 to 16777216"},
         {{"build", "d", "-o", "x.exe", "--icon"}, "--icon needs an .ico file"},
         {{"pack", "out.bin", "d", "--icon", "a.ico"}, "unknown option --icon"},
+        {{"build", "d", "-o", "x.exe", "--version-from"}, "--version-from needs a program"},
         {{"build", "d", "-o", "x.exe", "--version", "1.2.3.65536"},
          "--version needs one to four numbers from 0 to 65535"},
         {{"build", "d", "-o", "x.exe", "--version", "1.2.3.4.5"}, "--version needs one to four"},
@@ -120,14 +121,15 @@ TEST(CommandLine, KeepsEveryValue) {
 
     const Outcome<CommandLine> resources = parse_command_line(
         {"build", "d", "-o", "x.exe", "--icon", "app.ico", "--version", "1.65535", "--version-string",
-         "CompanyName=Ex = Ltd", "--version-string", "Comments=x", "--require-signed"});
+         "CompanyName=Ex = Ltd", "--version-string", "Comments=x", "--require-signed", "--version-from", "app.exe"});
     ASSERT_TRUE(resources.ok()) << resources.error->text();
     EXPECT_EQ(resources.value.icon, std::filesystem::path("app.ico"));
+    EXPECT_EQ(resources.value.version_from, std::filesystem::path("app.exe"));
     EXPECT_EQ(resources.value.version, (std::array<uint16_t, 4>{1, 65535, 0, 0}));
     EXPECT_EQ(resources.value.version_strings,
               (std::vector<std::pair<std::string, std::string>>{{"CompanyName", "Ex = Ltd"}, {"Comments", "x"}}));
     EXPECT_TRUE(resources.value.require_signed);
-    EXPECT_FALSE(build.value.icon || build.value.version || build.value.require_signed);
+    EXPECT_FALSE(build.value.icon || build.value.version || build.value.version_from || build.value.require_signed);
 
     EXPECT_TRUE(parse_command_line({"list", "--json", "a"}).value.json);
     EXPECT_FALSE(parse_command_line({"list", "a"}).value.json);

@@ -123,7 +123,15 @@ TEST(Icon, RefusesFilesWhoseFieldsDoNotHold) {
 }
 
 TEST(VersionBlock, ReadsBackItsNumbersAndStringsAndRefusesWhatCannotBeStored) {
-    const VersionInfo info{{1, 2, 65535, 0}, {7, 0, 0, 1}, {{"CompanyName", "Ex Ltd"}, {"Comments", "déjà 😀"}}};
+    // Two tables (one as another program may have it: an empty value, a key
+    // of odd length) and their translations, as a block copied from a program.
+    const VersionInfo info{{1, 2, 65535, 0},
+                           {7, 0, 0, 1},
+                           {{VERSION_LANGUAGE, {{"CompanyName", "Ex Ltd"}, {"Comments", "déjà 😀"}}},
+                            {"040704B0", {{"Comment", ""}, {"CompanyName", "Ex GmbH"}}}},
+                           {{0x409, 1200}, {0x407, 1200}},
+                           0x3F,
+                           0x2};
     const Outcome<std::vector<uint8_t>> block = version_block(info);
     ASSERT_TRUE(block.ok());
     EXPECT_EQ(block.value.size() % 4, 0u);
@@ -132,7 +140,13 @@ TEST(VersionBlock, ReadsBackItsNumbersAndStringsAndRefusesWhatCannotBeStored) {
     ASSERT_TRUE(read.ok());
     EXPECT_EQ(read.value.file_version, info.file_version);
     EXPECT_EQ(read.value.product_version, info.product_version);
-    EXPECT_EQ(read.value.strings, info.strings);
+    ASSERT_EQ(read.value.tables.size(), 2u);
+    for (size_t i = 0; i < 2; ++i) {
+        EXPECT_EQ(read.value.tables[i].language, info.tables[i].language);
+        EXPECT_EQ(read.value.tables[i].strings, info.tables[i].strings);
+    }
+    EXPECT_EQ(read.value.translations, info.translations);
+    EXPECT_EQ(read.value.flags, 2u);
 
     const std::string limit_key(VERSION_KEY_LIMIT, 'k');
     const std::string limit_value(VERSION_VALUE_LIMIT, 'v');
@@ -157,7 +171,7 @@ TEST(VersionBlock, ReadsBackItsNumbersAndStringsAndRefusesWhatCannotBeStored) {
         }
     }
     VersionInfo full;
-    for (int i = 0; i < 40; ++i) full.strings.emplace_back("Key" + std::to_string(i), limit_value);
+    for (int i = 0; i < 40; ++i) full.tables[0].strings.emplace_back("Key" + std::to_string(i), limit_value);
     const Outcome<std::vector<uint8_t>> too_large = version_block(full);
     ASSERT_FALSE(too_large.ok());
     EXPECT_NE(too_large.error->text().find("a version block holds at most 65535"), std::string::npos);

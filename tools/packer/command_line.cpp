@@ -123,7 +123,9 @@ Taken take_option(std::string_view arg, Words& words, bool build, CommandLine& o
         if (std::optional<Error> error = take_number(words, arg, 1, 1 << 24, mib)) return {true, error};
         out.compress.cache_limit = uint64_t(mib) << 20;
     } else if (arg == "--icon" && build) {
-        return {true, take_path(words, "--icon needs an .ico file", out.icon)};
+        return {true, take_path(words, "--icon needs an .ico file or a program", out.icon)};
+    } else if (arg == "--version-from" && build) {
+        return {true, take_path(words, "--version-from needs a program", out.version_from)};
     } else if (arg == "--version" && build) {
         return {true, take_version(words, out.version)};
     } else if (arg == "--version-string" && build) {

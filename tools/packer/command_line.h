@@ -32,8 +32,9 @@ struct CommandLine {
     std::optional<std::filesystem::path> stub;
     bool verify = true;
     bool quiet = false;
-    // build: the icon file and the version block (none unless asked for)
+    // build: the icon file (or program) and the version block (none unless asked for)
     std::optional<std::filesystem::path> icon;
+    std::optional<std::filesystem::path> version_from;  // a program whose version block is copied
     std::optional<std::array<uint16_t, 4>> version;
     std::vector<std::pair<std::string, std::string>> version_strings;  // in the order given
     // build, verify: unsigned Windows programs in the payload are an error, not a note

@@ -12,6 +12,7 @@
 #include "listing.h"
 #include "file_system.h"
 #include "help_text.h"
+#include "program_resources.h"
 #include "progress.h"
 #include "stub_image.h"
 
@@ -448,23 +449,27 @@ Outcome<ResourceChanges> requested_resources(const CommandLine& line) {
     if (line.icon) {
         const Outcome<std::vector<uint8_t>> bytes = read_whole_file(*line.icon);
         if (!bytes.ok()) return failed<ResourceChanges>(*bytes.error);
-        Outcome<std::vector<IconImage>> images = parse_ico(Bytes(bytes.value.data(), bytes.value.size()));
+        const Bytes file(bytes.value.data(), bytes.value.size());
+        Outcome<std::vector<IconImage>> images = is_windows_program(file) ? program_icon(file) : parse_ico(file);
         if (!images.ok()) {
             return failed<ResourceChanges>(
                 reason_in(*images.error, "the icon " + quoted(*line.icon) + " cannot be used"));
         }
         changes.icon = std::move(images.value);
     }
-    if (line.version || !line.version_strings.empty()) {
-        VersionInfo info;
-        info.file_version = info.product_version = line.version.value_or(std::array<uint16_t, 4>{});
-        info.strings = line.version_strings;
-        // The strings Explorer shows default to the numbers given.
-        for (const char* key : {"FileVersion", "ProductVersion"}) {
-            const bool given = std::any_of(info.strings.begin(), info.strings.end(),
-                                           [&](const auto& string) { return same_version_key(string.first, key); });
-            if (line.version && !given) info.strings.emplace_back(key, version_text(*line.version));
+    if (line.version || !line.version_strings.empty() || line.version_from) {
+        VersionInfo base;
+        if (line.version_from) {
+            const Outcome<std::vector<uint8_t>> bytes = read_whole_file(*line.version_from);
+            if (!bytes.ok()) return failed<ResourceChanges>(*bytes.error);
+            Outcome<VersionInfo> copied = program_version(Bytes(bytes.value.data(), bytes.value.size()));
+            if (!copied.ok()) {
+                return failed<ResourceChanges>(
+                    reason_in(*copied.error, "cannot copy the version block of " + quoted(*line.version_from)));
+            }
+            base = std::move(copied.value);
         }
+        const VersionInfo info = with_version_options(std::move(base), line.version, line.version_strings);
         Outcome<std::vector<uint8_t>> block = version_block(info);
         if (!block.ok()) return failed<ResourceChanges>(*block.error);
         changes.version = std::move(block.value);

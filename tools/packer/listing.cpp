@@ -56,15 +56,34 @@ std::string icon_json(const IconSize& size) {
            ", \"bits\": " + std::to_string(size.bits) + ", \"png\": " + (size.png ? "true" : "false") + "}";
 }
 
+std::string strings_json(const std::vector<std::pair<std::string, std::string>>& strings, const char* indent) {
+    std::string out = "{";
+    for (size_t i = 0; i < strings.size(); ++i) {
+        out += std::string(i == 0 ? "\n" : ",\n") + indent + "  " + json_string(strings[i].first) + ": " +
+               json_string(strings[i].second);
+    }
+    return out + (strings.empty() ? "}" : std::string("\n") + indent + "}");
+}
+
+// "strings" holds the table the system shows (the default one, else the
+// first); "tables" every table by its name.
 std::string version_json(const VersionInfo& info) {
+    const VersionTable* shown = info.tables.empty() ? nullptr : &info.tables.front();
+    for (const VersionTable& table : info.tables) {
+        if (table.language == VERSION_LANGUAGE) shown = &table;
+    }
     std::string out = "{\n    \"file_version\": " + json_string(version_text(info.file_version)) +
                       ",\n    \"product_version\": " + json_string(version_text(info.product_version)) +
-                      ",\n    \"strings\": {";
-    for (size_t i = 0; i < info.strings.size(); ++i) {
-        out += (i == 0 ? "\n      " : ",\n      ") + json_string(info.strings[i].first) + ": " +
-               json_string(info.strings[i].second);
+                      ",\n    \"strings\": " + strings_json(shown ? shown->strings : decltype(shown->strings){}, "    ");
+    std::vector<std::string> tables;
+    for (const VersionTable& table : info.tables) {
+        tables.push_back("      {\"language\": " + json_string(table.language) +
+                         ", \"strings\": " + strings_json(table.strings, "      ") + "}");
     }
-    return out + (info.strings.empty() ? "}\n  }" : "\n    }\n  }");
+    std::string listed = "[";
+    for (size_t i = 0; i < tables.size(); ++i) listed += (i == 0 ? "\n" : ",\n") + tables[i];
+    listed += tables.empty() ? "]" : "\n    ]";
+    return out + ",\n    \"tables\": " + listed + "\n  }";
 }
 
 std::string launcher_text(const LauncherFacts& launcher) {
@@ -78,8 +97,12 @@ std::string launcher_text(const LauncherFacts& launcher) {
     for (const VersionInfo& info : launcher.versions) {
         out += "version " + version_text(info.file_version) + ", product version " +
                version_text(info.product_version) + "\n";
-        for (const auto& [key, value] : info.strings)
-            out += "version string " + printable(key) + ": " + printable(value) + "\n";
+        // A table other than the default one is named before each of its strings.
+        for (const VersionTable& table : info.tables) {
+            const std::string prefix = table.language == VERSION_LANGUAGE ? "" : printable(table.language) + " ";
+            for (const auto& [key, value] : table.strings)
+                out += "version string " + prefix + printable(key) + ": " + printable(value) + "\n";
+        }
     }
     return out;
 }

@@ -192,8 +192,6 @@ void close_record(std::vector<uint8_t>& out, size_t start) {
     set16(out, start, static_cast<uint32_t>(out.size() - start));
 }
 
-std::u16string ascii16(std::string_view text) { return std::u16string(text.begin(), text.end()); }
-
 uint32_t high(const std::array<uint16_t, 4>& v) { return (uint32_t{v[0]} << 16) | v[1]; }
 uint32_t low(const std::array<uint16_t, 4>& v) { return (uint32_t{v[2]} << 16) | v[3]; }
 
@@ -234,29 +232,38 @@ Outcome<std::vector<uint8_t>> version_block(const VersionInfo& info) {
     put32(out, low(info.file_version));
     put32(out, high(info.product_version));
     put32(out, low(info.product_version));
-    put32(out, 0x3F);     // flags mask
-    put32(out, 0);        // flags: no debug, pre-release or patched build
+    put32(out, info.flags_mask);
+    put32(out, info.flags);
     put32(out, 0x40004);  // VOS_NT_WINDOWS32
     put32(out, 1);        // VFT_APP
     put32(out, 0);        // subtype
     put32(out, 0);        // date: none, so the same input gives the same bytes
     put32(out, 0);
-    const size_t string_info = open_record(out, u"StringFileInfo", 0, 1);
-    const size_t table = open_record(out, ascii16(VERSION_LANGUAGE), 0, 1);
-    for (const auto& [key, value] : info.strings) {
-        const std::u16string text = utf8_to_utf16(value);
-        const size_t string = open_record(out, utf8_to_utf16(key), static_cast<uint32_t>(text.size() + 1), 1);
-        put_text(out, text);
-        close_record(out, string);
+    if (!info.tables.empty()) {
+        const size_t string_info = open_record(out, u"StringFileInfo", 0, 1);
+        for (const VersionTable& table : info.tables) {
+            const size_t start = open_record(out, utf8_to_utf16(table.language), 0, 1);
+            for (const auto& [key, value] : table.strings) {
+                const std::u16string text = utf8_to_utf16(value);
+                const size_t string = open_record(out, utf8_to_utf16(key), static_cast<uint32_t>(text.size() + 1), 1);
+                put_text(out, text);
+                close_record(out, string);
+            }
+            close_record(out, start);
+        }
+        close_record(out, string_info);
     }
-    close_record(out, table);
-    close_record(out, string_info);
-    const size_t var_info = open_record(out, u"VarFileInfo", 0, 1);
-    const size_t translation = open_record(out, u"Translation", 4, 0);
-    put16(out, VERSION_LANGUAGE_ID);
-    put16(out, 1200);  // UTF-16
-    close_record(out, translation);
-    close_record(out, var_info);
+    if (!info.translations.empty()) {
+        const size_t var_info = open_record(out, u"VarFileInfo", 0, 1);
+        const size_t translation =
+            open_record(out, u"Translation", static_cast<uint32_t>(4 * info.translations.size()), 0);
+        for (const VersionTranslation& pair : info.translations) {
+            put16(out, pair.language);
+            put16(out, pair.codepage);
+        }
+        close_record(out, translation);
+        close_record(out, var_info);
+    }
     if (out.size() > VERSION_BLOCK_LIMIT) {
         return failed<std::vector<uint8_t>>(invalid_input("the version strings take " + std::to_string(out.size()) +
                                                           " bytes; a version block holds at most 65535"));
@@ -289,24 +296,29 @@ std::optional<VersionRecord> read_record(Bytes block) {
         if (unit == 0) break;
         record.key.push_back(unit);
     }
-    at = (at + 2 + 3) / 4 * 4;
-    const size_t value_bytes = record.text ? 2 * value_length : value_length;
-    if (at > length || value_bytes > length - at) return std::nullopt;
+    at = std::min<size_t>((at + 2 + 3) / 4 * 4, length);  // a record without a value may end unpadded
+    size_t value_bytes = record.text ? 2 * value_length : value_length;
+    // Some tools count a string's value in bytes, not characters: it ends with its record all the same.
+    if (record.text && value_bytes > length - at) value_bytes = (length - at) & ~size_t{1};
+    if (value_bytes > length - at) return std::nullopt;
     record.value = block.subspan(at, value_bytes);
     at = (at + value_bytes + 3) / 4 * 4;
     record.children = at < length ? block.subspan(at, length - at) : Bytes();
     return record;
 }
 
-// The records one after another in `bytes`.
-std::vector<VersionRecord> read_records(Bytes bytes) {
+// The records one after another in `bytes`, up to zeros that pad the end;
+// nothing when one of them is damaged.
+std::optional<std::vector<VersionRecord>> read_records(Bytes bytes) {
     std::vector<VersionRecord> out;
-    size_t at = 0;
-    while (at + 6 <= bytes.size()) {
+    for (size_t at = 0; at < bytes.size(); at = (at + read_u16le(bytes, at) + 3) / 4 * 4) {
+        if (bytes.size() - at < 6 || read_u16le(bytes, at) == 0) {
+            if (std::any_of(bytes.begin() + at, bytes.end(), [](uint8_t b) { return b != 0; })) return std::nullopt;
+            break;
+        }
         const std::optional<VersionRecord> record = read_record(bytes.subspan(at));
-        if (!record) break;
+        if (!record) return std::nullopt;
         out.push_back(*record);
-        at = (at + read_u16le(bytes, at) + 3) / 4 * 4;
     }
     return out;
 }
@@ -316,27 +328,72 @@ std::array<uint16_t, 4> parts(uint32_t high_word, uint32_t low_word) {
             static_cast<uint16_t>(low_word >> 16), static_cast<uint16_t>(low_word)};
 }
 
+std::string text_of(Bytes utf16) {
+    std::u16string value;
+    for (size_t i = 0; i + 1 < utf16.size(); i += 2) value.push_back(char16_t(read_u16le(utf16, i)));
+    while (!value.empty() && value.back() == 0) value.pop_back();
+    return utf16_to_utf8_lossy(value);
+}
+
+// The string tables under StringFileInfo.
+std::optional<std::vector<VersionTable>> read_tables(Bytes children) {
+    std::optional<std::vector<VersionRecord>> tables = read_records(children);
+    if (!tables) return std::nullopt;
+    std::vector<VersionTable> out;
+    for (const VersionRecord& table : *tables) {
+        std::optional<std::vector<VersionRecord>> strings = read_records(table.children);
+        if (!strings) return std::nullopt;
+        VersionTable read{utf16_to_utf8_lossy(table.key), {}};
+        for (const VersionRecord& string : *strings) {
+            read.strings.emplace_back(utf16_to_utf8_lossy(string.key), text_of(string.value));
+        }
+        out.push_back(std::move(read));
+    }
+    return out;
+}
+
+// The Translation var's pairs under VarFileInfo.
+std::optional<std::vector<VersionTranslation>> read_translations(Bytes children) {
+    std::optional<std::vector<VersionRecord>> vars = read_records(children);
+    if (!vars) return std::nullopt;
+    std::vector<VersionTranslation> out;
+    for (const VersionRecord& var : *vars) {
+        if (var.key != u"Translation") continue;
+        for (size_t i = 0; i + 4 <= var.value.size(); i += 4) {
+            out.push_back(
+                {static_cast<uint16_t>(read_u16le(var.value, i)), static_cast<uint16_t>(read_u16le(var.value, i + 2))});
+        }
+    }
+    return out;
+}
+
 }  // namespace
 
 Outcome<VersionInfo> read_version_block(Bytes block) {
     const std::optional<VersionRecord> root = read_record(block);
+    const auto damaged = [] { return failed<VersionInfo>(invalid_data("damaged version block")); };
     if (!root || root->key != u"VS_VERSION_INFO" || root->value.size() < 52 ||
         read_u32le(root->value, 0) != 0xFEEF04BD) {
-        return failed<VersionInfo>(invalid_data("damaged version block"));
+        return damaged();
     }
     VersionInfo info;
     info.file_version = parts(read_u32le(root->value, 8), read_u32le(root->value, 12));
     info.product_version = parts(read_u32le(root->value, 16), read_u32le(root->value, 20));
-    for (const VersionRecord& child : read_records(root->children)) {
-        if (child.key != u"StringFileInfo") continue;
-        for (const VersionRecord& table : read_records(child.children)) {
-            for (const VersionRecord& string : read_records(table.children)) {
-                std::u16string value;
-                for (size_t i = 0; i + 1 < string.value.size(); i += 2)
-                    value.push_back(char16_t(read_u16le(string.value, i)));
-                while (!value.empty() && value.back() == 0) value.pop_back();
-                info.strings.emplace_back(utf16_to_utf8_lossy(string.key), utf16_to_utf8_lossy(value));
-            }
+    info.flags_mask = read_u32le(root->value, 24);
+    info.flags = read_u32le(root->value, 28);
+    info.tables.clear();
+    info.translations.clear();
+    const std::optional<std::vector<VersionRecord>> children = read_records(root->children);
+    if (!children) return damaged();
+    for (const VersionRecord& child : *children) {
+        if (child.key == u"StringFileInfo") {
+            std::optional<std::vector<VersionTable>> tables = read_tables(child.children);
+            if (!tables) return damaged();
+            info.tables.insert(info.tables.end(), tables->begin(), tables->end());
+        } else if (child.key == u"VarFileInfo") {
+            std::optional<std::vector<VersionTranslation>> translations = read_translations(child.children);
+            if (!translations) return damaged();
+            info.translations.insert(info.translations.end(), translations->begin(), translations->end());
         }
     }
     return succeeded(std::move(info));

@@ -45,17 +45,37 @@ Outcome<std::vector<IconImage>> parse_ico(Bytes file);
 // first_id + 1, ...
 std::vector<uint8_t> icon_group(const std::vector<IconImage>& images, uint16_t first_id);
 
-// What a version block holds: four 16-bit parts each for the file and the
-// product, and the strings of its one language block, in the order written.
-struct VersionInfo {
-    std::array<uint16_t, 4> file_version{};
-    std::array<uint16_t, 4> product_version{};
-    std::vector<std::pair<std::string, std::string>> strings;  // UTF-8 key and value
-};
-
 // The language block's name: US English (0409) in Unicode (04B0, code page 1200).
 inline constexpr char VERSION_LANGUAGE[] = "040904B0";
 inline constexpr uint16_t VERSION_LANGUAGE_ID = 0x0409;
+
+// One string table of a version block: its name (language and code page as
+// eight hex digits) and its strings, UTF-8 key and value, in the order written.
+struct VersionTable {
+    std::string language = VERSION_LANGUAGE;
+    std::vector<std::pair<std::string, std::string>> strings;
+};
+
+// A language and code page of the Translation var.
+struct VersionTranslation {
+    uint16_t language = VERSION_LANGUAGE_ID;
+    uint16_t codepage = 1200;  // UTF-16
+    bool operator==(const VersionTranslation&) const = default;
+};
+
+// What a version block holds: four 16-bit parts each for the file and the
+// product, the flags, and its string tables and translations. By default one
+// table 040904B0 and its translation, as `build --version` writes them; one
+// copied from another program keeps that program's tables and translations.
+struct VersionInfo {
+    std::array<uint16_t, 4> file_version{};
+    std::array<uint16_t, 4> product_version{};
+    std::vector<VersionTable> tables{VersionTable{}};
+    std::vector<VersionTranslation> translations{VersionTranslation{}};
+    uint32_t flags_mask = 0x3F;
+    uint32_t flags = 0;  // no debug, pre-release or patched build
+};
+
 inline constexpr size_t VERSION_KEY_LIMIT = 64;      // UTF-16 units
 inline constexpr size_t VERSION_VALUE_LIMIT = 1024;  // UTF-16 units
 
