@@ -72,9 +72,10 @@ std::string version_json(const VersionInfo& info) {
     for (const VersionTable& table : info.tables) {
         if (table.language == VERSION_LANGUAGE) shown = &table;
     }
-    std::string out = "{\n    \"file_version\": " + json_string(version_text(info.file_version)) +
-                      ",\n    \"product_version\": " + json_string(version_text(info.product_version)) +
-                      ",\n    \"strings\": " + strings_json(shown ? shown->strings : decltype(shown->strings){}, "    ");
+    std::string out =
+        "{\n    \"file_version\": " + json_string(version_text(info.file_version)) +
+        ",\n    \"product_version\": " + json_string(version_text(info.product_version)) +
+        ",\n    \"strings\": " + strings_json(shown ? shown->strings : decltype(shown->strings){}, "    ");
     std::vector<std::string> tables;
     for (const VersionTable& table : info.tables) {
         tables.push_back("      {\"language\": " + json_string(table.language) +
