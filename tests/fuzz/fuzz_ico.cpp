@@ -6,7 +6,7 @@
 #include <cstdlib>
 #include <vector>
 
-#include "resources.h"
+#include "icon_file.h"
 
 namespace {
 

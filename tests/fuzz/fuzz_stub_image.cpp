@@ -13,6 +13,7 @@
 
 #include "bin_reader/pe_section.h"
 #include "packer/image_checks.h"
+#include "version_block.h"
 
 namespace {
 

@@ -4,7 +4,7 @@
 #include <charconv>
 
 #include "file_system.h"
-#include "resources.h"
+#include "version_block.h"
 
 namespace quillbox::pack {
 namespace {

@@ -8,8 +8,10 @@
 #include <string>
 #include <vector>
 
+#include "icon_file.h"
+#include "version_block.h"
+
 #include "bin_reader/bin_reader.h"
-#include "resources.h"
 
 namespace quillbox::pack {
 

@@ -10,9 +10,11 @@
 #include <utility>
 #include <vector>
 
+#include "icon_file.h"
+#include "version_block.h"
+
 #include "base/error.h"
 #include "base/text.h"
-#include "resources.h"
 
 namespace quillbox::pack {
 

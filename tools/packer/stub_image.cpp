@@ -5,7 +5,7 @@
 #include <string>
 
 #include "bin_reader/pe_section.h"
-#include "resources.h"
+#include "base/bytes.h"
 
 namespace quillbox::pack {
 namespace {
@@ -268,11 +268,11 @@ Outcome<Section> add_section(std::string_view name, uint64_t size, uint64_t virt
         return failed<Section>(bad_stub("initialised data of " + std::to_string(initialized_data) + " bytes"));
     }
     std::memcpy(head.data() + section.header, name.data(), name.size());
-    set32(head, section.header + 8, size);
-    set32(head, section.header + 12, virtual_address);
-    set32(head, section.header + 16, section.raw_size);
-    set32(head, section.header + 20, section.raw_offset);
-    set32(head, section.header + 36, PAYLOAD_CHARACTERISTICS);
+    set_u32le(head, section.header + 8, size);
+    set_u32le(head, section.header + 12, virtual_address);
+    set_u32le(head, section.header + 16, section.raw_size);
+    set_u32le(head, section.header + 20, section.raw_offset);
+    set_u32le(head, section.header + 36, PAYLOAD_CHARACTERISTICS);
     headers.sections.push_back(section);
     initialized_data += section.raw_size;
     headers.size_of_image = size_of_image;
@@ -315,8 +315,8 @@ std::optional<Error> add_resource_section(const std::vector<Resource>& resources
     head.resize(section.value.raw_offset, 0);
     head.insert(head.end(), data.begin(), data.end());
     head.resize(section.value.raw_offset + section.value.raw_size, 0);
-    set32(head, headers.directories + 8 * RESOURCE_DIRECTORY, virtual_address);
-    set32(head, headers.directories + 8 * RESOURCE_DIRECTORY + 4, data.size());
+    set_u32le(head, headers.directories + 8 * RESOURCE_DIRECTORY, virtual_address);
+    set_u32le(head, headers.directories + 8 * RESOURCE_DIRECTORY + 4, data.size());
     data_end = head.size();
     return std::nullopt;
 }
@@ -375,10 +375,10 @@ Outcome<StubLayout> place_payload(Bytes stub, uint64_t payload_size, const Resou
         out.head.resize(payload.value.raw_offset, 0);
         out.padding = payload.value.raw_size - payload_size;
     }
-    set16(out.head, headers.count_field, headers.sections.size());
-    set32(out.head, headers.optional + OPT_SIZE_OF_INITIALIZED_DATA, initialized_data);
-    set32(out.head, headers.optional + OPT_SIZE_OF_IMAGE, headers.size_of_image);
-    set32(out.head, out.checksum_offset, 0);
+    set_u16le(out.head, headers.count_field, headers.sections.size());
+    set_u32le(out.head, headers.optional + OPT_SIZE_OF_INITIALIZED_DATA, initialized_data);
+    set_u32le(out.head, headers.optional + OPT_SIZE_OF_IMAGE, headers.size_of_image);
+    set_u32le(out.head, out.checksum_offset, 0);
     return succeeded(std::move(out));
 }
 

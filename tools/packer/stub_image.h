@@ -8,9 +8,11 @@
 #include <cstdint>
 #include <vector>
 
+#include "resource_changes.h"
+#include "resource_tree.h"
+
 #include "base/error.h"
 #include "base/text.h"
-#include "resources.h"
 
 namespace quillbox::pack {
 
