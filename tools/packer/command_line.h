@@ -10,8 +10,9 @@
 #include <string_view>
 #include <vector>
 
-#include "base/error.h"
 #include "payload_writer.h"
+
+#include "base/error.h"
 
 namespace quillbox::pack {
 

@@ -3,18 +3,19 @@
 #include <algorithm>
 #include <cstdio>
 
-#include "bin_reader/bin_reader.h"
-#include "bin_reader/digest.h"
-#include "bin_reader/pe_section.h"
 #include "brotli_stream.h"
 #include "entry_cache.h"
 #include "entry_names.h"
-#include "listing.h"
 #include "file_system.h"
 #include "help_text.h"
+#include "listing.h"
 #include "program_resources.h"
 #include "progress.h"
 #include "stub_image.h"
+
+#include "bin_reader/bin_reader.h"
+#include "bin_reader/digest.h"
+#include "bin_reader/pe_section.h"
 
 namespace quillbox::pack {
 namespace {

@@ -6,6 +6,7 @@
 #include <optional>
 
 #include "command_line.h"
+
 #include "base/error.h"
 
 namespace quillbox::pack {

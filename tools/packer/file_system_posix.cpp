@@ -9,9 +9,10 @@
 #include <cstdlib>
 #include <system_error>
 
+#include "file_system.h"
+
 #include "bin_reader/replace.h"
 #include "bin_reader/temporary_name.h"
-#include "file_system.h"
 
 namespace quillbox::pack {
 namespace fs = std::filesystem;

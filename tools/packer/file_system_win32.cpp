@@ -7,13 +7,14 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "file_system.h"
+#include "system_rules.h"
+
 #include "bin_reader/folders_win32.h"
 #include "bin_reader/path.h"
 #include "bin_reader/replace_win32.h"
-#include "file_system.h"
-#include "main/split.h"
+#include "base/split.h"
 #include "base/win32.h"
-#include "system_rules.h"
 
 namespace quillbox::pack {
 namespace fs = std::filesystem;

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "ico_directory.h"
+
 #include "bin_reader/pe_section.h"
 #include "base/bytes.h"
 

@@ -4,8 +4,9 @@
 #include <cstdio>
 #include <string_view>
 
-#include "bin_reader/digest.h"
 #include "entry_names.h"
+
+#include "bin_reader/digest.h"
 
 namespace quillbox::pack {
 namespace {

@@ -4,8 +4,8 @@
 
 #include <algorithm>
 
-#include "base/bytes.h"
 #include "bin_reader/pe_section.h"
+#include "base/bytes.h"
 
 namespace quillbox::pack {
 namespace {

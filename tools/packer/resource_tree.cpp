@@ -99,7 +99,12 @@ bool resource_less(const Resource& a, const Resource& b) {
 }
 
 std::string key_text(const ResourceKey& key) {
-    return key.name.empty() ? std::to_string(key.id) : "\"" + utf16_to_utf8_lossy(key.name) + "\"";
+    if (key.name.empty()) return std::to_string(key.id);
+    // Appended piece by piece: GCC 12 warns falsely (-Wrestrict) about "\"" + text.
+    std::string text = "\"";
+    text += utf16_to_utf8_lossy(key.name);
+    text += '"';
+    return text;
 }
 
 Outcome<std::vector<Resource>> read_resources(Bytes section, uint64_t section_rva, uint64_t directory_rva) {

@@ -11,6 +11,7 @@
 #include "bin_reader/folders_win32.h"
 #include "bin_reader/path.h"
 #include "bin_reader/replace_win32.h"
+
 #include "base/console_win32.h"
 #include "base/fatal.h"
 #include "base/win32.h"

@@ -2,8 +2,8 @@
 
 #include <iterator>
 
+#include "base/split.h"
 #include "base/text.h"
-#include "main/split.h"
 
 namespace quillbox {
 

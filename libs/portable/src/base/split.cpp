@@ -1,4 +1,4 @@
-#include "main/split.h"
+#include "base/split.h"
 
 #include "base/text.h"
 
