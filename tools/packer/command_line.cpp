@@ -1,3 +1,4 @@
+// Parsing the packer's command line into its record, and the words of its refusals.
 #include "command_line.h"
 
 #include <algorithm>

@@ -1,3 +1,4 @@
+// The cache of compressed entries: keys, records checked on reading, and trimming.
 #include "entry_cache.h"
 
 // The low-level SHA-256 entry points, like MD5's in digest.cpp: the MinGW

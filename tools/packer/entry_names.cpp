@@ -1,3 +1,4 @@
+// The gate for entry names and the launch path, and names as they are shown.
 #include "entry_names.h"
 
 #include <algorithm>

@@ -1,3 +1,4 @@
+// Collecting the input files, compressing them in parallel, writing the payload.
 #include "payload_writer.h"
 
 #include <brotli/encode.h>
@@ -75,8 +76,7 @@ PackSlot pack_one(const InputFile& input, const CompressOptions& options, const 
     Outcome<std::vector<uint8_t>> content = read_whole_file(input.source);
     if (!content.ok()) return PackSlot{failed<PackedEntry>(*content.error), std::nullopt};
     const Bytes plain(content.value);
-    PackSlot slot;
-    slot.entry.value = PackedEntry{input.name, {}, md5_hex(plain), content.value.size()};
+    PackSlot slot{succeeded(PackedEntry{input.name, {}, md5_hex(plain), content.value.size()}), std::nullopt};
     std::optional<Digest256> key;
     if (cache.folder) {
         key = cache_key(plain, options.quality, options.window, cache.encoder);

@@ -1,3 +1,4 @@
+// Editing the stub's PE headers: sections added and dropped, the checksum, the resources.
 #include "stub_image.h"
 
 #include <algorithm>

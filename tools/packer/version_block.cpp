@@ -41,11 +41,7 @@ uint32_t low(const std::array<uint16_t, 4>& v) { return (uint32_t{v[2]} << 16) |
 
 }  // namespace
 
-bool same_version_key(std::string_view a, std::string_view b) {
-    auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; };
-    return a.size() == b.size() &&
-           std::equal(a.begin(), a.end(), b.begin(), [&](char x, char y) { return lower(x) == lower(y); });
-}
+bool same_version_key(std::string_view a, std::string_view b) { return equal_ignoring_ascii_case<char>(a, b); }
 
 std::optional<Error> check_version_string(std::string_view key, std::string_view value) {
     if (key.empty()) return invalid_input("a version string needs a key before '='");

@@ -1,3 +1,4 @@
+// MD5 digests as hexadecimal text, of bytes or of what a reader yields.
 #include "bin_reader/digest.h"
 
 // The low-level MD5 entry points keep OpenSSL's provider machinery out of the
@@ -44,9 +45,7 @@ Outcome<std::string> md5_hex_of_blocks(const ReadBlock& read_block, std::span<ui
         if (got.value == 0) break;
         MD5_Update(&context, block.data(), got.value);
     }
-    Outcome<std::string> out;
-    out.value = final_hex(context);
-    return out;
+    return succeeded(final_hex(context));
 }
 
 std::string digest_text(Bytes md5_field) { return utf8_lossy(md5_field); }
