@@ -11,16 +11,12 @@
 
 #include "packer/image_checks.h"
 #include "program_resources.h"
+#include "fuzz/require.h"
 
 namespace {
 
 using namespace quillbox;
-
-void require(bool holds, unsigned line = __builtin_LINE()) {
-    if (holds) return;
-    std::fprintf(stderr, "property broken at %s:%u\n", __FILE__, line);
-    std::abort();
-}
+using fuzz::require;
 
 bool same_version(const pack::VersionInfo& a, const pack::VersionInfo& b) {
     if (a.tables.size() != b.tables.size()) return false;
