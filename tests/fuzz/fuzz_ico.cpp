@@ -6,17 +6,13 @@
 #include <cstdlib>
 #include <vector>
 
+#include "fuzz/require.h"
 #include "icon_file.h"
 
 namespace {
 
 using namespace quillbox;
-
-void require(bool holds, unsigned line = __builtin_LINE()) {
-    if (holds) return;
-    std::fprintf(stderr, "property broken at %s:%u\n", __FILE__, line);
-    std::abort();
-}
+using fuzz::require;
 
 void put(std::vector<uint8_t>& out, uint32_t value, int bytes) {
     for (int i = 0; i < bytes; ++i) out.push_back(static_cast<uint8_t>(value >> (8 * i)));

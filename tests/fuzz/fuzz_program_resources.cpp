@@ -11,16 +11,12 @@
 
 #include "packer/image_checks.h"
 #include "program_resources.h"
+#include "fuzz/require.h"
 
 namespace {
 
 using namespace quillbox;
-
-void require(bool holds, unsigned line = __builtin_LINE()) {
-    if (holds) return;
-    std::fprintf(stderr, "property broken at %s:%u\n", __FILE__, line);
-    std::abort();
-}
+using fuzz::require;
 
 bool same_version(const pack::VersionInfo& a, const pack::VersionInfo& b) {
     if (a.tables.size() != b.tables.size()) return false;
@@ -56,7 +52,7 @@ std::optional<std::vector<uint8_t>> copied_version(Bytes input) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const Bytes input(data, size);
     Outcome<std::vector<pack::IconImage>> icon = pack::program_icon(input);
-    require(!icon.ok() || (!icon.value.empty() && icon.value.size() <= pack::PROGRAM_ICON_LIMIT));
+    require(!icon.ok() || (!icon.value.empty() && icon.value.size() <= pack::ICO_IMAGE_LIMIT));
     const std::optional<std::vector<uint8_t>> version = copied_version(input);
     if (!icon.ok() && !version) return 0;
 

@@ -13,20 +13,15 @@
 
 #include "bin_reader/pe_section.h"
 #include "packer/image_checks.h"
+#include "fuzz/require.h"
 #include "version_block.h"
 
 namespace {
 
 using namespace quillbox;
+using fuzz::require;
 
 constexpr uint64_t MAPPED_LIMIT = 64 << 20;  // larger images are only checked as files
-
-// A broken property names its line before the fuzzer records the input.
-void require(bool holds, unsigned line = __builtin_LINE()) {
-    if (holds) return;
-    std::fprintf(stderr, "property broken at %s:%u\n", __FILE__, line);
-    std::abort();
-}
 
 bool in_bounds(Bytes found, Bytes image) {
     return found.empty() ||

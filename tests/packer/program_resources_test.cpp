@@ -130,7 +130,7 @@ TEST(ProgramIcon, TakesTheFirstGroupInTheDirectorysOrderWithItsLanguagesImages) 
 
 TEST(ProgramIcon, RefusesGroupsAndDirectoriesThatLieAndProgramsWithout) {
     const std::vector<Resource> images = {icon_image(1, 16, 0x11), icon_image(2, 16, 0x22)};
-    std::vector<std::pair<uint8_t, uint16_t>> too_many(PROGRAM_ICON_LIMIT + 1, {16, 1});
+    std::vector<std::pair<uint8_t, uint16_t>> too_many(ICO_IMAGE_LIMIT + 1, {16, 1});
     struct Case {
         const char* what;
         std::vector<Resource> groups;

@@ -140,6 +140,7 @@ class CommandLineConventions(unittest.TestCase):
                 (["unpack", "a", "--force", "b"], 2, "unknown option --force", "unpack "),
                 (["build", missing, "-o", out], 1, '"%s": no such file or folder' % missing, None),
                 (["build", real, "-o", out, "--stub", missing], 1, '"%s": no such file or folder' % missing, None),
+                (["build", real, "-o", out, "--version-from", missing], 1, '"%s": no such file or folder' % missing, None),
                 (["pack", out, "--files", real, missing], 1, '"%s": no such file or folder' % missing, None),
                 (["verify", missing], 1, '"%s": no such file or folder' % missing, None),
             ]

@@ -19,7 +19,7 @@ bool names_nothing(const fs::path& path) {
 
 std::optional<Error> missing_input(const CommandLine& line) {
     std::vector<fs::path> inputs = line.files;
-    for (const std::optional<fs::path>& path : {line.input, line.stub, line.icon}) {
+    for (const std::optional<fs::path>& path : {line.input, line.stub, line.icon, line.version_from}) {
         if (path) inputs.push_back(*path);
     }
     for (const fs::path& path : inputs) {

@@ -182,9 +182,9 @@ Outcome<std::vector<Bytes>> group_images(const ProgramImage& image, Bytes group,
         return failed<Result>(invalid_data("its icon group has no icon group header"));
     }
     const size_t count = read_u16le(group, 4);
-    if (count == 0 || count > PROGRAM_ICON_LIMIT) {
+    if (count == 0 || count > ICO_IMAGE_LIMIT) {
         return failed<Result>(invalid_data("its icon group lists " + std::to_string(count) +
-                                           " images; an icon holds 1 to " + std::to_string(PROGRAM_ICON_LIMIT)));
+                                           " images; an icon holds 1 to " + std::to_string(ICO_IMAGE_LIMIT)));
     }
     if (group.size() < GROUP_HEADER + GROUP_ENTRY * count) return failed<Result>(invalid_data("truncated icon group"));
     const Outcome<std::vector<Entry>> types = table_at(image, 0);

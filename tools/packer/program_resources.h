@@ -10,6 +10,7 @@
 #include <utility>
 #include <vector>
 
+#include "ico_directory.h"
 #include "icon_file.h"
 #include "version_block.h"
 
@@ -17,9 +18,6 @@
 #include "base/text.h"
 
 namespace quillbox::pack {
-
-// At most as many images as an .ico file may hold.
-inline constexpr size_t PROGRAM_ICON_LIMIT = 256;
 
 // Whether `file` starts as a Windows program or library does (MZ), rather
 // than as an .ico file.
@@ -29,7 +27,7 @@ bool is_windows_program(Bytes file);
 // group in its resource directory's order (named groups first, in the order
 // stored, then numbered ones, lowest first), its first language, with every
 // image it lists (in the group's language where there is one), each checked as
-// an image of an .ico file is. At most PROGRAM_ICON_LIMIT images, each its own
+// an image of an .ico file is. At most ICO_IMAGE_LIMIT images, each its own
 // data.
 Outcome<std::vector<IconImage>> program_icon(Bytes file);
 
