@@ -5,7 +5,6 @@
 #include <functional>
 
 #include "command_report.h"
-#include "commands.h"
 #include "entry_names.h"
 #include "file_system.h"
 #include "loaded_payload.h"

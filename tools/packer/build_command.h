@@ -3,6 +3,7 @@
 // and the launcher written.
 #pragma once
 
+#include <filesystem>
 #include <optional>
 
 #include "command_line.h"
@@ -13,5 +14,10 @@ namespace quillbox::pack {
 
 // `terminal`: standard error takes the progress line's cursor controls.
 std::optional<Error> run_build(const CommandLine& line, bool terminal);
+
+// The stub of the build tree the packer was built in: only the build tree's
+// own packer names one (build_tree_stub.cpp); the shipped one names no folder
+// of the machine that built it.
+std::optional<std::filesystem::path> build_tree_stub();
 
 }  // namespace quillbox::pack
