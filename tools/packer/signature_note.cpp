@@ -5,7 +5,7 @@
 #include "command_report.h"
 #include "entry_names.h"
 #include "file_system.h"
-#include "stub_image.h"
+#include "stub_headers.h"
 
 namespace quillbox::pack {
 namespace {
