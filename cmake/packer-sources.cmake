@@ -8,3 +8,5 @@ set(QUILLBOX_PACKER_SOURCES)
 foreach(name payload_writer brotli_stream entry_cache stub_image resources entry_names case_fold command_line progress)
   list(APPEND QUILLBOX_PACKER_SOURCES ${QUILLBOX_PACKER_SRC}/${name}.cpp)
 endforeach()
+# The exit-code setting a build writes, and list and verify read.
+list(APPEND QUILLBOX_PACKER_SOURCES ${QUILLBOX_PACKER_SRC}/exit_code_setting.cpp)

@@ -21,4 +21,5 @@ set(QUILLBOX_PORTABLE_SOURCES
   ${QUILLBOX_PORTABLE_SRC}/bin_reader/extract.cpp
   ${QUILLBOX_PORTABLE_SRC}/bin_reader/temporary_name.cpp
   ${QUILLBOX_PORTABLE_SRC}/bin_reader/pe_section.cpp
+  ${QUILLBOX_PORTABLE_SRC}/bin_reader/exit_code_setting.cpp
 )

@@ -90,9 +90,9 @@ class BuildOutput(Work):
         self.assertEqual(pack("build", payload_file, "-o", rebuilt, "--stub", first, "--quiet").returncode, 0)
         self.assertEqual(rebuilt.read_bytes(), first.read_bytes())
 
-        # A launcher lists its icon as well: the stub's, one 48-pixel PNG.
-        self.assertEqual(pack("list", first).stdout,
-                         pack("list", payload_file).stdout + "icon QUILLBOX_ICON: 48x48 32-bit PNG\n")
+        # A launcher lists its exit-code setting and icon as well: the stub's, one 48-pixel PNG.
+        self.assertEqual(pack("list", first).stdout, pack("list", payload_file).stdout +
+                         "exit code: zero\nicon QUILLBOX_ICON: 48x48 32-bit PNG\n")
         verified = pack("verify", first)
         self.assertEqual(verified.returncode, 0, verified)
         self.assertTrue(verified.stdout.startswith("ok: 2 entries"), verified.stdout)
@@ -104,6 +104,61 @@ class BuildOutput(Work):
         done = pack("verify", STUB)
         self.assertEqual(done.returncode, 1)
         self.assertEqual(done.stderr, "quillbox-pack: \"%s\" carries no payload\n" % STUB)
+
+
+class BuildExitCode(Work):
+    """--exit-code: a section of its own for app, nothing at all for zero; kept
+    or replaced on a rebuild; refused for a stub that would not read it."""
+
+    def names(self, exe):
+        return [section[0] for section in PeImage(exe.read_bytes()).sections]
+
+    def test_written_listed_verified_kept_or_replaced_and_refused_for_an_older_stub(self):
+        plain, app, again = self.dir / "plain.exe", self.dir / "app.exe", self.dir / "again.exe"
+        for out, options in ((plain, []), (app, ["--exit-code", "app"])):
+            done = pack("build", SAMPLE, "-o", out, "--stub", STUB, "--quiet", *options)
+            self.assertEqual((done.returncode, done.stderr), (0, ""), done)
+        stub_sections = self.names(STUB)
+        self.assertEqual(self.names(plain), stub_sections + [".qbpayld"])
+        self.assertEqual(self.names(app), stub_sections + [".qbexit", ".qbpayld"])
+        raw_offset, _, size = PeImage(app.read_bytes()).raw[".qbexit"]
+        self.assertEqual(app.read_bytes()[raw_offset:raw_offset + size], b"QBEX" + struct.pack(">II", 1, 1))
+        self.assertEqual(PeImage(app.read_bytes()).checksum, PeImage(app.read_bytes()).computed_checksum())
+        for exe, mode in ((plain, "zero"), (app, "app")):
+            self.assertIn("launch path: .\\quillbox.exe\nexit code: %s\nicon " % mode, pack("list", exe).stdout)
+            self.assertEqual(pack("verify", exe).returncode, 0)
+        # A rebuild on a launcher keeps its setting unless the option says otherwise,
+        # and gives the bytes a build on the stub gives.
+        for stub, options, want in ((app, [], app), (app, ["--exit-code", "zero"], plain),
+                                    (plain, ["--exit-code", "app"], app), (plain, [], plain)):
+            with self.subTest(stub=stub.name, options=options):
+                done = pack("build", SAMPLE, "-o", again, "--stub", stub, "--quiet", *options)
+                self.assertEqual(done.returncode, 0, done)
+                self.assertEqual(again.read_bytes(), want.read_bytes())
+        # A stub from before the option does not carry the marker of a launcher that reads it.
+        older = STUB.read_bytes().replace(b"reads the .qbexit exit-code setting", b"READS THE .QBEXIT EXIT-CODE SETTING")
+        self.assertNotEqual(older, STUB.read_bytes())
+        older_stub = self.write("older.exe", older)
+        again.unlink()
+        refused = pack("build", SAMPLE, "-o", again, "--stub", older_stub, "--exit-code", "app")
+        self.assertEqual((refused.returncode, refused.stdout), (1, ""))
+        self.assertEqual(refused.stderr, "quillbox-pack: \"%s\": the stub does not read the exit-code setting (it is "
+                         "older than --exit-code); use the stub that came with this packer, or build without "
+                         "--exit-code app\n" % older_stub)
+        self.assertFalse(again.exists())
+        self.assertEqual(pack("build", SAMPLE, "-o", again, "--stub", older_stub, "--quiet").returncode, 0)
+        # A damaged setting: list and verify name it; a rebuild without the option refuses to keep it.
+        damaged = bytearray(app.read_bytes())
+        damaged[raw_offset + 11] = 7
+        damaged_exe = self.write("damaged.exe", bytes(damaged))
+        for command in (["list"], ["verify"], ["build", SAMPLE, "-o", again, "--stub"]):
+            with self.subTest(command=command[0]):
+                done = pack(*command, damaged_exe)
+                self.assertEqual(done.returncode, 1, done)
+                self.assertIn('"%s": exit-code setting: unknown mode 7' % damaged_exe, done.stderr)
+        usage = pack("build", SAMPLE, "-o", again, "--exit-code", "1")
+        self.assertEqual(usage.returncode, 2, usage)
+        self.assertIn("--exit-code needs app or zero", usage.stderr)
 
 
 class ReleaseArchive(Work):

@@ -86,7 +86,8 @@ class WindowsPacker(unittest.TestCase):
         cases = [
             ("sample application", SAMPLE, []),
             ("icon and version block", SAMPLE, ["--icon", icon, "--version", "2.0.1", "--version-string",
-                                                "CompanyName=Société Exemple", "--version-string", "ProductName=quillbox"]),
+                                                "CompanyName=Société Exemple", "--version-string", "ProductName=quillbox",
+                                                "--exit-code", "app"]),
             ("tree", tree, []),
             ("tree with options", tree, ["--quality", "5", "--window", "18", "--jobs", "1", "--exe", ".\\données\\résumé.txt"]),
         ]
@@ -120,7 +121,7 @@ class WindowsPacker(unittest.TestCase):
     def test_lists_verifies_and_unpacks_like_the_linux_packer(self):
         tree = self.tree()
         exe = self.dir / "app.exe"
-        self.assert_success(run_linux("build", tree, "-o", exe, "--stub", STUB, "--quiet"))
+        self.assert_success(run_linux("build", tree, "-o", exe, "--stub", STUB, "--quiet", "--exit-code", "app"))
         for command in ("list", "verify"):
             with self.subTest(command):
                 windows = run_windows(command, exe)

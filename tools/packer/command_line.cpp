@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <charconv>
 
+#include "exit_code_setting.h"
 #include "file_system.h"
 #include "resources.h"
 
@@ -124,6 +125,10 @@ Taken take_option(std::string_view arg, Words& words, bool build, CommandLine& o
         return {true, take_version(words, out.version)};
     } else if (arg == "--version-string" && build) {
         return {true, take_version_string(words, out.version_strings)};
+    } else if (arg == "--exit-code" && build) {
+        const std::optional<std::string_view> text = words.value();
+        out.exit_code = text ? exit_code_mode_named(*text) : std::nullopt;
+        if (!out.exit_code) return {true, plain_error("--exit-code needs app or zero")};
     } else if (arg == "--require-signed" && build) {
         out.require_signed = true;
     } else if (arg == "--quiet") {
@@ -194,7 +199,7 @@ const char USAGE[] =
     "usage: quillbox-pack build (DIR | PAYLOAD) -o OUT.exe [--stub STUB] [--exe PATH] [--quality Q] [--window W]\n"
     "                           [--jobs N] [--cache DIR | --no-cache] [--cache-size MIB] [--no-verify] [--quiet]\n"
     "                           [--icon FILE.ico] [--version A.B.C.D] [--version-string KEY=VALUE]...\n"
-    "                           [--require-signed]\n"
+    "                           [--require-signed] [--exit-code app|zero]\n"
     "       quillbox-pack pack OUT (DIR | --files FILE...) [--exe PATH] [--quality Q] [--window W] [--jobs N]\n"
     "                          [--cache DIR | --no-cache] [--cache-size MIB] [--quiet]\n"
     "       quillbox-pack list (PAYLOAD | EXE)\n"
@@ -213,6 +218,8 @@ const char USAGE[] =
     "                     InternalName, LegalCopyright, OriginalFilename, ProductName,\n"
     "                     ProductVersion or any other key; FileVersion and ProductVersion\n"
     "                     default to --version. Without these, no version block\n"
+    "        --exit-code  app: the launcher exits with the application's exit code;\n"
+    "                     zero: always 0 (default: the stub's, zero for a plain stub)\n"
     "        --require-signed  refuses a payload whose Windows programs (.exe, .dll) carry\n"
     "                     no signature, which is otherwise a note (build and verify)\n"
     "pack    writes the payload OUT from every file under DIR, or from the files listed\n"
@@ -226,7 +233,7 @@ const char USAGE[] =
     "        --cache-size M  MiB the cache keeps, least recently used out first (default 1024)\n"
     "        --quiet    prints nothing but errors\n"
     "list    one line per entry: name, compressed size, plain size, digest; for an EXE also\n"
-    "        its icon's sizes and its version block\n"
+    "        its exit code setting, its icon's sizes and its version block\n"
     "verify  decompresses every entry, checks its digest and that Windows can hold its name\n"
     "        inside the folder\n"
     "unpack  writes every entry's content under DIR\n"

@@ -9,6 +9,7 @@
 #include "brotli_stream.h"
 #include "entry_cache.h"
 #include "entry_names.h"
+#include "exit_code_setting.h"
 #include "file_system.h"
 #include "progress.h"
 #include "stub_image.h"
@@ -285,6 +286,9 @@ std::optional<Error> run_list(const CommandLine& line) {
     write_text(Stream::output, "launch path: " + printable(payload.reader.exe) + "\n");
     const Bytes file(payload.bytes.data(), payload.bytes.size());
     if (is_image(file)) {
+        const Outcome<std::string> exit_code = exit_code_line(file);
+        if (!exit_code.ok()) return with_context(*exit_code.error, quoted(*line.input));
+        write_text(Stream::output, exit_code.value + "\n");
         if (std::optional<Error> error = list_resources(*line.input, file)) return error;
     }
     if (damaged == 0) return std::nullopt;
@@ -318,6 +322,10 @@ std::optional<Error> run_verify(const CommandLine& line) {
     }
     if (bad != 0) return failure(std::to_string(bad) + " of " + std::to_string(files.size()) + " entries are damaged");
     if (std::optional<Error> error = check_launch_path(payload.reader.exe, names_of(payload.reader))) return error;
+    if (const Bytes file(payload.bytes.data(), payload.bytes.size()); is_image(file)) {
+        if (std::optional<Error> error = check_exit_code_setting(file))
+            return with_context(*error, quoted(*line.input));
+    }
     if (std::optional<Error> error = report_unsigned(unsigned_names, line)) return error;
     print(Stream::output, "ok: %zu entries, %.1f MiB\n", files.size(), double(plain_bytes) / MIB);
     return std::nullopt;
@@ -367,6 +375,7 @@ std::optional<fs::path> default_stub() {
 struct LoadedStub {
     fs::path path;
     std::vector<uint8_t> bytes;
+    std::vector<uint8_t> exit_setting;  // the exit-code section to write, empty for none
 };
 
 // The stub; one that cannot take a payload is refused before any compressing.
@@ -378,11 +387,14 @@ Outcome<LoadedStub> load_stub(const CommandLine& line, const ResourceChanges& ch
     }
     Outcome<std::vector<uint8_t>> bytes = read_whole_file(*path);
     if (!bytes.ok()) return failed<LoadedStub>(*bytes.error);
-    if (Outcome<StubLayout> check = place_payload(Bytes(bytes.value.data(), bytes.value.size()), 1, changes);
-        !check.ok()) {
+    const Bytes stub(bytes.value.data(), bytes.value.size());
+    Outcome<std::vector<uint8_t>> exit_setting = exit_code_section_for(stub, line.exit_code);
+    if (!exit_setting.ok()) return failed<LoadedStub>(reason_in(*exit_setting.error, quoted(*path)));
+    const Bytes setting(exit_setting.value.data(), exit_setting.value.size());
+    if (Outcome<StubLayout> check = place_payload(stub, 1, changes, setting); !check.ok()) {
         return failed<LoadedStub>(reason_in(*check.error, quoted(*path)));
     }
-    return succeeded(LoadedStub{*path, std::move(bytes.value)});
+    return succeeded(LoadedStub{*path, std::move(bytes.value), std::move(exit_setting.value)});
 }
 
 // Whether every entry decodes and matches its digest; the first that does not, with its name.
@@ -431,7 +443,8 @@ Outcome<LauncherSize> write_launcher(const fs::path& out, const LoadedStub& stub
         })) {
         return failed<LauncherSize>(*error);
     }
-    Outcome<StubLayout> layout = place_payload(Bytes(stub.bytes.data(), stub.bytes.size()), size.payload, changes);
+    Outcome<StubLayout> layout = place_payload(Bytes(stub.bytes.data(), stub.bytes.size()), size.payload, changes,
+                                               Bytes(stub.exit_setting.data(), stub.exit_setting.size()));
     if (!layout.ok()) return failed<LauncherSize>(reason_in(*layout.error, quoted(stub.path)));
     set_checksum(layout.value, [&](const auto& add) {
         feed([&](Bytes bytes) -> std::optional<Error> {
