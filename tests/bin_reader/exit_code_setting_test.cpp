@@ -51,6 +51,8 @@ TEST(ExitCodeSetting, ReadFromTheLaunchersOwnImage) {
         {"app", setting(ExitCodeMode::app), ExitCodeMode::app},
         {"zero written out", setting(ExitCodeMode::zero), ExitCodeMode::zero},
         {"cut short", setting(ExitCodeMode::app), std::nullopt, "exit-code setting: 11 bytes, not 12", 11},
+        {"there, its size worn to 0: not taken for absent", setting(ExitCodeMode::app), std::nullopt,
+         "exit-code setting: 0 bytes, not 12", 0},
         {"one byte more", long_one, std::nullopt, "exit-code setting: 13 bytes, not 12"},
         {"wrong magic", changed(setting(ExitCodeMode::app), 0, 'q'), std::nullopt, "exit-code setting: wrong magic"},
         {"later format", changed(setting(ExitCodeMode::app), 7, 2), std::nullopt, "exit-code setting: format 2, not 1"},

@@ -9,12 +9,8 @@ namespace {
 
 Error damaged(const std::string& text) { return invalid_data("exit-code setting: " + text); }
 
-}  // namespace
-
-const char EXIT_CODE_SUPPORT_MARKER[] = "quillbox launcher: reads the .qbexit exit-code setting, format 1";
-
+// The mode a section's bytes hold: exactly as written, or an error, never a guess.
 Outcome<ExitCodeMode> parse_exit_code_setting(Bytes section) {
-    if (section.empty()) return succeeded(ExitCodeMode::zero);
     if (section.size() != EXIT_CODE_SETTING_SIZE) {
         return failed<ExitCodeMode>(
             damaged(std::to_string(section.size()) + " bytes, not " + std::to_string(EXIT_CODE_SETTING_SIZE)));
@@ -34,9 +30,16 @@ Outcome<ExitCodeMode> parse_exit_code_setting(Bytes section) {
     return succeeded(ExitCodeMode(mode));
 }
 
+}  // namespace
+
+const char EXIT_CODE_SUPPORT_MARKER[] = "quillbox launcher: reads the .qbexit exit-code setting, format 1";
+
 Outcome<ExitCodeMode> read_exit_code_setting(Bytes image, ImageLayout layout) {
     const Outcome<Bytes> section = find_section(image, layout, EXIT_CODE_SECTION);
     if (!section.ok()) return failed<ExitCodeMode>(*section.error);
+    // No section is the default. One that is there with its size worn to
+    // nothing still points into the image: damaged, not absent.
+    if (section.value.data() == nullptr) return succeeded(ExitCodeMode::zero);
     return parse_exit_code_setting(section.value);
 }
 

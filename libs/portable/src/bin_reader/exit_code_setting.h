@@ -37,11 +37,8 @@ extern const char EXIT_CODE_SUPPORT_MARKER[];
 // a value no ordinary exit code takes and tools show as "path not found".
 inline constexpr uint32_t NOTHING_STARTED_STATUS = 0x80070003;
 
-// The mode the section's bytes hold; empty bytes (no section) mean `zero`. A
-// section that is there but not exactly as written is an error, never a guess.
-Outcome<ExitCodeMode> parse_exit_code_setting(Bytes section);
-
-// The setting of an image, in either layout, through its section.
+// The setting of an image, in either layout: `zero` when it has no such
+// section; a section that is there but not exactly as written is an error.
 Outcome<ExitCodeMode> read_exit_code_setting(Bytes image, ImageLayout layout);
 
 // The section's bytes for `mode`, as the packer writes them.
