@@ -65,6 +65,9 @@ TEST(CommandLine, AcceptsEachCommandsFormsAndNamesWhatIsWrong) {
          "--version-string: the version string Key has an empty value"},
         {{"build", "d", "-o", "x.exe", "--version-string", "A=1", "--version-string", "a=2"},
          "--version-string: a is given twice"},
+        {{"build", "d", "-o", "x.exe", "--exit-code", "App"}, "--exit-code needs app or zero"},
+        {{"build", "d", "-o", "x.exe", "--exit-code"}, "--exit-code needs app or zero"},
+        {{"pack", "out.bin", "d", "--exit-code", "app"}, "unknown option --exit-code"},
         {{"verify", "a", "--require-signed"}, nullptr, Command::verify},
         {{"list", "a", "--require-signed"}, "list takes one payload file"},
     };
@@ -101,14 +104,16 @@ TEST(CommandLine, KeepsEveryValue) {
 
     const Outcome<CommandLine> resources = parse_command_line(
         {"build", "d", "-o", "x.exe", "--icon", "app.ico", "--version", "1.65535", "--version-string",
-         "CompanyName=Ex = Ltd", "--version-string", "Comments=x", "--require-signed"});
+         "CompanyName=Ex = Ltd", "--version-string", "Comments=x", "--require-signed", "--exit-code", "app"});
     ASSERT_TRUE(resources.ok()) << resources.error->text();
     EXPECT_EQ(resources.value.icon, std::filesystem::path("app.ico"));
     EXPECT_EQ(resources.value.version, (std::array<uint16_t, 4>{1, 65535, 0, 0}));
     EXPECT_EQ(resources.value.version_strings,
               (std::vector<std::pair<std::string, std::string>>{{"CompanyName", "Ex = Ltd"}, {"Comments", "x"}}));
     EXPECT_TRUE(resources.value.require_signed);
-    EXPECT_FALSE(build.value.icon || build.value.version || build.value.require_signed);
+    EXPECT_EQ(resources.value.exit_code, ExitCodeMode::app);
+    // No --exit-code is not `zero`: a rebuild keeps what the launcher has.
+    EXPECT_FALSE(build.value.icon || build.value.version || build.value.require_signed || build.value.exit_code);
 
     const Outcome<CommandLine> pack = parse_command_line({"pack", "out.bin", "--files", "a", "b", "--no-cache"});
     ASSERT_TRUE(pack.ok());

@@ -36,7 +36,10 @@ TEST(ExitCodeSetting, BuildWritesKeepsOrReplacesItAndRefusesAStubThatWouldNotRea
     const PeBuilder plain = stub(true);
     const Outcome<std::vector<uint8_t>> plain_launcher = built(plain.view(), std::nullopt);
     const Outcome<std::vector<uint8_t>> app_launcher = built(plain.view(), ExitCodeMode::app);
-    ASSERT_TRUE(plain_launcher.ok() && app_launcher.ok());
+    // What an older stub gives with no setting at all: the packer adds nothing to it.
+    const PeBuilder older = stub(false);
+    const Outcome<std::vector<uint8_t>> older_launcher = build_image(older.view(), view_of("payload"));
+    ASSERT_TRUE(plain_launcher.ok() && app_launcher.ok() && older_launcher.ok());
     // The launcher to rebuild, damaged: its setting names a mode no launcher knows.
     std::vector<uint8_t> damaged = app_launcher.value;
     const Outcome<Bytes> section = find_section(bytes_of(damaged), ImageLayout::file, EXIT_CODE_SECTION);
@@ -53,9 +56,9 @@ TEST(ExitCodeSetting, BuildWritesKeepsOrReplacesItAndRefusesAStubThatWouldNotRea
         {"a stub, no option", plain.bytes, std::nullopt, ExitCodeMode::zero},
         {"a stub, zero", plain.bytes, ExitCodeMode::zero, ExitCodeMode::zero},
         {"a stub, app", plain.bytes, ExitCodeMode::app, ExitCodeMode::app},
-        {"an older stub, app", stub(false).bytes, ExitCodeMode::app, std::nullopt,
+        {"an older stub, app", older.bytes, ExitCodeMode::app, std::nullopt,
          "the stub does not read the exit-code setting (it is older than --exit-code)"},
-        {"an older stub, zero", stub(false).bytes, ExitCodeMode::zero, ExitCodeMode::zero},
+        {"an older stub, zero", older.bytes, ExitCodeMode::zero, ExitCodeMode::zero},
         {"an app launcher, no option: kept", app_launcher.value, std::nullopt, ExitCodeMode::app},
         {"an app launcher, zero: replaced", app_launcher.value, ExitCodeMode::zero, ExitCodeMode::zero},
         {"a plain launcher, app: replaced", plain_launcher.value, ExitCodeMode::app, ExitCodeMode::app},
@@ -73,7 +76,10 @@ TEST(ExitCodeSetting, BuildWritesKeepsOrReplacesItAndRefusesAStubThatWouldNotRea
         ASSERT_TRUE(out.ok()) << describe(*out.error);
         // Whatever the input carried, the result is what building on the stub
         // itself gives: nothing added for zero, the same bytes for app.
-        EXPECT_EQ(out.value, *c.want == ExitCodeMode::app ? app_launcher.value : plain_launcher.value);
+        const std::vector<uint8_t>& want = c.stub == older.bytes          ? older_launcher.value
+                                           : *c.want == ExitCodeMode::app ? app_launcher.value
+                                                                          : plain_launcher.value;
+        EXPECT_EQ(out.value, want);
     }
     // The plain launcher has exactly the stub's sections plus the payload; the
     // app launcher one more, which the readers find and the loader accepts.
