@@ -235,7 +235,7 @@ const char USAGE[] =
     "list    one line per entry: name, compressed size, plain size, digest; for an EXE also\n"
     "        its exit code setting, its icon's sizes and its version block\n"
     "verify  decompresses every entry, checks its digest and that Windows can hold its name\n"
-    "        inside the folder\n"
+    "        inside the folder; for an EXE also its exit code setting\n"
     "unpack  writes every entry's content under DIR\n"
     "Every command refuses names that leave the folder, that Windows cannot hold, or\n"
     "that Windows takes for one file, and a launch path that names no entry.\n"
