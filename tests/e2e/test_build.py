@@ -43,6 +43,8 @@ class BuildRefusals(Work):
                            exe="..\\..\\Startup\\x.exe")
         cases = [
             ("inconsistent header", bytes(lying), good, "header is inconsistent: the data of section"),
+            # Named as no stub before anything looks for its exit-code setting.
+            ("no program at all", b"not a program\n", good, "the stub is not a PE file: no MZ signature"),
             # build embeds nothing that verify refuses.
             ("payload with names that leave the folder", stub, escaping,
              "fails verification: invalid input: entry name \"..\\..\\Startup\\x.exe\" leaves the folder"),

@@ -378,6 +378,13 @@ struct LoadedStub {
     std::vector<uint8_t> exit_setting;  // the exit-code section to write, empty for none
 };
 
+// Whether `stub` takes a payload with the resource `changes` and exit-code `setting`.
+std::optional<Error> check_stub(const fs::path& path, Bytes stub, const ResourceChanges& changes, Bytes setting) {
+    Outcome<StubLayout> check = place_payload(stub, 1, changes, setting);
+    if (!check.ok()) return reason_in(*check.error, quoted(path));
+    return std::nullopt;
+}
+
 // The stub; one that cannot take a payload is refused before any compressing.
 Outcome<LoadedStub> load_stub(const CommandLine& line, const ResourceChanges& changes) {
     const std::optional<fs::path> path = line.stub ? line.stub : default_stub();
@@ -388,11 +395,14 @@ Outcome<LoadedStub> load_stub(const CommandLine& line, const ResourceChanges& ch
     Outcome<std::vector<uint8_t>> bytes = read_whole_file(*path);
     if (!bytes.ok()) return failed<LoadedStub>(*bytes.error);
     const Bytes stub(bytes.value.data(), bytes.value.size());
+    // The stub's own checks come first, so that a file that is no stub is named
+    // as such; then its exit-code setting, and room for the setting's section.
+    if (std::optional<Error> error = check_stub(*path, stub, changes, {})) return failed<LoadedStub>(*error);
     Outcome<std::vector<uint8_t>> exit_setting = exit_code_section_for(stub, line.exit_code);
     if (!exit_setting.ok()) return failed<LoadedStub>(reason_in(*exit_setting.error, quoted(*path)));
     const Bytes setting(exit_setting.value.data(), exit_setting.value.size());
-    if (Outcome<StubLayout> check = place_payload(stub, 1, changes, setting); !check.ok()) {
-        return failed<LoadedStub>(reason_in(*check.error, quoted(*path)));
+    if (!setting.empty()) {
+        if (std::optional<Error> error = check_stub(*path, stub, changes, setting)) return failed<LoadedStub>(*error);
     }
     return succeeded(LoadedStub{*path, std::move(bytes.value), std::move(exit_setting.value)});
 }
