@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "base/error.h"
+#include "bin_reader/exit_code_setting.h"
 #include "payload_writer.h"
 
 namespace quillbox::pack {
@@ -37,6 +38,8 @@ struct CommandLine {
     std::optional<std::filesystem::path> version_from;  // a program whose version block is copied
     std::optional<std::array<uint16_t, 4>> version;
     std::vector<std::pair<std::string, std::string>> version_strings;  // in the order given
+    // build: the launcher's exit status; none given keeps what the stub has
+    std::optional<ExitCodeMode> exit_code;
     // build, verify: unsigned Windows programs in the payload are an error, not a note
     bool require_signed = false;
     bool json = false;  // list --json

@@ -10,6 +10,7 @@
 #include "entry_cache.h"
 #include "entry_names.h"
 #include "listing.h"
+#include "exit_code_setting.h"
 #include "file_system.h"
 #include "help_text.h"
 #include "program_resources.h"
@@ -207,7 +208,9 @@ Outcome<LauncherFacts> launcher_facts(const fs::path& path, Bytes image) {
     if (!resources.ok()) {
         return failed<LauncherFacts>(reason_in(*resources.error, "cannot read the resources of " + quoted(path)));
     }
-    LauncherFacts facts{icon_sizes(resources.value), {}};
+    const Outcome<ExitCodeMode> exit_code = launcher_exit_code(image);
+    if (!exit_code.ok()) return failed<LauncherFacts>(with_context(*exit_code.error, quoted(path)));
+    LauncherFacts facts{exit_code.value, icon_sizes(resources.value), {}};
     for (const Resource& resource : resources.value) {
         if (resource.type.id != RT_VERSION || !resource.type.name.empty()) continue;
         Outcome<VersionInfo> info = read_version_block(Bytes(resource.data.data(), resource.data.size()));
@@ -310,6 +313,10 @@ std::optional<Error> run_verify(const CommandLine& line) {
     }
     if (bad != 0) return failure(std::to_string(bad) + " of " + std::to_string(files.size()) + " entries are damaged");
     if (std::optional<Error> error = check_launch_path(payload.reader.exe, names_of(payload.reader))) return error;
+    if (const Bytes file(payload.bytes.data(), payload.bytes.size()); is_image(file)) {
+        if (std::optional<Error> error = check_exit_code_setting(file))
+            return with_context(*error, quoted(*line.input));
+    }
     if (std::optional<Error> error = report_unsigned(unsigned_names, line)) return error;
     print(Stream::output, "ok: %zu entries, %.1f MiB\n", files.size(), double(plain_bytes) / MIB);
     return std::nullopt;
@@ -359,7 +366,15 @@ std::optional<fs::path> default_stub() {
 struct LoadedStub {
     fs::path path;
     std::vector<uint8_t> bytes;
+    std::vector<uint8_t> exit_setting;  // the exit-code section to write, empty for none
 };
+
+// Whether `stub` takes a payload with the resource `changes` and exit-code `setting`.
+std::optional<Error> check_stub(const fs::path& path, Bytes stub, const ResourceChanges& changes, Bytes setting) {
+    Outcome<StubLayout> check = place_payload(stub, 1, changes, setting);
+    if (!check.ok()) return reason_in(*check.error, quoted(path));
+    return std::nullopt;
+}
 
 // The stub; one that cannot take a payload is refused before any compressing.
 Outcome<LoadedStub> load_stub(const CommandLine& line, const ResourceChanges& changes) {
@@ -370,11 +385,17 @@ Outcome<LoadedStub> load_stub(const CommandLine& line, const ResourceChanges& ch
     }
     Outcome<std::vector<uint8_t>> bytes = read_whole_file(*path);
     if (!bytes.ok()) return failed<LoadedStub>(*bytes.error);
-    if (Outcome<StubLayout> check = place_payload(Bytes(bytes.value.data(), bytes.value.size()), 1, changes);
-        !check.ok()) {
-        return failed<LoadedStub>(reason_in(*check.error, quoted(*path)));
+    const Bytes stub(bytes.value.data(), bytes.value.size());
+    // The stub's own checks come first, so that a file that is no stub is named
+    // as such; then its exit-code setting, and room for the setting's section.
+    if (std::optional<Error> error = check_stub(*path, stub, changes, {})) return failed<LoadedStub>(*error);
+    Outcome<std::vector<uint8_t>> exit_setting = exit_code_section_for(stub, line.exit_code);
+    if (!exit_setting.ok()) return failed<LoadedStub>(reason_in(*exit_setting.error, quoted(*path)));
+    const Bytes setting(exit_setting.value.data(), exit_setting.value.size());
+    if (!setting.empty()) {
+        if (std::optional<Error> error = check_stub(*path, stub, changes, setting)) return failed<LoadedStub>(*error);
     }
-    return succeeded(LoadedStub{*path, std::move(bytes.value)});
+    return succeeded(LoadedStub{*path, std::move(bytes.value), std::move(exit_setting.value)});
 }
 
 // Whether every entry decodes and matches its digest; the first that does not, with its name.
@@ -423,7 +444,8 @@ Outcome<LauncherSize> write_launcher(const fs::path& out, const LoadedStub& stub
         })) {
         return failed<LauncherSize>(*error);
     }
-    Outcome<StubLayout> layout = place_payload(Bytes(stub.bytes.data(), stub.bytes.size()), size.payload, changes);
+    Outcome<StubLayout> layout = place_payload(Bytes(stub.bytes.data(), stub.bytes.size()), size.payload, changes,
+                                               Bytes(stub.exit_setting.data(), stub.exit_setting.size()));
     if (!layout.ok()) return failed<LauncherSize>(reason_in(*layout.error, quoted(stub.path)));
     set_checksum(layout.value, [&](const auto& add) {
         feed([&](Bytes bytes) -> std::optional<Error> {
