@@ -124,9 +124,10 @@ class WindowsPacker(unittest.TestCase):
     def test_lists_verifies_and_unpacks_like_the_linux_packer(self):
         tree = self.tree()
         exe = self.dir / "app.exe"
-            ("icon and version block", SAMPLE, resource_options + ["--exit-code", "app"]),
-            ("icon and version block of a program", SAMPLE, ["--icon", program, "--version-from", program,
-                                                             "--version", "3.1", "--version-string", "Comments=x"]),
+        program = SAMPLE / "quillbox.exe"  # its icon and version block, two string tables, listed too
+        self.assert_success(run_linux("build", tree, "-o", exe, "--stub", STUB, "--quiet", "--icon", program,
+                                      "--version-from", program, "--exit-code", "app"))
+        for command in (["list"], ["verify"], ["list", "--json"]):
             with self.subTest(command):
                 windows = run_windows(*command, exe)
                 self.assertEqual(windows, run_linux(*command, exe))
