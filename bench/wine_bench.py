@@ -84,6 +84,8 @@ def make_shape(name, files, work, probe_size=0):
         "bytes": sum(int(s) for s in sizes),
         "files": len(names),
         "launcher": harness.launcher(data, name="quillbox.exe"),
+        # The same with the exit-code setting: its section is read at every start.
+        "app_launcher": harness.launcher(data, name="quillbox.exe", options=("--exit-code", "app")),
         "warm_limit": limit_exe("warm", payload_file, work / name),
         "cold_limit": limit_exe("cold", payload_file, work / name),
         "sizes": sizes,
@@ -113,6 +115,18 @@ def timed(argv, env):
     return elapsed, peak
 
 
+def round_order(names, round_number):
+    """`names` in their order, with each launcher's start and the same start with
+    --exit-code app swapped every other round: whichever runs second finds the
+    page cache and the folder as the first left them, which would otherwise
+    count against one of the two every time."""
+    if round_number % 2:
+        for pair in (("launcher warm", "exit-code warm"), ("launcher cold", "exit-code cold")):
+            i, j = names.index(pair[0]), names.index(pair[1])
+            names[i], names[j] = names[j], names[i]
+    return names
+
+
 def bench_shape(shape, rounds):
     env = harness.wine_environment()
     wine = ["taskset", "-c", "0", harness.WINE]
@@ -136,18 +150,22 @@ def bench_shape(shape, rounds):
         "warm limit": (wine + [str(shape["warm_limit"]), app_win], None),
         "cold limit": (wine + [str(shape["cold_limit"]), harness.to_windows(scratch)] + shape["sizes"], clear_scratch),
         "launcher warm": (wine + [str(shape["launcher"])], None),
+        "exit-code warm": (wine + [str(shape["app_launcher"])], None),
         "launcher cold": (wine + [str(shape["launcher"])], harness.reset_app_dir),
+        "exit-code cold": (wine + [str(shape["app_launcher"])], harness.reset_app_dir),
     }
     times = {k: [] for k in commands}
     memory = {k: 0 for k in commands}
-    for exe in (shape["launcher"], shape["warm_limit"], shape["cold_limit"]):
+    for exe in (shape["launcher"], shape["app_launcher"], shape["warm_limit"], shape["cold_limit"]):
         drop_from_page_cache(exe)
     fill()
-    for _ in range(rounds):
-        for name, (argv, prepare) in commands.items():
+    for round_number in range(rounds):
+        for name in round_order(list(commands), round_number):
+            argv, prepare = commands[name]
             if prepare:
                 prepare()
-            elif name in ("launch floor", "warm limit", "launcher warm") and not (app / "quillbox.exe").exists():
+            elif (name in ("launch floor", "warm limit", "launcher warm", "exit-code warm")
+                  and not (app / "quillbox.exe").exists()):
                 fill()
             elapsed, rss = timed(argv, env)
             times[name].append(elapsed)
@@ -169,6 +187,9 @@ def report(shape, medians, memory):
     return [
         ("warm net", label, warm_net, 1.05),
         ("cold net", label, cold_net, 1.05),
+        # The exit-code setting's cost: the start with it against the one without.
+        ("--exit-code app warm / without", label, medians["exit-code warm"] / medians["launcher warm"], 1.05),
+        ("--exit-code app cold / without", label, medians["exit-code cold"] / medians["launcher cold"], 1.05),
         ("warm peak memory / warm limit's", label, memory["launcher warm"] / max(memory["warm limit"], 1), 1.05),
         ("cold peak memory / cold limit's", label, memory["launcher cold"] / max(memory["cold limit"], 1), 1.05),
     ]

@@ -22,4 +22,5 @@ set(QUILLBOX_PORTABLE_SOURCES
   ${QUILLBOX_PORTABLE_SRC}/bin_reader/temporary_name.cpp
   ${QUILLBOX_PORTABLE_SRC}/bin_reader/replace.cpp
   ${QUILLBOX_PORTABLE_SRC}/bin_reader/pe_section.cpp
+  ${QUILLBOX_PORTABLE_SRC}/bin_reader/exit_code_setting.cpp
 )

@@ -45,6 +45,8 @@ class BuildRefusals(Work):
                            exe="..\\..\\Startup\\x.exe")
         cases = [
             ("inconsistent header", bytes(lying), good, "header is inconsistent: the data of section"),
+            # Named as no stub before anything looks for its exit-code setting.
+            ("no program at all", b"not a program\n", good, "the stub is not a PE file: no MZ signature"),
             # build embeds nothing that verify refuses.
             ("payload with names that leave the folder", stub, escaping,
              "fails verification: invalid input: entry name \"..\\..\\Startup\\x.exe\" leaves the folder"),
@@ -92,9 +94,9 @@ class BuildOutput(Work):
         self.assertEqual(pack("build", payload_file, "-o", rebuilt, "--stub", first, "--quiet").returncode, 0)
         self.assertEqual(rebuilt.read_bytes(), first.read_bytes())
 
-        # A launcher lists its icon as well: the stub's, one 48-pixel PNG.
-        self.assertEqual(pack("list", first).stdout,
-                         pack("list", payload_file).stdout + "icon QUILLBOX_ICON: 48x48 32-bit PNG\n")
+        # A launcher lists its exit-code setting and icon as well: the stub's, one 48-pixel PNG.
+        self.assertEqual(pack("list", first).stdout, pack("list", payload_file).stdout +
+                         "exit code: zero\nicon QUILLBOX_ICON: 48x48 32-bit PNG\n")
         verified = pack("verify", first)
         self.assertEqual(verified.returncode, 0, verified)
         self.assertTrue(verified.stdout.startswith("ok: 2 entries"), verified.stdout)
@@ -106,6 +108,57 @@ class BuildOutput(Work):
         done = pack("verify", STUB)
         self.assertEqual(done.returncode, 1)
         self.assertEqual(done.stderr, "quillbox-pack: \"%s\" carries no payload\n" % STUB)
+
+
+class BuildExitCode(Work):
+    """--exit-code: a section of its own for app, nothing at all for zero; kept
+    or replaced on a rebuild; refused for a stub that would not read it."""
+
+    def names(self, exe):
+        return [section[0] for section in PeImage(exe.read_bytes()).sections]
+
+    def test_written_listed_verified_kept_or_replaced_and_refused_for_an_older_stub(self):
+        plain, app, again = self.dir / "plain.exe", self.dir / "app.exe", self.dir / "again.exe"
+        for out, options in ((plain, []), (app, ["--exit-code", "app"])):
+            done = pack("build", SAMPLE, "-o", out, "--stub", STUB, "--quiet", *options)
+            self.assertEqual((done.returncode, done.stderr), (0, ""), done)
+        stub_sections = self.names(STUB)
+        self.assertEqual(self.names(plain), stub_sections + [".qbpayld"])
+        self.assertEqual(self.names(app), stub_sections + [".qbexit", ".qbpayld"])
+        raw_offset, _, size = PeImage(app.read_bytes()).raw[".qbexit"]
+        self.assertEqual(app.read_bytes()[raw_offset:raw_offset + size], b"QBEX" + struct.pack(">II", 1, 1))
+        self.assertEqual(PeImage(app.read_bytes()).checksum, PeImage(app.read_bytes()).computed_checksum())
+        for exe, mode in ((plain, "zero"), (app, "app")):
+            self.assertIn("launch path: .\\quillbox.exe\nexit code: %s\nicon " % mode, pack("list", exe).stdout)
+            self.assertEqual(pack("verify", exe).returncode, 0)
+        # No option is not zero: a rebuild keeps the launcher's setting unless
+        # told otherwise (the other cases are unit tests).
+        for stub, options, want in ((app, [], app), (app, ["--exit-code", "zero"], plain)):
+            with self.subTest(stub=stub.name, options=options):
+                done = pack("build", SAMPLE, "-o", again, "--stub", stub, "--quiet", *options)
+                self.assertEqual(done.returncode, 0, done)
+                self.assertEqual(again.read_bytes(), want.read_bytes())
+        # A stub from before the option does not carry the marker of a launcher that reads it.
+        older = STUB.read_bytes().replace(b"reads the .qbexit exit-code setting", b"READS THE .QBEXIT EXIT-CODE SETTING")
+        self.assertNotEqual(older, STUB.read_bytes())
+        older_stub = self.write("older.exe", older)
+        again.unlink()
+        refused = pack("build", SAMPLE, "-o", again, "--stub", older_stub, "--exit-code", "app")
+        self.assertEqual((refused.returncode, refused.stdout), (1, ""))
+        self.assertEqual(refused.stderr, "quillbox-pack: \"%s\": the stub does not read the exit-code setting (it is "
+                         "older than --exit-code); use the stub that came with this packer, or build without "
+                         "--exit-code app\n" % older_stub)
+        self.assertFalse(again.exists())
+        self.assertEqual(pack("build", SAMPLE, "-o", again, "--stub", older_stub, "--quiet").returncode, 0)
+        # A damaged setting: list and verify name it; a rebuild without the option refuses to keep it.
+        damaged = bytearray(app.read_bytes())
+        damaged[raw_offset + 11] = 7
+        damaged_exe = self.write("damaged.exe", bytes(damaged))
+        for command in (["list"], ["verify"], ["build", SAMPLE, "-o", again, "--stub"]):
+            with self.subTest(command=command[0]):
+                done = pack(*command, damaged_exe)
+                self.assertEqual(done.returncode, 1, done)
+                self.assertIn('"%s": exit-code setting: unknown mode 7' % damaged_exe, done.stderr)
 
 
 class ReleaseArchive(Work):
@@ -255,7 +308,8 @@ class BuildResources(Work):
         listing = json.loads(pack("list", out, "--json").stdout)
         self.assertEqual([[e["name"], str(e["compressed_size"]), str(e["plain_size"]), e["md5"]]
                           for e in listing["entries"]], [line.split("\t") for line in listed if "\t" in line])
-        self.assertEqual((listing["launcher"], listing["launch_path"]), (True, ".\\quillbox.exe"))
+        self.assertEqual((listing["launcher"], listing["launch_path"], listing["exit_code"]),
+                         (True, ".\\quillbox.exe", "zero"))
         self.assertEqual(listing["icon"], [{"width": size, "height": size, "bits": bits, "png": image[:4] == b"\x89PNG"}
                                            for size, bits, image in ICON_IMAGES])
         self.assertEqual(listing["version"], {"file_version": "1.2.3.65535", "product_version": "1.2.3.65535",

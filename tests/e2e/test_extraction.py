@@ -107,16 +107,21 @@ class Extraction(LauncherTestCase):
 
     def test_missing_local_application_data_folder_ends_the_run_quietly(self):
         exe = launcher(shipped_shape())
+        app_exe = launcher(shipped_shape(), options=("--exit-code", "app"))
         # Pointing the user's Local AppData shell folder at a missing drive makes
         # the known-folder lookup fail, as it does for a user without a profile.
         set_local_appdata("Q:\\nowhere")
         try:
             done = run(exe)
+            # With --exit-code app a start that started nothing is no success:
+            # HRESULT_FROM_WIN32(ERROR_PATH_NOT_FOUND), all 32 bits through start.exe.
+            app_done = run(app_exe, full_status=True)
         finally:
             set_local_appdata("%USERPROFILE%\\AppData\\Local")
-        self.assertEqual(done.status, 0, done)
-        self.assertEqual(done.stderr, "not found data local dir\n")
-        self.assertEqual(done.stdout, "")
+        for run_done, status in ((done, 0), (app_done, 0x80070003)):
+            self.assertEqual(run_done.status, status, run_done)
+            self.assertEqual(run_done.stderr, "not found data local dir\n")
+            self.assertEqual(run_done.stdout, "")
         self.assertFalse(APP_DIR.exists())
 
     def test_an_entry_that_does_not_decode_stops_before_touching_its_file(self):

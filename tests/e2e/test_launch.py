@@ -3,8 +3,8 @@ import os
 import subprocess
 import unittest
 
-from harness import (APP_DIR, APP_DIR_WIN, FAST_FAIL_STATUS, PREFIX, WINE, LauncherTestCase, launcher, payload,
-                     probe_bytes, read_record, record_path, reset_app_dir, run, to_windows, wine_environment)
+from harness import (APP_DIR, APP_DIR_WIN, FAST_FAIL_STATUS, PREFIX, WINE, LauncherTestCase, PeImage, launcher,
+                     payload, probe_bytes, read_record, record_path, reset_app_dir, run, to_windows, wine_environment)
 
 
 def probe_payload(exe=".\\quillbox.exe", name=".\\quillbox.exe"):
@@ -108,12 +108,25 @@ class Launch(LauncherTestCase):
         self.assertEqual(len(names), len(set(names)), "one entry per name")
         self.assertEqual(len(names), 8, names)
 
-    def test_the_application_status_is_not_the_launchers(self):
-        exe = launcher(probe_payload())
-        for env in ({"QUILLBOX_PROBE_EXIT": "3"}, {"QUILLBOX_PROBE_CRASH": "1"}):
-            with self.subTest(env=env):
-                done = run(exe, env=env)
-                self.assertEqual(done.status, 0, done)
+    def test_the_application_status_is_the_launchers_only_with_exit_code_app(self):
+        # Seen through start.exe, which reports all 32 bits; the start modes
+        # share the one exit path, so each case takes another.
+        default = launcher(probe_payload())
+        app = {name: launcher(probe_payload(), name=name, options=("--exit-code", "app"))
+               for name in ("quillbox.exe", "quillbox-install.exe", "quillbox-qs.exe")}
+        crash = {"QUILLBOX_PROBE_CRASH": "1"}
+        cases = [
+            (default, [], {"QUILLBOX_PROBE_EXIT": "3"}, 0),
+            (default, [], crash, 0),
+            (app["quillbox.exe"], ["--silent-install"], {"QUILLBOX_PROBE_EXIT": "0"}, 0),
+            (app["quillbox-install.exe"], [], {"QUILLBOX_PROBE_EXIT": "3"}, 3),
+            (app["quillbox-qs.exe"], [], crash, 0xC0000005),  # an access violation
+        ]
+        for exe, args, env, status in cases:
+            with self.subTest(exe=exe.name, args=args, env=env):
+                done = run(exe, args=args, env=env, full_status=True)
+                self.assertEqual(done.status, status, done)
+                self.assertIn("probe: running\n", done.stdout)
 
     def test_launch_path_without_exe_starts_the_exe_beside_it(self):
         exe = launcher(probe_payload(exe=".\\quillbox"))
@@ -146,19 +159,30 @@ class Launch(LauncherTestCase):
         self.assertFalse(data["stdin"] or data["stdout"] or data["stderr"], data)
 
 
+def damaged_exit_code_setting(exe):
+    """A copy of `exe` whose exit-code setting names a mode no launcher knows."""
+    data = bytearray(exe.read_bytes())
+    raw_offset, _, _ = PeImage(bytes(data)).raw[".qbexit"]
+    data[raw_offset + 11] = 7
+    damaged = exe.with_name("damaged-setting.exe")
+    damaged.write_bytes(bytes(data))
+    return damaged
+
+
 class DamagedInput(LauncherTestCase):
     def test_damaged_payloads_stop_before_anything_is_touched(self):
         good = probe_payload()
         # The section lookup and the parser's stop, each once; the parser's own
         # table of damaged payloads is a unit test.
         cases = [
-            (b"", "opening magic: end offset 8 is out of range for the payload's length 0"),  # no payload section
-            (good[:8] + b"\xff\xff\xff\xff" + good[12:], "lies after the wrapped name end"),
+            (launcher(b""), "opening magic: end offset 8 is out of range for the payload's length 0"),  # no section
+            (launcher(good[:8] + b"\xff\xff\xff\xff" + good[12:]), "lies after the wrapped name end"),
+            (damaged_exit_code_setting(launcher(good, options=("--exit-code", "app"))),
+             "exit-code setting: unknown mode 7"),
         ]
-        for data, report in cases:
+        for exe, report in cases:
             with self.subTest(report=report):
                 reset_app_dir()
-                exe = launcher(data)
                 done = run(exe)
                 self.assertEqual(done.status, FAST_FAIL_STATUS, done)
                 self.assertIn(report, done.stderr)

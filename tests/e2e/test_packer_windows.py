@@ -88,7 +88,7 @@ class WindowsPacker(unittest.TestCase):
         program = SAMPLE / "quillbox.exe"  # with icons and a version block of its own
         cases = [
             ("sample application", SAMPLE, []),
-            ("icon and version block", SAMPLE, resource_options),
+            ("icon and version block", SAMPLE, resource_options + ["--exit-code", "app"]),
             ("icon and version block of a program", SAMPLE, ["--icon", program, "--version-from", program,
                                                              "--version", "3.1", "--version-string", "Comments=x"]),
             ("tree", tree, []),
@@ -126,7 +126,7 @@ class WindowsPacker(unittest.TestCase):
         exe = self.dir / "app.exe"
         program = SAMPLE / "quillbox.exe"  # its icon and version block, two string tables, listed too
         self.assert_success(run_linux("build", tree, "-o", exe, "--stub", STUB, "--quiet", "--icon", program,
-                                      "--version-from", program))
+                                      "--version-from", program, "--exit-code", "app"))
         for command in (["list"], ["verify"], ["list", "--json"]):
             with self.subTest(command):
                 windows = run_windows(*command, exe)

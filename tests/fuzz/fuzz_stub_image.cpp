@@ -5,12 +5,14 @@
 // give back exactly the payload put in, from the file and as mapped. Building
 // again on that launcher must replace the payload the same way. With a new
 // icon and version block, the same holds, and the resources read back from the
-// launcher are the stub's with those changes.
+// launcher are the stub's with those changes; with the exit-code setting, the
+// launcher reads it back in both layouts.
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <vector>
 
+#include "bin_reader/exit_code_setting.h"
 #include "bin_reader/pe_section.h"
 #include "packer/image_checks.h"
 #include "fuzz/require.h"
@@ -51,13 +53,16 @@ std::vector<uint8_t> mapped_image(const std::vector<uint8_t>& file) {
     return image;
 }
 
-void check_built(Bytes stub, Bytes payload, const pack::ResourceChanges& changes) {
-    Outcome<std::vector<uint8_t>> built = testing::build_image(stub, payload, changes);
+void check_built(Bytes stub, Bytes payload, const pack::ResourceChanges& changes, Bytes exit_setting = {}) {
+    Outcome<std::vector<uint8_t>> built = testing::build_image(stub, payload, changes, exit_setting);
     if (!built.ok()) return;
     const std::vector<uint8_t>& out = built.value;
     const Bytes view(out.data(), out.size());
     require(!testing::loader_layout_problem(out));
     require(testing::image_u32(out, testing::optional_header_of(out) + 64) == testing::reference_checksum(out));
+    const ExitCodeMode mode = exit_setting.empty() ? ExitCodeMode::zero : ExitCodeMode::app;
+    Outcome<ExitCodeMode> setting = read_exit_code_setting(view, ImageLayout::file);
+    require(setting.ok() && setting.value == mode);
     Outcome<Bytes> from_file = find_section(view, ImageLayout::file, PAYLOAD_SECTION);
     require(from_file.ok() &&
             std::equal(from_file.value.begin(), from_file.value.end(), payload.begin(), payload.end()));
@@ -67,12 +72,14 @@ void check_built(Bytes stub, Bytes payload, const pack::ResourceChanges& changes
             find_section(Bytes(mapped.data(), mapped.size()), ImageLayout::mapped, PAYLOAD_SECTION);
         require(from_memory.ok() &&
                 std::equal(from_memory.value.begin(), from_memory.value.end(), payload.begin(), payload.end()));
+        setting = read_exit_code_setting(Bytes(mapped.data(), mapped.size()), ImageLayout::mapped);
+        require(setting.ok() && setting.value == mode);
     }
     // Building again on the launcher replaces its payload: the same bytes as
     // building on the stub, whatever payload it carried before.
     const Bytes other = payload.first(payload.size() / 2);
-    Outcome<std::vector<uint8_t>> again = testing::build_image(view, other, changes);
-    Outcome<std::vector<uint8_t>> fresh = testing::build_image(stub, other, changes);
+    Outcome<std::vector<uint8_t>> again = testing::build_image(view, other, changes, exit_setting);
+    Outcome<std::vector<uint8_t>> fresh = testing::build_image(stub, other, changes, exit_setting);
     require(again.ok() && fresh.ok() && again.value == fresh.value);
     // The resources read back are the stub's with the changes made.
     if (changes.any()) {
@@ -102,6 +109,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     for (ImageLayout layout : {ImageLayout::file, ImageLayout::mapped}) {
         Outcome<Bytes> found = find_section(input, layout, PAYLOAD_SECTION);
         require(!found.ok() || in_bounds(found.value, input));
+        (void)read_exit_code_setting(input, layout);  // answers or reports, never reads outside
     }
     // The payload: a piece of the input itself, its length chosen by the input.
     const size_t length = size == 0 ? 0 : (data[size / 2] * 37u + size) % std::min<size_t>(size, 9000);
@@ -111,5 +119,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     // with the version block alone (for stubs without the icon group).
     check_built(input, input.first(length), changes);
     check_built(input, input.first(length), pack::ResourceChanges{std::nullopt, changes.version});
+    static const std::vector<uint8_t> app = exit_code_setting_bytes(ExitCodeMode::app);
+    check_built(input, input.first(length), changes, Bytes(app.data(), app.size()));
     return 0;
 }

@@ -84,6 +84,9 @@ TEST(CommandLine, AcceptsEachCommandsFormsAndNamesWhatIsWrong) {
          "--version-string: the version string Key has an empty value"},
         {{"build", "d", "-o", "x.exe", "--version-string", "A=1", "--version-string", "a=2"},
          "--version-string: a is given twice"},
+        {{"build", "d", "-o", "x.exe", "--exit-code", "App"}, "--exit-code needs app or zero"},
+        {{"build", "d", "-o", "x.exe", "--exit-code"}, "--exit-code needs app or zero"},
+        {{"pack", "out.bin", "d", "--exit-code", "app"}, "unknown option --exit-code"},
         {{"verify", "a", "--require-signed"}, nullptr, Command::verify},
         {{"list", "a", "--require-signed"}, "unknown option --require-signed"},
     };
@@ -119,9 +122,10 @@ TEST(CommandLine, KeepsEveryValue) {
     EXPECT_EQ(build.value.compress.cache_limit, uint64_t{3} << 20);
     EXPECT_TRUE(build.value.use_cache);
 
-    const Outcome<CommandLine> resources = parse_command_line(
-        {"build", "d", "-o", "x.exe", "--icon", "app.ico", "--version", "1.65535", "--version-string",
-         "CompanyName=Ex = Ltd", "--version-string", "Comments=x", "--require-signed", "--version-from", "app.exe"});
+    const Outcome<CommandLine> resources =
+        parse_command_line({"build", "d", "-o", "x.exe", "--icon", "app.ico", "--version", "1.65535",
+                            "--version-string", "CompanyName=Ex = Ltd", "--version-string", "Comments=x",
+                            "--require-signed", "--version-from", "app.exe", "--exit-code", "app"});
     ASSERT_TRUE(resources.ok()) << resources.error->text();
     EXPECT_EQ(resources.value.icon, std::filesystem::path("app.ico"));
     EXPECT_EQ(resources.value.version_from, std::filesystem::path("app.exe"));
@@ -129,7 +133,10 @@ TEST(CommandLine, KeepsEveryValue) {
     EXPECT_EQ(resources.value.version_strings,
               (std::vector<std::pair<std::string, std::string>>{{"CompanyName", "Ex = Ltd"}, {"Comments", "x"}}));
     EXPECT_TRUE(resources.value.require_signed);
-    EXPECT_FALSE(build.value.icon || build.value.version || build.value.version_from || build.value.require_signed);
+    EXPECT_EQ(resources.value.exit_code, ExitCodeMode::app);
+    // No --exit-code is not `zero`: a rebuild keeps what the launcher has.
+    EXPECT_FALSE(build.value.icon || build.value.version || build.value.version_from || build.value.require_signed ||
+                 build.value.exit_code);
 
     EXPECT_TRUE(parse_command_line({"list", "--json", "a"}).value.json);
     EXPECT_FALSE(parse_command_line({"list", "a"}).value.json);

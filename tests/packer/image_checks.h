@@ -65,8 +65,9 @@ inline bool same_resources(const std::vector<pack::Resource>& a, const std::vect
 }
 
 // The whole file at once, as quillbox-pack build writes it in pieces.
-inline Outcome<std::vector<uint8_t>> build_image(Bytes stub, Bytes payload, const pack::ResourceChanges& changes = {}) {
-    Outcome<pack::StubLayout> layout = pack::place_payload(stub, payload.size(), changes);
+inline Outcome<std::vector<uint8_t>> build_image(Bytes stub, Bytes payload, const pack::ResourceChanges& changes = {},
+                                                 Bytes exit_setting = {}) {
+    Outcome<pack::StubLayout> layout = pack::place_payload(stub, payload.size(), changes, exit_setting);
     if (!layout.ok()) return failed<std::vector<uint8_t>>(*layout.error);
     pack::set_checksum(layout.value, [&](const auto& feed) { feed(payload); });
     std::vector<uint8_t> out = std::move(layout.value.head);

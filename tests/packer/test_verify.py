@@ -100,7 +100,8 @@ class ListJson(unittest.TestCase):
                         self.assertTrue(done.stderr.endswith("quillbox-pack: 1 of 3 entries do not decode\n"),
                                         done.stderr)
                     self.assertEqual(listing, {"launcher": False, "launch_path": ".\\quillbox.exe",
-                                               "entries": wanted, "icon": [], "version": None})
+                                               "entries": wanted, "icon": [], "version": None,
+                                               "exit_code": None})
 
 
 def project_version():

@@ -98,10 +98,14 @@ class StubImage(unittest.TestCase):
             stub = PeImage(f.read())
         self.assertNotIn(PAYLOAD_SECTION, [s[0] for s in stub.sections])
         first_data = min(raddr for _, _, _, raddr in stub.sections if raddr)
-        room_end = stub.section_table_end + 40
+        room_end = stub.section_table_end + 3 * 40  # resources, the exit-code setting, the payload
         self.assertLessEqual(room_end, min(stub.size_of_headers, first_data))
-        self.assertEqual(stub.data[stub.section_table_end:room_end], bytes(40))
+        self.assertEqual(stub.data[stub.section_table_end:room_end], bytes(3 * 40))
         self.assertEqual(stub.directories[4], (0, 0))  # not signed: signing comes after packing
+        # Built without options, the launcher has the stub's sections and the payload's, nothing more.
+        with open(LAUNCHER, "rb") as f:
+            launcher = PeImage(f.read())
+        self.assertEqual([s[0] for s in launcher.sections], [s[0] for s in stub.sections] + [PAYLOAD_SECTION])
 
 
 if __name__ == "__main__":

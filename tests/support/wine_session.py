@@ -62,23 +62,23 @@ def probe_bytes():
 _built = {}
 
 
-def build_exe(payload_file, out, stub=STUB):
+def build_exe(payload_file, out, stub=STUB, options=()):
     """`stub` with `payload_file` embedded as it is, damaged or not, written to `out`."""
-    subprocess.run([PACKER, "build", str(payload_file), "-o", str(out), "--stub", str(stub), "--no-verify", "--quiet"],
-                   check=True)
+    subprocess.run([PACKER, "build", str(payload_file), "-o", str(out), "--stub", str(stub), "--no-verify", "--quiet"]
+                   + list(options), check=True)
     return out
 
 
-def launcher(payload_bytes, name="quillbox.exe"):
-    """The launcher built around `payload_bytes`, placed in a folder of its own under
-    the prefix's drive C with the file name `name`."""
-    key = hashlib.sha256(payload_bytes).hexdigest()[:16]
+def launcher(payload_bytes, name="quillbox.exe", options=()):
+    """The launcher built around `payload_bytes` with the build `options`, placed in
+    a folder of its own under the prefix's drive C with the file name `name`."""
+    key = hashlib.sha256(payload_bytes + " ".join(options).encode()).hexdigest()[:16]
     built = _built.get(key)
     if built is None:
         folder = WORK / "build" / key
         folder.mkdir(parents=True, exist_ok=True)
         (folder / "payload.bin").write_bytes(payload_bytes)
-        built = build_exe(folder / "payload.bin", folder / "launcher.exe")
+        built = build_exe(folder / "payload.bin", folder / "launcher.exe", options=options)
         _built[key] = built
     place = PREFIX / "drive_c" / "e2e" / key
     place.mkdir(parents=True, exist_ok=True)
@@ -125,19 +125,28 @@ class Started:
         return Run(self.process.returncode, *outputs)
 
 
-def run(exe, args=(), env=None, cwd=None, command_line=None, no_std_handles=False, timeout=60):
+def run(exe, args=(), env=None, cwd=None, command_line=None, no_std_handles=False, full_status=False, timeout=60):
     """Runs `exe` under Wine. With `command_line`, the exact Windows command line is
-    handed to CreateProcessW by start.exe, so no Unix-side quoting comes between."""
+    handed to CreateProcessW by start.exe, so no Unix-side quoting comes between.
+    With `full_status`, start.exe reports all 32 bits of the exit status, of which
+    Linux sees only the low 8; `args` then go on the command line, quoted."""
+    if command_line is None and full_status:
+        command_line = " ".join('"%s"' % word for word in [to_windows(exe)] + list(args))
     if command_line is not None or no_std_handles:
         line = command_line if command_line is not None else '"%s"' % to_windows(exe)
         line_file = PREFIX / "drive_c" / "e2e" / "command_line.txt"
         line_file.parent.mkdir(parents=True, exist_ok=True)
         line_file.write_bytes(line.encode("utf-16-le", "surrogatepass"))
         argv = [WINE, str(PROGRAMS / "start.exe")] + (["--no-std-handles"] if no_std_handles else [])
-        argv += [to_windows(exe), "@" + to_windows(line_file)]
+        argv += (["--print-status"] if full_status else []) + [to_windows(exe), "@" + to_windows(line_file)]
     else:
         argv = [WINE, str(exe)] + list(args)
-    return Started(argv, env, cwd).finish(timeout)
+    done = Started(argv, env, cwd).finish(timeout)
+    if full_status:
+        head, _, status = done.stdout.rpartition("start.exe: exit code 0x")
+        assert status.endswith("\n"), done
+        done.stdout, done.status = head, int(status, 16)
+    return done
 
 
 # Prefix chores (registry, wineboot) go through wine64 even for a 32-bit build:

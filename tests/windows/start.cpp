@@ -1,7 +1,8 @@
 // Starts a program with an exact command line and waits for it; its exit code
 // becomes ours. --no-std-handles starts it with no standard handles at all,
-// as a launch from the desktop does.
-//   start.exe [--no-std-handles] PROGRAM COMMAND_LINE
+// as a launch from the desktop does. --print-status ends our output with the
+// line "start.exe: exit code 0x%08X": Wine hands only its low 8 bits to Linux.
+//   start.exe [--no-std-handles] [--print-status] PROGRAM COMMAND_LINE
 // A COMMAND_LINE of @FILE is read from FILE as UTF-16LE, so that it can hold
 // what no Unix-side argument can carry (an unpaired surrogate).
 #include <windows.h>
@@ -14,8 +15,10 @@ int wmain(int argc, wchar_t** argv) {
     int i = 1;
     bool no_std_handles = argc > i && std::wcscmp(argv[i], L"--no-std-handles") == 0;
     if (no_std_handles) ++i;
+    bool print_status = argc > i && std::wcscmp(argv[i], L"--print-status") == 0;
+    if (print_status) ++i;
     if (argc - i != 2) {
-        std::fputs("usage: start.exe [--no-std-handles] PROGRAM COMMAND_LINE\n", stderr);
+        std::fputs("usage: start.exe [--no-std-handles] [--print-status] PROGRAM COMMAND_LINE\n", stderr);
         return 125;
     }
     std::wstring command_line = argv[i + 1];
@@ -49,5 +52,6 @@ int wmain(int argc, wchar_t** argv) {
     GetExitCodeProcess(process.hProcess, &code);
     CloseHandle(process.hThread);
     CloseHandle(process.hProcess);
+    if (print_status) std::printf("start.exe: exit code 0x%08lX\n", code);
     return static_cast<int>(code);
 }

@@ -6,6 +6,7 @@
 
 #include "command_report.h"
 #include "entry_names.h"
+#include "exit_code_setting.h"
 #include "file_system.h"
 #include "loaded_payload.h"
 #include "packed_inputs.h"
@@ -34,7 +35,15 @@ std::optional<fs::path> default_stub() {
 struct LoadedStub {
     fs::path path;
     std::vector<uint8_t> bytes;
+    std::vector<uint8_t> exit_setting;  // the exit-code section to write, empty for none
 };
+
+// Whether `stub` takes a payload with the resource `changes` and exit-code `setting`.
+std::optional<Error> check_stub(const fs::path& path, Bytes stub, const ResourceChanges& changes, Bytes setting) {
+    Outcome<StubLayout> check = place_payload(stub, 1, changes, setting);
+    if (!check.ok()) return reason_in(*check.error, quoted(path));
+    return std::nullopt;
+}
 
 // The stub; one that cannot take a payload is refused before any compressing.
 Outcome<LoadedStub> load_stub(const CommandLine& line, const ResourceChanges& changes) {
@@ -45,11 +54,17 @@ Outcome<LoadedStub> load_stub(const CommandLine& line, const ResourceChanges& ch
     }
     Outcome<std::vector<uint8_t>> bytes = read_whole_file(*path);
     if (!bytes.ok()) return failed<LoadedStub>(*bytes.error);
-    if (Outcome<StubLayout> check = place_payload(Bytes(bytes.value.data(), bytes.value.size()), 1, changes);
-        !check.ok()) {
-        return failed<LoadedStub>(reason_in(*check.error, quoted(*path)));
+    const Bytes stub(bytes.value.data(), bytes.value.size());
+    // The stub's own checks come first, so that a file that is no stub is named
+    // as such; then its exit-code setting, and room for the setting's section.
+    if (std::optional<Error> error = check_stub(*path, stub, changes, {})) return failed<LoadedStub>(*error);
+    Outcome<std::vector<uint8_t>> exit_setting = exit_code_section_for(stub, line.exit_code);
+    if (!exit_setting.ok()) return failed<LoadedStub>(reason_in(*exit_setting.error, quoted(*path)));
+    const Bytes setting(exit_setting.value.data(), exit_setting.value.size());
+    if (!setting.empty()) {
+        if (std::optional<Error> error = check_stub(*path, stub, changes, setting)) return failed<LoadedStub>(*error);
     }
-    return succeeded(LoadedStub{*path, std::move(bytes.value)});
+    return succeeded(LoadedStub{*path, std::move(bytes.value), std::move(exit_setting.value)});
 }
 
 // The payload for `build` taken from a payload file or a built launcher: its
@@ -88,7 +103,8 @@ Outcome<LauncherSize> write_launcher(const fs::path& out, const LoadedStub& stub
         })) {
         return failed<LauncherSize>(*error);
     }
-    Outcome<StubLayout> layout = place_payload(Bytes(stub.bytes.data(), stub.bytes.size()), size.payload, changes);
+    Outcome<StubLayout> layout = place_payload(Bytes(stub.bytes.data(), stub.bytes.size()), size.payload, changes,
+                                               Bytes(stub.exit_setting.data(), stub.exit_setting.size()));
     if (!layout.ok()) return failed<LauncherSize>(reason_in(*layout.error, quoted(stub.path)));
     set_checksum(layout.value, [&](const auto& add) {
         feed([&](Bytes bytes) -> std::optional<Error> {

@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <charconv>
 
+#include "exit_code_setting.h"
 #include "file_system.h"
 #include "version_block.h"
 
@@ -131,6 +132,10 @@ Taken take_option(std::string_view arg, Words& words, bool build, CommandLine& o
         return {true, take_version(words, out.version)};
     } else if (arg == "--version-string" && build) {
         return {true, take_version_string(words, out.version_strings)};
+    } else if (arg == "--exit-code" && build) {
+        const std::optional<std::string_view> text = words.value();
+        out.exit_code = text ? exit_code_mode_named(*text) : std::nullopt;
+        if (!out.exit_code) return {true, plain_error("--exit-code needs app or zero")};
     } else if (arg == "--require-signed" && build) {
         out.require_signed = true;
     } else if (arg == "--quiet") {

@@ -12,6 +12,7 @@
 
 #include "payload_writer.h"
 
+#include "bin_reader/exit_code_setting.h"
 #include "base/error.h"
 
 namespace quillbox::pack {
@@ -38,6 +39,8 @@ struct CommandLine {
     std::optional<std::filesystem::path> version_from;  // a program whose version block is copied
     std::optional<std::array<uint16_t, 4>> version;
     std::vector<std::pair<std::string, std::string>> version_strings;  // in the order given
+    // build: the launcher's exit status; none given keeps what the stub has
+    std::optional<ExitCodeMode> exit_code;
     // build, verify: unsigned Windows programs in the payload are an error, not a note
     bool require_signed = false;
     bool json = false;  // list --json

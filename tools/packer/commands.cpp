@@ -6,6 +6,7 @@
 #include "build_command.h"
 #include "command_report.h"
 #include "entry_names.h"
+#include "exit_code_setting.h"
 #include "file_system.h"
 #include "help_text.h"
 #include "listing.h"
@@ -53,7 +54,9 @@ Outcome<LauncherFacts> launcher_facts(const fs::path& path, Bytes image) {
     if (!resources.ok()) {
         return failed<LauncherFacts>(reason_in(*resources.error, "cannot read the resources of " + quoted(path)));
     }
-    LauncherFacts facts{icon_sizes(resources.value), {}};
+    const Outcome<ExitCodeMode> exit_code = launcher_exit_code(image);
+    if (!exit_code.ok()) return failed<LauncherFacts>(with_context(*exit_code.error, quoted(path)));
+    LauncherFacts facts{exit_code.value, icon_sizes(resources.value), {}};
     for (const Resource& resource : resources.value) {
         if (resource.type.id != RT_VERSION || !resource.type.name.empty()) continue;
         Outcome<VersionInfo> info = read_version_block(Bytes(resource.data.data(), resource.data.size()));
@@ -114,6 +117,10 @@ std::optional<Error> run_verify(const CommandLine& line) {
     }
     if (bad != 0) return failure(std::to_string(bad) + " of " + std::to_string(files.size()) + " entries are damaged");
     if (std::optional<Error> error = check_launch_path(payload.reader.exe, names_of(payload.reader))) return error;
+    if (const Bytes file(payload.bytes.data(), payload.bytes.size()); is_image(file)) {
+        if (std::optional<Error> error = check_exit_code_setting(file))
+            return with_context(*error, quoted(*line.input));
+    }
     if (std::optional<Error> error = report_unsigned(unsigned_names, line)) return error;
     print(Stream::output, "ok: %zu entries, %.1f MiB\n", files.size(), double(plain_bytes) / MIB);
     return std::nullopt;

@@ -31,7 +31,7 @@ constexpr char BUILD_HELP[] =
     "usage: quillbox-pack build (DIR | PAYLOAD) -o OUT.exe [--stub STUB] [--exe PATH] [--quality Q] [--window W]\n"
     "                           [--jobs N] [--cache DIR | --no-cache] [--cache-size MIB] [--no-verify] [--quiet]\n"
     "                           [--icon FILE.ico|PROGRAM] [--version-from PROGRAM] [--version A.B.C.D]\n"
-    "                           [--version-string KEY=VALUE]... [--require-signed]\n"
+    "                           [--version-string KEY=VALUE]... [--require-signed] [--exit-code app|zero]\n"
     "\n"
     "Writes the launcher OUT.exe: the stub with the payload packed from DIR, or a\n"
     "ready payload (verified first), in a section of its own.\n"
@@ -48,6 +48,8 @@ constexpr char BUILD_HELP[] =
     "                   InternalName, LegalCopyright, OriginalFilename, ProductName,\n"
     "                   ProductVersion or any other key; FileVersion and ProductVersion\n"
     "                   default to --version. Without these, no version block\n"
+    "  --exit-code app|zero  app: the launcher exits with the application's exit\n"
+    "                   code; zero: always 0 (default: the stub's, zero for a plain stub)\n"
     "  --require-signed refuses a payload whose Windows programs (.exe, .dll) carry\n"
     "                   no signature, which is otherwise a note\n"
     "  --quiet          prints nothing but errors\n"
@@ -75,14 +77,15 @@ constexpr char LIST_HELP[] =
     "usage: quillbox-pack list (PAYLOAD | EXE) [--json]\n"
     "\n"
     "One line per entry: name, compressed size, plain size, digest; then the launch\n"
-    "path, and for an EXE its icon's sizes and its version block.\n"
+    "path, and for an EXE its exit code setting, its icon's sizes and its version block.\n"
     "  --json           all of it as one JSON document\n";
 
 constexpr char VERIFY_HELP[] =
     "usage: quillbox-pack verify (PAYLOAD | EXE) [--require-signed]\n"
     "\n"
     "Decompresses every entry, checks its digest and that Windows can hold its name\n"
-    "inside the folder: a \"bad\" line for each entry that fails, else one \"ok\" line.\n"
+    "inside the folder, and for an EXE its exit code setting: a \"bad\" line for each\n"
+    "entry that fails, else one \"ok\" line.\n"
     "  --require-signed refuses a payload whose Windows programs (.exe, .dll) carry\n"
     "                   no signature, which is otherwise a note\n";
 

@@ -5,6 +5,7 @@
 #include <string_view>
 
 #include "entry_names.h"
+#include "exit_code_setting.h"
 
 #include "bin_reader/digest.h"
 
@@ -89,7 +90,7 @@ std::string version_json(const VersionInfo& info) {
 }
 
 std::string launcher_text(const LauncherFacts& launcher) {
-    std::string out;
+    std::string out = "exit code: " + std::string(exit_code_mode_name(launcher.exit_code)) + "\n";
     if (!launcher.icon.empty()) {
         out += "icon " + utf16_to_utf8_lossy(ICON_GROUP_NAME) + ":";
         for (size_t i = 0; i < launcher.icon.size(); ++i)
@@ -130,13 +131,16 @@ std::string listing_json(const Listing& listing) {
     }
     std::vector<std::string> images;
     std::string version = "null";
+    std::string exit_code = "null";
     if (listing.launcher) {
+        exit_code = json_string(exit_code_mode_name(listing.launcher->exit_code));
         for (const IconSize& size : listing.launcher->icon) images.push_back(icon_json(size));
         if (!listing.launcher->versions.empty()) version = version_json(listing.launcher->versions.front());
     }
     return "{\n  \"launcher\": " + std::string(listing.launcher ? "true" : "false") +
            ",\n  \"launch_path\": " + json_string(listing.reader.exe) + ",\n  \"entries\": " + array_json(entries) +
-           ",\n  \"icon\": " + array_json(images) + ",\n  \"version\": " + version + "\n}\n";
+           ",\n  \"icon\": " + array_json(images) + ",\n  \"version\": " + version +
+           ",\n  \"exit_code\": " + exit_code + "\n}\n";
 }
 
 }  // namespace quillbox::pack

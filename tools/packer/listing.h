@@ -12,11 +12,13 @@
 #include "version_block.h"
 
 #include "bin_reader/bin_reader.h"
+#include "bin_reader/exit_code_setting.h"
 
 namespace quillbox::pack {
 
 // What a built launcher carries beside its payload.
 struct LauncherFacts {
+    ExitCodeMode exit_code = ExitCodeMode::zero;
     std::vector<IconSize> icon;
     std::vector<VersionInfo> versions;  // the version blocks, normally one
 };
@@ -29,14 +31,16 @@ struct Listing {
     std::optional<LauncherFacts> launcher;
 };
 
-// One tab-separated line per entry, the launch path, the icon and the version blocks.
+// One tab-separated line per entry, the launch path, the exit code setting,
+// the icon and the version blocks.
 std::string listing_text(const Listing& listing);
 
 // The document: "launcher" (whether the file is a built launcher),
 // "launch_path", "entries" (each "name", "compressed_size", "plain_size" or
 // null, "md5"), "icon" (each "width", "height", "bits", "png"; [] for a
 // payload file) and "version" (the first block's "file_version",
-// "product_version" and "strings"; null when there is none).
+// "product_version", "strings" and "tables"; null when there is none) and
+// "exit_code" ("app" or "zero"; null for a payload file).
 std::string listing_json(const Listing& listing);
 
 }  // namespace quillbox::pack

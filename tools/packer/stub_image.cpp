@@ -8,6 +8,7 @@
 
 #include "stub_headers.h"
 
+#include "bin_reader/exit_code_setting.h"
 #include "bin_reader/pe_section.h"
 #include "base/bytes.h"
 
@@ -32,7 +33,9 @@ std::optional<Error> drop_added_section(std::string_view name, Headers& headers,
     auto old = std::find_if(headers.sections.begin(), headers.sections.end(),
                             [&](const Section& s) { return s.name == name; });
     if (old == headers.sections.end()) return std::nullopt;
-    const std::string which = name == PAYLOAD_SECTION ? "payload section" : "resource section " + std::string(name);
+    const std::string which = name == PAYLOAD_SECTION    ? "payload section"
+                              : name == RESOURCE_SECTION ? "resource section " + std::string(name)
+                                                         : "section " + std::string(name);
     if (old + 1 != headers.sections.end()) return bad_stub("its " + which + " is not the last section");
     // Cutting the file where the old section's data begins must cut no other data.
     for (const Section& other : headers.sections) {
@@ -173,6 +176,20 @@ Outcome<std::vector<Resource>> read_image_resources(Bytes image, const Headers& 
     return read_resources(bytes, section->virtual_address, rva);
 }
 
+// `data` in a section of the packer's own at `virtual_address`, after the
+// data so far; `data_end` moves past it.
+std::optional<Error> add_data_section(std::string_view name, Bytes data, uint64_t virtual_address, uint64_t& data_end,
+                                      Headers& headers, std::vector<uint8_t>& head, uint64_t& initialized_data) {
+    Outcome<Section> section =
+        add_section(name, data.size(), virtual_address, data_end, headers, head, initialized_data);
+    if (!section.ok()) return *section.error;
+    head.resize(section.value.raw_offset, 0);
+    head.insert(head.end(), data.begin(), data.end());
+    head.resize(section.value.raw_offset + section.value.raw_size, 0);
+    data_end = head.size();
+    return std::nullopt;
+}
+
 // The stub's resources as `changes` want them, written into a section of the
 // packer's own at `virtual_address`; the resource directory points there.
 std::optional<Error> add_resource_section(const std::vector<Resource>& resources, uint64_t virtual_address,
@@ -180,21 +197,41 @@ std::optional<Error> add_resource_section(const std::vector<Resource>& resources
                                           uint64_t& initialized_data) {
     if (headers.directory_count <= RESOURCE_DIRECTORY) return bad_stub("it has no resource directory entry");
     const std::vector<uint8_t> data = write_resources(resources, static_cast<uint32_t>(virtual_address));
-    Outcome<Section> section =
-        add_section(RESOURCE_SECTION, data.size(), virtual_address, data_end, headers, head, initialized_data);
-    if (!section.ok()) return *section.error;
-    head.resize(section.value.raw_offset, 0);
-    head.insert(head.end(), data.begin(), data.end());
-    head.resize(section.value.raw_offset + section.value.raw_size, 0);
+    if (std::optional<Error> error = add_data_section(RESOURCE_SECTION, Bytes(data.data(), data.size()),
+                                                      virtual_address, data_end, headers, head, initialized_data)) {
+        return error;
+    }
     set_u32le(head, headers.directories + 8 * RESOURCE_DIRECTORY, virtual_address);
     set_u32le(head, headers.directories + 8 * RESOURCE_DIRECTORY + 4, data.size());
-    data_end = head.size();
+    return std::nullopt;
+}
+
+// The stub's resources as `changes` want them (none without changes), read
+// before the sections an earlier build added are dropped: the directory may
+// point into them.
+Outcome<std::vector<Resource>> wanted_resources(Bytes stub, const Headers& headers, const ResourceChanges& changes) {
+    if (!changes.any()) return succeeded(std::vector<Resource>{});
+    Outcome<std::vector<Resource>> resources = read_image_resources(stub, headers);
+    if (!resources.ok()) return resources;
+    return changed_resources(std::move(resources.value), changes);
+}
+
+// Drops the sections an earlier build added: the payload, the exit-code
+// section whatever the setting (the caller passes the one to keep), and the
+// resource section when the resources are rewritten.
+std::optional<Error> drop_added_sections(bool resources_rewritten, Headers& headers, std::vector<uint8_t>& head,
+                                         uint64_t& initialized_data) {
+    for (std::string_view added : {PAYLOAD_SECTION, EXIT_CODE_SECTION, RESOURCE_SECTION}) {
+        if (added == RESOURCE_SECTION && !resources_rewritten) break;
+        if (std::optional<Error> error = drop_added_section(added, headers, head, initialized_data)) return error;
+    }
     return std::nullopt;
 }
 
 }  // namespace
 
-Outcome<StubLayout> place_payload(Bytes stub, uint64_t payload_size, const ResourceChanges& changes) {
+Outcome<StubLayout> place_payload(Bytes stub, uint64_t payload_size, const ResourceChanges& changes,
+                                  Bytes exit_setting) {
     Outcome<Headers> parsed = read_headers(stub);
     if (!parsed.ok()) return failed<StubLayout>(*parsed.error);
     Headers& headers = parsed.value;
@@ -207,19 +244,10 @@ Outcome<StubLayout> place_payload(Bytes stub, uint64_t payload_size, const Resou
     out.head.assign(stub.begin(), stub.end());
     out.checksum_offset = headers.optional + OPT_CHECKSUM;
     uint64_t initialized_data = read_u32le(stub, headers.optional + OPT_SIZE_OF_INITIALIZED_DATA);
-    // Read before the sections an earlier build added are dropped: the
-    // directory may point into them.
-    Outcome<std::vector<Resource>> resources;
-    if (changes.any()) {
-        resources = read_image_resources(stub, headers);
-        if (resources.ok()) resources = changed_resources(std::move(resources.value), changes);
-        if (!resources.ok()) return failed<StubLayout>(*resources.error);
-    }
-    for (std::string_view added : {PAYLOAD_SECTION, RESOURCE_SECTION}) {
-        if (added == RESOURCE_SECTION && !changes.any()) break;
-        if (std::optional<Error> error = drop_added_section(added, headers, out.head, initialized_data)) {
-            return failed<StubLayout>(*error);
-        }
+    const Outcome<std::vector<Resource>> resources = wanted_resources(stub, headers, changes);
+    if (!resources.ok()) return failed<StubLayout>(*resources.error);
+    if (std::optional<Error> error = drop_added_sections(changes.any(), headers, out.head, initialized_data)) {
+        return failed<StubLayout>(*error);
     }
     // Checked with or without a payload: the result must be an image Windows maps.
     Outcome<uint64_t> next_address = next_section_address(headers);
@@ -236,6 +264,12 @@ Outcome<StubLayout> place_payload(Bytes stub, uint64_t payload_size, const Resou
     if (changes.any()) {
         if (std::optional<Error> error = add_resource_section(resources.value, next_address.value, data_end.value,
                                                               headers, out.head, initialized_data)) {
+            return failed<StubLayout>(*error);
+        }
+    }
+    if (!exit_setting.empty()) {
+        if (std::optional<Error> error = add_data_section(EXIT_CODE_SECTION, exit_setting, headers.size_of_image,
+                                                          data_end.value, headers, out.head, initialized_data)) {
             return failed<StubLayout>(*error);
         }
     }

@@ -32,8 +32,11 @@ struct StubLayout {
 // already there is replaced. An empty payload adds no section: a launcher
 // without one reads an empty payload. Changed resources go into a section of
 // their own before the payload, replacing one an earlier build added; without
-// changes the stub's resources stay as they are.
-Outcome<StubLayout> place_payload(Bytes stub, uint64_t payload_size, const ResourceChanges& changes = {});
+// changes the stub's resources stay as they are. A non-empty `exit_setting`
+// goes into a section of its own between them, replacing one an earlier build
+// added; an empty one leaves none.
+Outcome<StubLayout> place_payload(Bytes stub, uint64_t payload_size, const ResourceChanges& changes = {},
+                                  Bytes exit_setting = {});
 
 // The resources of an image, as its resource directory lists them.
 Outcome<std::vector<Resource>> image_resources(Bytes image);

@@ -93,28 +93,32 @@ std::optional<Error> start_process(const std::u16string& launch_path, const std:
     return std::nullopt;
 }
 
-std::optional<Error> start_and_wait(const std::u16string& launch_path, const std::vector<std::string>& launch_args,
-                                    std::u16string_view app_file_name) {
+// The application's exit code once it has ended.
+Outcome<uint32_t> start_and_wait(const std::u16string& launch_path, const std::vector<std::string>& launch_args,
+                                 std::u16string_view app_file_name) {
     ChildProcess child;
-    if (auto error = start_process(launch_path, launch_args, app_file_name, child)) return error;
-    if (WaitForSingleObject(child.process.get(), INFINITE) != WAIT_OBJECT_0) return last_error();
+    if (auto error = start_process(launch_path, launch_args, app_file_name, child)) return failed<uint32_t>(*error);
+    if (WaitForSingleObject(child.process.get(), INFINITE) != WAIT_OBJECT_0) return failed<uint32_t>(last_error());
     DWORD exit_code = 0;
-    if (!GetExitCodeProcess(child.process.get(), &exit_code)) return last_error();
-    return std::nullopt;  // the application's own status does not concern the launcher
+    if (!GetExitCodeProcess(child.process.get(), &exit_code)) return failed<uint32_t>(last_error());
+    return succeeded(uint32_t{exit_code});
 }
 
 }  // namespace
 
-void launch_app(const std::u16string& launch_path, const std::vector<std::string>& launch_args) {
+uint32_t launch_app(const std::u16string& launch_path, const std::vector<std::string>& launch_args) {
     print_line(LauncherStream::out, "executing " + utf16_to_utf8_lossy(launch_path));
     Outcome<std::u16string> own = own_module_path();
     if (!own.ok()) fatal_stop("cannot get the launcher's own path: " + describe(*own.error));
     const std::u16string& own_path = own.value;
     std::optional<std::u16string> app_file_name = file_name(own_path);
     if (!app_file_name) fatal_stop("the launcher's own path has no file name: " + utf16_to_utf8_lossy(own_path));
-    if (std::optional<Error> error = start_and_wait(launch_path, launch_args, *app_file_name)) {
-        fatal_stop("failed to execute " + quoted_name(utf16_to_utf8_lossy(*app_file_name)) + ": " + describe(*error));
+    const Outcome<uint32_t> exit_code = start_and_wait(launch_path, launch_args, *app_file_name);
+    if (!exit_code.ok()) {
+        fatal_stop("failed to execute " + quoted_name(utf16_to_utf8_lossy(*app_file_name)) + ": " +
+                   describe(*exit_code.error));
     }
+    return exit_code.value;
 }
 
 }  // namespace quillbox

@@ -5,6 +5,7 @@
 #include "main/start_mode.h"
 
 #include "bin_reader/bin_reader.h"
+#include "bin_reader/exit_code_setting.h"
 #include "bin_reader/extract_win32.h"
 #include "bin_reader/pe_section.h"
 #include "base/fatal.h"
@@ -42,10 +43,21 @@ Bytes own_image() {
 // The payload section of the launcher's own image, which the loader mapped
 // read-only. A launcher without the section gets an empty payload, which the
 // reader refuses.
-Bytes embedded_payload() {
-    Outcome<Bytes> section = find_section(own_image(), ImageLayout::mapped, PAYLOAD_SECTION);
+Bytes embedded_payload(Bytes image) {
+    Outcome<Bytes> section = find_section(image, ImageLayout::mapped, PAYLOAD_SECTION);
     if (!section.ok()) fatal_stop(*section.error);
     return section.value;
+}
+
+// The exit-code setting of the launcher's own image; a damaged one stops the run
+// like a damaged payload. The packer finds the marker in a stub to know that
+// the stub reads the setting: handing its address to the (empty) asm keeps the
+// linker from dropping it as unused.
+ExitCodeMode embedded_exit_code_mode(Bytes image) {
+    asm volatile("" : : "r"(EXIT_CODE_SUPPORT_MARKER));
+    Outcome<ExitCodeMode> mode = read_exit_code_setting(image, ImageLayout::mapped);
+    if (!mode.ok()) fatal_stop(*mode.error);
+    return mode.value;
 }
 
 }  // namespace
@@ -56,13 +68,17 @@ int main() {
     restrict_dll_search();
     Invocation line = collect_args();
     NameFlags flags = name_flags(line);
+    const Bytes image = own_image();
     std::optional<std::u16string> launch_path;
+    ExitCodeMode exit_mode = ExitCodeMode::zero;
     {
         // The reader lives only until the launch path is formed.
-        BinReader reader = BinReader::read(embedded_payload());
+        BinReader reader = BinReader::read(embedded_payload(image));
+        exit_mode = embedded_exit_code_mode(image);
         launch_path = unpack_all(reader, install_mode(flags, line.user_args));
     }
-    if (!launch_path) return 0;
-    launch_app(*launch_path, choose_launch_args(flags, line.user_args));
-    return 0;
+    // The C runtime hands main's result to ExitProcess whole: all 32 bits reach the parent.
+    if (!launch_path) return static_cast<int>(status_without_start(exit_mode));
+    const uint32_t app_code = launch_app(*launch_path, choose_launch_args(flags, line.user_args));
+    return static_cast<int>(status_after_application(exit_mode, app_code));
 }
