@@ -5,7 +5,8 @@
 set(QUILLBOX_PACKER_SRC ${CMAKE_CURRENT_LIST_DIR}/../tools/packer)
 cmake_path(NORMAL_PATH QUILLBOX_PACKER_SRC)
 set(QUILLBOX_PACKER_SOURCES)
-foreach(name payload_writer brotli_stream stream_check entry_cache stub_image resources ico_directory program_resources
+foreach(name payload_writer brotli_stream stream_check entry_cache stub_headers stub_image resource_tree icon_file ico_directory
+    version_block resource_changes program_resources
     entry_names case_fold command_line progress help_text input_check listing exit_code_setting)
   list(APPEND QUILLBOX_PACKER_SOURCES ${QUILLBOX_PACKER_SRC}/${name}.cpp)
 endforeach()

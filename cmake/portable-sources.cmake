@@ -9,7 +9,7 @@ cmake_path(NORMAL_PATH QUILLBOX_PORTABLE_SRC)
 set(QUILLBOX_PORTABLE_SOURCES
   ${QUILLBOX_PORTABLE_SRC}/base/error.cpp
   ${QUILLBOX_PORTABLE_SRC}/base/text.cpp
-  ${QUILLBOX_PORTABLE_SRC}/main/split.cpp
+  ${QUILLBOX_PORTABLE_SRC}/base/split.cpp
   ${QUILLBOX_PORTABLE_SRC}/main/start_mode.cpp
   ${QUILLBOX_PORTABLE_SRC}/main/environment.cpp
   ${QUILLBOX_PORTABLE_SRC}/main/launch.cpp

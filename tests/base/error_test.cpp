@@ -3,25 +3,22 @@
 #include <gtest/gtest.h>
 
 #include "base/fatal.h"
-#include "main/launch.h"
 
 namespace quillbox {
 namespace {
 
-TEST(Reports, ErrorsAndNamesAreWrittenAsTheReportsShowThem) {
+TEST(Reports, ErrorsAreWrittenAsTheReportsShowThem) {
     struct Case {
         std::string got, want;
     };
     // One row per shape of report: a system error of a known kind and of none,
-    // an error the program finds itself (kind, then text), a plain message, and
-    // a name with the characters that must be escaped.
+    // an error the program finds itself (kind, then text) and a plain message.
     const Case cases[] = {
         {describe(os_error(2, "File not found.")), "not found: File not found. (os error 2)"},
         {describe(os_error(12345, "Odd.")), "uncategorized: Odd. (os error 12345)"},
         {describe(invalid_data("brotli stream ends before its last block")),
          "invalid data: brotli stream ends before its last block"},
         {describe(plain_error("bin file is not valid!")), "bin file is not valid!"},
-        {quoted_name("we\"ird\\name.exe"), "\"we\\\"ird\\\\name.exe\""},
     };
     for (const Case& c : cases) EXPECT_EQ(c.got, c.want);
 }

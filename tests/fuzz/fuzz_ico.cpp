@@ -6,8 +6,8 @@
 #include <cstdlib>
 #include <vector>
 
-#include "resources.h"
 #include "fuzz/require.h"
+#include "icon_file.h"
 
 namespace {
 

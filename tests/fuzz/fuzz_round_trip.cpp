@@ -3,7 +3,7 @@
 #include <string>
 #include <vector>
 
-#include "main/split.h"
+#include "base/split.h"
 #include "main/start_mode.h"
 #include "base/text.h"
 

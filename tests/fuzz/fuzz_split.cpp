@@ -2,7 +2,7 @@
 // words, which must reject exactly the words with unpaired surrogates.
 #include <string>
 
-#include "main/split.h"
+#include "base/split.h"
 #include "main/start_mode.h"
 #include "base/text.h"
 

@@ -16,6 +16,7 @@
 #include "bin_reader/pe_section.h"
 #include "packer/image_checks.h"
 #include "fuzz/require.h"
+#include "version_block.h"
 
 namespace {
 

@@ -47,5 +47,9 @@ TEST(ResolveProgram, AppendsExeOnlyForAnExistingFileAndRejectsPathsWithoutName) 
     }
 }
 
+TEST(QuotedName, EscapesTheCharactersThatMustBe) {
+    EXPECT_EQ(quoted_name("we\"ird\\name.exe"), "\"we\\\"ird\\\\name.exe\"");
+}
+
 }  // namespace
 }  // namespace quillbox

@@ -202,5 +202,36 @@ TEST(StubImage, RefusesStubsItCannotExtend) {
     }
 }
 
+TEST(ResourceSection, GoesBeforeThePayloadAndABuiltLauncherRebuildsToTheSameBytes) {
+    const ResourceChanges changes{std::nullopt, std::vector<uint8_t>(100, 7)};
+    const PeBuilder stub;
+    const Outcome<std::vector<uint8_t>> first = testing::build_image(stub.view(), view_of("payload"), changes);
+    ASSERT_TRUE(first.ok()) << first.error->text();
+    const std::vector<uint8_t>& out = first.value;
+    EXPECT_EQ(testing::loader_layout_problem(out), std::nullopt);
+    EXPECT_EQ(testing::image_u32(out, PeBuilder::OPT + 64), testing::reference_checksum(out));
+    EXPECT_EQ(testing::image_u16(out, PeBuilder::NT + 6), 4u);
+    EXPECT_EQ(std::string(out.begin() + stub.header_of(2), out.begin() + stub.header_of(2) + 7), ".qbrsrc");
+    EXPECT_EQ(testing::image_u32(out, PeBuilder::OPT + 96 + 16), 0x3000u);  // the resource directory
+    EXPECT_EQ(testing::image_u32(out, stub.header_of(3) + 12), 0x4000u);    // the payload after it
+    const Outcome<std::vector<Resource>> read = image_resources(Bytes(out.data(), out.size()));
+    ASSERT_TRUE(read.ok() && read.value.size() == 1);
+    EXPECT_EQ(read.value[0].data, *changes.version);
+    for (std::string_view again : {std::string_view(""), std::string_view("other payload")}) {
+        EXPECT_EQ(testing::build_image(Bytes(out), view_of(again), changes).value,
+                  testing::build_image(stub.view(), view_of(again), changes).value);
+    }
+    // Without changes a built launcher keeps the resources it has.
+    const Outcome<std::vector<uint8_t>> kept = testing::build_image(Bytes(out), view_of("x"));
+    ASSERT_TRUE(kept.ok());
+    EXPECT_TRUE(testing::same_resources(image_resources(Bytes(kept.value)).value, read.value));
+
+    PeBuilder one_free = stub;  // room for the payload's header only
+    one_free.set32(PeBuilder::OPT + 60, static_cast<uint32_t>(stub.header_of(3)));
+    const Outcome<std::vector<uint8_t>> no_room = testing::build_image(one_free.view(), view_of("x"), changes);
+    ASSERT_FALSE(no_room.ok());
+    EXPECT_NE(no_room.error->text().find("no room for another section header"), std::string::npos);
+}
+
 }  // namespace
 }  // namespace quillbox::pack

@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "main/split.h"
+#include "base/split.h"
 #include "base/text.h"
 
 using Words = std::vector<std::u16string>;

@@ -1,3 +1,4 @@
+// Compressing an entry into one brotli stream, and decoding the start of one.
 #include "brotli_stream.h"
 
 #include <brotli/decode.h>

@@ -1,6 +1,6 @@
 // Compiled once per packer: with QUILLBOX_BUILD_TREE_STUB in the build tree's
 // own, without it in the shipped one and the Windows one.
-#include "commands.h"
+#include "build_command.h"
 
 namespace quillbox::pack {
 

@@ -1,3 +1,4 @@
+// Windows' upper-case table over UTF-16 code units, for comparing file names.
 #include "case_fold.h"
 
 #include <algorithm>

@@ -1,3 +1,4 @@
+// Parsing the packer's command line into its record, and the words of its refusals.
 #include "command_line.h"
 
 #include <algorithm>
@@ -5,7 +6,7 @@
 
 #include "exit_code_setting.h"
 #include "file_system.h"
-#include "resources.h"
+#include "version_block.h"
 
 namespace quillbox::pack {
 namespace {

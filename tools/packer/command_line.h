@@ -10,9 +10,10 @@
 #include <string_view>
 #include <vector>
 
-#include "base/error.h"
-#include "bin_reader/exit_code_setting.h"
 #include "payload_writer.h"
+
+#include "bin_reader/exit_code_setting.h"
+#include "base/error.h"
 
 namespace quillbox::pack {
 

@@ -1,3 +1,4 @@
+// The cache of compressed entries: keys, records checked on reading, and trimming.
 #include "entry_cache.h"
 
 // The low-level SHA-256 entry points, like MD5's in digest.cpp: the MinGW
@@ -9,9 +10,12 @@
 #include <algorithm>
 #include <chrono>
 
-#include "bin_reader/temporary_name.h"
-#include "base/text.h"
 #include "brotli_stream.h"
+
+#include "bin_reader/digest.h"
+#include "bin_reader/temporary_name.h"
+#include "base/bytes.h"
+#include "base/text.h"
 
 namespace quillbox::pack {
 namespace fs = std::filesystem;
@@ -24,16 +28,6 @@ constexpr size_t SAMPLE_SIZE = 8192;
 constexpr int64_t STALE_TEMPORARY_NS = int64_t{3600} * 1000000000;
 
 Bytes view_of_digest(const Digest256& digest) { return Bytes(digest.data(), digest.size()); }
-
-void put_u64le(std::vector<uint8_t>& out, uint64_t value) {
-    for (int shift = 0; shift < 64; shift += 8) out.push_back(static_cast<uint8_t>(value >> shift));
-}
-
-uint64_t get_u64le(Bytes bytes) {
-    uint64_t value = 0;
-    for (int i = 7; i >= 0; --i) value = (value << 8) | bytes[size_t(i)];
-    return value;
-}
 
 std::vector<uint8_t> settings_bytes(int quality, int window, uint64_t size) {
     std::vector<uint8_t> out;
@@ -90,7 +84,7 @@ std::vector<uint8_t> record_header(const Digest256& key, Bytes stream) {
 std::optional<Bytes> record_stream(Bytes record, const Digest256& key) {
     if (record.size() < HEADER_SIZE) return std::nullopt;
     const Bytes stream = record.subspan(HEADER_SIZE);
-    if (get_u64le(record.subspan(RECORD_MAGIC.size() + 32, 8)) != stream.size()) return std::nullopt;
+    if (read_u64le(record, RECORD_MAGIC.size() + 32) != stream.size()) return std::nullopt;
     const std::vector<uint8_t> expected = record_header(key, stream);
     if (!std::equal(expected.begin(), expected.end(), record.begin())) return std::nullopt;
     return stream;
@@ -114,15 +108,7 @@ Digest256 cache_key(Bytes content, int quality, int window, const Digest256& enc
     return sha256(pieces);
 }
 
-std::string record_name(const Digest256& key) {
-    static constexpr char HEX[] = "0123456789abcdef";
-    std::string name;
-    for (uint8_t byte : key) {
-        name += HEX[byte >> 4];
-        name += HEX[byte & 0xF];
-    }
-    return name + RECORD_SUFFIX;
-}
+std::string record_name(const Digest256& key) { return hex_text(view_of_digest(key)) + RECORD_SUFFIX; }
 
 std::optional<std::vector<uint8_t>> cached_stream(const fs::path& folder, const Digest256& key) {
     const fs::path path = folder / path_from_text(record_name(key));

@@ -22,6 +22,7 @@
 #include <vector>
 
 #include "file_system.h"
+
 #include "base/error.h"
 #include "base/text.h"
 

@@ -1,12 +1,15 @@
+// The gate for entry names and the launch path, and names as they are shown.
 #include "entry_names.h"
 
 #include <algorithm>
 #include <iterator>
 #include <map>
 
-#include "bin_reader/temporary_name.h"
 #include "case_fold.h"
 #include "file_system.h"
+
+#include "bin_reader/digest.h"
+#include "bin_reader/temporary_name.h"
 #include "base/text.h"
 
 namespace quillbox::pack {
@@ -181,20 +184,15 @@ std::filesystem::path relative_unpack_path(std::string_view name) {
 }
 
 std::string printable(std::string_view text) {
-    static constexpr char HEX[] = "0123456789abcdef";
     std::string out;
     out.reserve(text.size());
     for (size_t i = 0; i < text.size(); ++i) {
-        const auto c = static_cast<unsigned char>(text[i]);
-        const auto next = i + 1 < text.size() ? static_cast<unsigned char>(text[i + 1]) : 0;
+        const auto c = static_cast<uint8_t>(text[i]);
+        const auto next = i + 1 < text.size() ? static_cast<uint8_t>(text[i + 1]) : uint8_t{0};
         if (c < 0x20 || c == 0x7F) {
-            out += "\\x";
-            out += HEX[c >> 4];
-            out += HEX[c & 0xF];
+            out += "\\x" + hex_text(Bytes(&c, 1));
         } else if (c == 0xC2 && next >= 0x80 && next <= 0x9F) {  // C1 controls, e.g. U+009B (CSI)
-            out += "\\u00";
-            out += HEX[next >> 4];
-            out += HEX[next & 0xF];
+            out += "\\u00" + hex_text(Bytes(&next, 1));
             ++i;
         } else {
             out += static_cast<char>(c);

@@ -9,9 +9,9 @@
 #include <string_view>
 #include <vector>
 
+#include "bin_reader/exit_code_setting.h"
 #include "base/error.h"
 #include "base/text.h"
-#include "bin_reader/exit_code_setting.h"
 
 namespace quillbox::pack {
 

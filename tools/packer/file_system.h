@@ -108,6 +108,14 @@ using ByteSink = std::function<std::optional<Error>(Bytes)>;
 // The whole content of a file.
 Outcome<std::vector<uint8_t>> read_whole_file(const std::filesystem::path& path);
 
+// Why `target` cannot be written as a file: its last part names none (empty,
+// "." or ".."). Checked first by write_file_atomically on both systems.
+inline std::optional<Error> names_no_file(const std::filesystem::path& target) {
+    const std::string base = path_text(target.filename());
+    if (base.empty() || base == "." || base == "..") return invalid_input(quoted(target) + " names no file");
+    return std::nullopt;
+}
+
 // Writes `target` through a temporary file in the same folder, named as the
 // launcher names its own (temporary_name.h), that is renamed over it at the
 // end: readers see the old file or the complete new one, and a failure leaves

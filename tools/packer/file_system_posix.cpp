@@ -9,9 +9,10 @@
 #include <cstdlib>
 #include <system_error>
 
+#include "file_system.h"
+
 #include "bin_reader/replace.h"
 #include "bin_reader/temporary_name.h"
-#include "file_system.h"
 
 namespace quillbox::pack {
 namespace fs = std::filesystem;
@@ -181,8 +182,7 @@ Outcome<std::vector<uint8_t>> read_whole_file(const fs::path& path) {
 std::optional<Error> write_file_atomically(const fs::path& target,
                                            const std::function<std::optional<Error>(const ByteSink&)>& fill,
                                            bool durable) {
-    const std::string base = target.filename().string();
-    if (base.empty() || base == "." || base == "..") return invalid_input(quoted(target) + " names no file");
+    if (std::optional<Error> error = names_no_file(target)) return error;
 
     TemporaryFile temp;
     // The launcher's names, from the process's one counter, so that the jobs

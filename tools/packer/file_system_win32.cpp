@@ -7,13 +7,14 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "file_system.h"
+#include "system_rules.h"
+
 #include "bin_reader/folders_win32.h"
 #include "bin_reader/path.h"
 #include "bin_reader/replace_win32.h"
-#include "file_system.h"
-#include "main/split.h"
+#include "base/split.h"
 #include "base/win32.h"
-#include "system_rules.h"
 
 namespace quillbox::pack {
 namespace fs = std::filesystem;
@@ -241,8 +242,7 @@ Outcome<std::vector<uint8_t>> read_whole_file(const fs::path& path) {
 std::optional<Error> write_file_atomically(const fs::path& target,
                                            const std::function<std::optional<Error>(const ByteSink&)>& fill,
                                            bool durable) {
-    const std::string base = path_text(target.filename());
-    if (base.empty() || base == "." || base == "..") return invalid_input(quoted(target) + " names no file");
+    if (std::optional<Error> error = names_no_file(target)) return error;
 
     // The launcher's own steps: a new name from the process's one counter,
     // shared for reading only until it is in place, and the move through the

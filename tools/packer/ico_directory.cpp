@@ -5,8 +5,8 @@
 #include <cstdint>
 #include <vector>
 
-#include "base/bytes.h"
 #include "bin_reader/pe_section.h"
+#include "base/bytes.h"
 
 namespace quillbox::pack {
 namespace {

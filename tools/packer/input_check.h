@@ -5,8 +5,9 @@
 
 #include <optional>
 
-#include "base/error.h"
 #include "command_line.h"
+
+#include "base/error.h"
 
 namespace quillbox::pack {
 

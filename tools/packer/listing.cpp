@@ -4,9 +4,10 @@
 #include <cstdio>
 #include <string_view>
 
-#include "bin_reader/digest.h"
 #include "entry_names.h"
 #include "exit_code_setting.h"
+
+#include "bin_reader/digest.h"
 
 namespace quillbox::pack {
 namespace {

@@ -8,9 +8,11 @@
 #include <string>
 #include <vector>
 
+#include "icon_file.h"
+#include "version_block.h"
+
 #include "bin_reader/bin_reader.h"
 #include "bin_reader/exit_code_setting.h"
-#include "resources.h"
 
 namespace quillbox::pack {
 

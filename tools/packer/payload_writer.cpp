@@ -1,3 +1,4 @@
+// Collecting the input files, compressing them in parallel, writing the payload.
 #include "payload_writer.h"
 
 #include <brotli/encode.h>
@@ -12,12 +13,14 @@
 #include <system_error>
 #include <thread>
 
-#include "bin_reader/bin_reader.h"
-#include "bin_reader/digest.h"
 #include "brotli_stream.h"
 #include "entry_cache.h"
 #include "entry_names.h"
 #include "stream_check.h"
+
+#include "bin_reader/bin_reader.h"
+#include "bin_reader/digest.h"
+#include "base/bytes.h"
 
 namespace quillbox::pack {
 namespace fs = std::filesystem;
@@ -73,8 +76,7 @@ PackSlot pack_one(const InputFile& input, const CompressOptions& options, const 
     Outcome<std::vector<uint8_t>> content = read_whole_file(input.source);
     if (!content.ok()) return PackSlot{failed<PackedEntry>(*content.error), std::nullopt};
     const Bytes plain(content.value);
-    PackSlot slot;
-    slot.entry.value = PackedEntry{input.name, {}, md5_hex(plain), content.value.size()};
+    PackSlot slot{succeeded(PackedEntry{input.name, {}, md5_hex(plain), content.value.size()}), std::nullopt};
     std::optional<Digest256> key;
     if (cache.folder) {
         key = cache_key(plain, options.quality, options.window, cache.encoder);
@@ -161,10 +163,6 @@ Outcome<PackedEntries> in_input_order(std::vector<PackSlot>& slots) {
         packed.entries.push_back(std::move(slot.entry.value));
     }
     return succeeded(std::move(packed));
-}
-
-void put_u32be(std::string& out, uint64_t value) {
-    for (int shift = 24; shift >= 0; shift -= 8) out += static_cast<char>((value >> shift) & 0xFF);
 }
 
 std::optional<Error> check_entries(const std::vector<PackedEntry>& entries, std::string_view exe) {
@@ -310,13 +308,13 @@ std::optional<Error> write_payload(const std::vector<PackedEntry>& entries, std:
     if (std::optional<Error> error = check_entries(entries, exe)) return error;
 
     if (std::optional<Error> error = sink(view_of(BIN_MAGIC))) return error;
-    std::string header;
+    std::vector<uint8_t> header;
     for (const PackedEntry& entry : entries) {
         header.clear();
         put_u32be(header, entry.name.size());
-        header += entry.name;
+        header.insert(header.end(), entry.name.begin(), entry.name.end());
         put_u32be(header, entry.data.size());
-        if (std::optional<Error> error = sink(view_of(header))) return error;
+        if (std::optional<Error> error = sink(Bytes(header))) return error;
         if (std::optional<Error> error = sink(Bytes(entry.data))) return error;
         if (std::optional<Error> error = sink(view_of(entry.md5))) return error;
     }

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "file_system.h"
+
 #include "base/error.h"
 #include "base/text.h"
 

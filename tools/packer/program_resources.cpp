@@ -4,8 +4,8 @@
 
 #include <algorithm>
 
-#include "base/bytes.h"
 #include "bin_reader/pe_section.h"
+#include "base/bytes.h"
 
 namespace quillbox::pack {
 namespace {
@@ -216,32 +216,23 @@ Outcome<std::vector<Bytes>> group_images(const ProgramImage& image, Bytes group,
     return succeeded(std::move(out));
 }
 
-void put(std::vector<uint8_t>& out, uint64_t value, int bytes) {
-    for (int i = 0; i < bytes; ++i) out.push_back(static_cast<uint8_t>(value >> (8 * i)));
-}
-
 // The group and its images as an .ico file, for the .ico reader's checks:
 // each directory entry as the group has it, with the image's own size.
 std::vector<uint8_t> as_ico(Bytes group, const std::vector<Bytes>& images) {
     std::vector<uint8_t> out;
-    put(out, 0, 2);
-    put(out, 1, 2);
-    put(out, images.size(), 2);
+    put_u16le(out, 0);
+    put_u16le(out, 1);
+    put_u16le(out, images.size());
     uint64_t offset = GROUP_HEADER + ICO_ENTRY * images.size();
     for (size_t i = 0; i < images.size(); ++i) {
         const Bytes entry = group.subspan(GROUP_HEADER + GROUP_ENTRY * i, 8);
         out.insert(out.end(), entry.begin(), entry.end());
-        put(out, images[i].size(), 4);
-        put(out, offset, 4);
+        put_u32le(out, images[i].size());
+        put_u32le(out, offset);
         offset += images[i].size();
     }
     for (const Bytes& image : images) out.insert(out.end(), image.begin(), image.end());
     return out;
-}
-
-std::string version_text(const std::array<uint16_t, 4>& parts) {
-    return std::to_string(parts[0]) + "." + std::to_string(parts[1]) + "." + std::to_string(parts[2]) + "." +
-           std::to_string(parts[3]);
 }
 
 // Sets `key` in the table: the value of the key already there (compared
@@ -304,7 +295,7 @@ VersionInfo with_version_options(VersionInfo base, const std::optional<std::arra
         for (const char* key : {"FileVersion", "ProductVersion"}) {
             const bool given = std::any_of(strings.begin(), strings.end(),
                                            [&](const auto& string) { return same_version_key(string.first, key); });
-            if (version && !given) program_file::set_string(table, key, program_file::version_text(*version));
+            if (version && !given) program_file::set_string(table, key, version_text(*version));
         }
     }
     return base;

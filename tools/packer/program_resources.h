@@ -10,10 +10,12 @@
 #include <utility>
 #include <vector>
 
+#include "ico_directory.h"
+#include "icon_file.h"
+#include "version_block.h"
+
 #include "base/error.h"
 #include "base/text.h"
-#include "ico_directory.h"
-#include "resources.h"
 
 namespace quillbox::pack {
 

@@ -1,3 +1,4 @@
+// Drawing and erasing the progress line on a terminal.
 #include "progress.h"
 
 #include <cstdio>

@@ -1,158 +1,29 @@
+// Turning the stub into a launcher: sections added and dropped, the resources
+// rewritten, the headers' totals and the checksum.
 #include "stub_image.h"
 
 #include <algorithm>
 #include <cstring>
 #include <string>
 
+#include "stub_headers.h"
+
 #include "bin_reader/exit_code_setting.h"
 #include "bin_reader/pe_section.h"
-#include "resources.h"
+#include "base/bytes.h"
 
 namespace quillbox::pack {
 namespace {
 
 using namespace pe;
 
-constexpr uint32_t PE32_MAGIC = 0x10B;
-constexpr uint32_t PE32_PLUS_MAGIC = 0x20B;
-constexpr uint32_t RESOURCE_DIRECTORY = 2;
-constexpr uint32_t SECURITY_DIRECTORY = 4;
-constexpr uint32_t MAX_DIRECTORIES = 16;
 // Initialised data, readable; neither writable nor executable.
 constexpr uint32_t PAYLOAD_CHARACTERISTICS = 0x00000040 | 0x40000000;
 // The packer's own resource section, when it rewrites the stub's resources:
 // placed before the payload, so the stub's sections keep their addresses.
 constexpr std::string_view RESOURCE_SECTION = ".qbrsrc";
 
-// Offsets inside the optional header that PE32 and PE32+ share.
-constexpr size_t OPT_SIZE_OF_INITIALIZED_DATA = 8;
-constexpr size_t OPT_SECTION_ALIGNMENT = 32;
-constexpr size_t OPT_FILE_ALIGNMENT = 36;
-constexpr size_t OPT_SIZE_OF_IMAGE = 56;
-constexpr size_t OPT_SIZE_OF_HEADERS = 60;
-constexpr size_t OPT_CHECKSUM = 64;
-
-struct Section {
-    size_t header = 0;  // offset of its header in the file
-    std::string name;
-    uint64_t virtual_size = 0;
-    uint64_t virtual_address = 0;
-    uint64_t raw_size = 0;
-    uint64_t raw_offset = 0;
-};
-
-struct Headers {
-    size_t optional = 0;     // offset of the optional header
-    size_t directories = 0;  // offset of the data directories
-    uint64_t directory_count = 0;
-    size_t count_field = 0;
-    size_t table = 0;
-    uint64_t file_alignment = 0;
-    uint64_t section_alignment = 0;
-    uint64_t size_of_headers = 0;
-    uint64_t size_of_image = 0;
-    bool signed_image = false;  // a signature covers the bytes as they are
-    std::vector<Section> sections;
-};
-
-bool power_of_two(uint64_t value) { return value != 0 && (value & (value - 1)) == 0; }
 uint64_t align_up(uint64_t value, uint64_t alignment) { return (value + alignment - 1) / alignment * alignment; }
-
-Error not_pe(const std::string& why) { return invalid_input("the stub is not a PE file: " + why); }
-Error bad_stub(const std::string& why) { return invalid_input("the stub's header is inconsistent: " + why); }
-
-// Where the NT headers are, after the DOS header's signature and pointer.
-Outcome<uint64_t> nt_headers_offset(Bytes stub) {
-    const uint64_t size = stub.size();
-    if (size < 2 || stub[0] != 'M' || stub[1] != 'Z') return failed<uint64_t>(not_pe("no MZ signature"));
-    if (!inside(0, NT_OFFSET_FIELD + 4, size)) return failed<uint64_t>(not_pe("truncated DOS header"));
-    const uint64_t nt = read_u32le(stub, NT_OFFSET_FIELD);
-    if (!inside(nt, 4, size) || std::memcmp(stub.data() + nt, "PE\0\0", 4) != 0) {
-        return failed<uint64_t>(not_pe("no PE signature at offset " + std::to_string(nt)));
-    }
-    return succeeded(nt);
-}
-
-// The file and optional headers: where they are, that the data directories
-// fit, and whether the image is signed.
-std::optional<Error> read_optional_header(Bytes stub, uint64_t nt, Headers& out) {
-    const uint64_t size = stub.size();
-    out.count_field = nt + 6;
-    out.optional = nt + 4 + FILE_HEADER_SIZE;
-    if (!inside(nt + 4, FILE_HEADER_SIZE, size)) return bad_stub("truncated file header");
-    const uint64_t optional_size = read_u16le(stub, nt + 20);
-    if (!inside(out.optional, optional_size, size)) return bad_stub("truncated optional header");
-    if (optional_size < 2) return bad_stub("no optional header");
-    const uint32_t magic = read_u16le(stub, out.optional);
-    if (magic != PE32_MAGIC && magic != PE32_PLUS_MAGIC) {
-        return bad_stub("unknown optional header magic " + std::to_string(magic));
-    }
-    const size_t directories = magic == PE32_MAGIC ? 96 : 112;
-    if (optional_size < directories) return bad_stub("optional header too short");
-    const uint64_t directory_count = read_u32le(stub, out.optional + directories - 4);
-    if (directory_count > MAX_DIRECTORIES || directories + 8 * directory_count > optional_size) {
-        return bad_stub(std::to_string(directory_count) + " data directories do not fit");
-    }
-    out.directories = out.optional + directories;
-    out.directory_count = directory_count;
-    if (directory_count > SECURITY_DIRECTORY) {
-        const size_t security = out.optional + directories + 8 * SECURITY_DIRECTORY;
-        out.signed_image = read_u32le(stub, security) != 0 || read_u32le(stub, security + 4) != 0;
-    }
-    out.table = out.optional + optional_size;
-    out.file_alignment = read_u32le(stub, out.optional + OPT_FILE_ALIGNMENT);
-    out.section_alignment = read_u32le(stub, out.optional + OPT_SECTION_ALIGNMENT);
-    out.size_of_headers = read_u32le(stub, out.optional + OPT_SIZE_OF_HEADERS);
-    out.size_of_image = read_u32le(stub, out.optional + OPT_SIZE_OF_IMAGE);
-    if (out.size_of_headers > size) {
-        return bad_stub(std::to_string(out.size_of_headers) + " bytes of headers in a file of " + std::to_string(size));
-    }
-    if (!power_of_two(out.file_alignment) || out.file_alignment < 512 || out.file_alignment > 65536 ||
-        !power_of_two(out.section_alignment) || out.section_alignment < out.file_alignment) {
-        return bad_stub("file alignment " + std::to_string(out.file_alignment) + " and section alignment " +
-                        std::to_string(out.section_alignment));
-    }
-    return std::nullopt;
-}
-
-// The section table, each section's data inside the file and its memory inside
-// the image.
-std::optional<Error> read_sections(Bytes stub, Headers& out) {
-    const uint64_t size = stub.size();
-    const uint64_t count = read_u16le(stub, out.count_field);
-    if (!inside(out.table, count * SECTION_HEADER_SIZE, std::min(size, out.size_of_headers))) {
-        return bad_stub("the section table lies outside the headers");
-    }
-    for (uint64_t i = 0; i < count; ++i) {
-        Section section;
-        section.header = out.table + i * SECTION_HEADER_SIZE;
-        const char* name = reinterpret_cast<const char*>(stub.data() + section.header);
-        section.name.assign(name, strnlen(name, 8));
-        section.virtual_size = read_u32le(stub, section.header + 8);
-        section.virtual_address = read_u32le(stub, section.header + 12);
-        section.raw_size = read_u32le(stub, section.header + 16);
-        section.raw_offset = read_u32le(stub, section.header + 20);
-        if (section.raw_size != 0 &&
-            (section.raw_offset < out.size_of_headers || !inside(section.raw_offset, section.raw_size, size))) {
-            return bad_stub("the data of section " + section.name + " lies outside the file");
-        }
-        const uint64_t extent = std::max(section.virtual_size, section.raw_size);
-        if (section.virtual_address < out.size_of_headers || section.virtual_address + extent > out.size_of_image) {
-            return bad_stub("section " + section.name + " lies outside the image");
-        }
-        out.sections.push_back(section);
-    }
-    return std::nullopt;
-}
-
-Outcome<Headers> read_headers(Bytes stub) {
-    Outcome<uint64_t> nt = nt_headers_offset(stub);
-    if (!nt.ok()) return failed<Headers>(*nt.error);
-    Headers out;
-    if (std::optional<Error> error = read_optional_header(stub, nt.value, out)) return failed<Headers>(*error);
-    if (std::optional<Error> error = read_sections(stub, out)) return failed<Headers>(*error);
-    return succeeded(std::move(out));
-}
 
 // Drops a section this packer added in an earlier build (the payload, or its
 // resource section); it must be the last one, in the table, in the file and
@@ -271,11 +142,11 @@ Outcome<Section> add_section(std::string_view name, uint64_t size, uint64_t virt
         return failed<Section>(bad_stub("initialised data of " + std::to_string(initialized_data) + " bytes"));
     }
     std::memcpy(head.data() + section.header, name.data(), name.size());
-    set32(head, section.header + 8, size);
-    set32(head, section.header + 12, virtual_address);
-    set32(head, section.header + 16, section.raw_size);
-    set32(head, section.header + 20, section.raw_offset);
-    set32(head, section.header + 36, PAYLOAD_CHARACTERISTICS);
+    set_u32le(head, section.header + 8, size);
+    set_u32le(head, section.header + 12, virtual_address);
+    set_u32le(head, section.header + 16, section.raw_size);
+    set_u32le(head, section.header + 20, section.raw_offset);
+    set_u32le(head, section.header + 36, PAYLOAD_CHARACTERISTICS);
     headers.sections.push_back(section);
     initialized_data += section.raw_size;
     headers.size_of_image = size_of_image;
@@ -330,8 +201,30 @@ std::optional<Error> add_resource_section(const std::vector<Resource>& resources
                                                       virtual_address, data_end, headers, head, initialized_data)) {
         return error;
     }
-    set32(head, headers.directories + 8 * RESOURCE_DIRECTORY, virtual_address);
-    set32(head, headers.directories + 8 * RESOURCE_DIRECTORY + 4, data.size());
+    set_u32le(head, headers.directories + 8 * RESOURCE_DIRECTORY, virtual_address);
+    set_u32le(head, headers.directories + 8 * RESOURCE_DIRECTORY + 4, data.size());
+    return std::nullopt;
+}
+
+// The stub's resources as `changes` want them (none without changes), read
+// before the sections an earlier build added are dropped: the directory may
+// point into them.
+Outcome<std::vector<Resource>> wanted_resources(Bytes stub, const Headers& headers, const ResourceChanges& changes) {
+    if (!changes.any()) return succeeded(std::vector<Resource>{});
+    Outcome<std::vector<Resource>> resources = read_image_resources(stub, headers);
+    if (!resources.ok()) return resources;
+    return changed_resources(std::move(resources.value), changes);
+}
+
+// Drops the sections an earlier build added: the payload, the exit-code
+// section whatever the setting (the caller passes the one to keep), and the
+// resource section when the resources are rewritten.
+std::optional<Error> drop_added_sections(bool resources_rewritten, Headers& headers, std::vector<uint8_t>& head,
+                                         uint64_t& initialized_data) {
+    for (std::string_view added : {PAYLOAD_SECTION, EXIT_CODE_SECTION, RESOURCE_SECTION}) {
+        if (added == RESOURCE_SECTION && !resources_rewritten) break;
+        if (std::optional<Error> error = drop_added_section(added, headers, head, initialized_data)) return error;
+    }
     return std::nullopt;
 }
 
@@ -351,20 +244,10 @@ Outcome<StubLayout> place_payload(Bytes stub, uint64_t payload_size, const Resou
     out.head.assign(stub.begin(), stub.end());
     out.checksum_offset = headers.optional + OPT_CHECKSUM;
     uint64_t initialized_data = read_u32le(stub, headers.optional + OPT_SIZE_OF_INITIALIZED_DATA);
-    // Read before the sections an earlier build added are dropped: the
-    // directory may point into them.
-    Outcome<std::vector<Resource>> resources;
-    if (changes.any()) {
-        resources = read_image_resources(stub, headers);
-        if (resources.ok()) resources = changed_resources(std::move(resources.value), changes);
-        if (!resources.ok()) return failed<StubLayout>(*resources.error);
-    }
-    // The exit-code section goes whatever the setting: the caller passes the one to keep.
-    for (std::string_view added : {PAYLOAD_SECTION, EXIT_CODE_SECTION, RESOURCE_SECTION}) {
-        if (added == RESOURCE_SECTION && !changes.any()) break;
-        if (std::optional<Error> error = drop_added_section(added, headers, out.head, initialized_data)) {
-            return failed<StubLayout>(*error);
-        }
+    const Outcome<std::vector<Resource>> resources = wanted_resources(stub, headers, changes);
+    if (!resources.ok()) return failed<StubLayout>(*resources.error);
+    if (std::optional<Error> error = drop_added_sections(changes.any(), headers, out.head, initialized_data)) {
+        return failed<StubLayout>(*error);
     }
     // Checked with or without a payload: the result must be an image Windows maps.
     Outcome<uint64_t> next_address = next_section_address(headers);
@@ -397,10 +280,10 @@ Outcome<StubLayout> place_payload(Bytes stub, uint64_t payload_size, const Resou
         out.head.resize(payload.value.raw_offset, 0);
         out.padding = payload.value.raw_size - payload_size;
     }
-    set16(out.head, headers.count_field, headers.sections.size());
-    set32(out.head, headers.optional + OPT_SIZE_OF_INITIALIZED_DATA, initialized_data);
-    set32(out.head, headers.optional + OPT_SIZE_OF_IMAGE, headers.size_of_image);
-    set32(out.head, out.checksum_offset, 0);
+    set_u16le(out.head, headers.count_field, headers.sections.size());
+    set_u32le(out.head, headers.optional + OPT_SIZE_OF_INITIALIZED_DATA, initialized_data);
+    set_u32le(out.head, headers.optional + OPT_SIZE_OF_IMAGE, headers.size_of_image);
+    set_u32le(out.head, out.checksum_offset, 0);
     return succeeded(std::move(out));
 }
 
@@ -408,20 +291,6 @@ Outcome<std::vector<Resource>> image_resources(Bytes image) {
     Outcome<Headers> parsed = read_headers(image);
     if (!parsed.ok()) return failed<std::vector<Resource>>(*parsed.error);
     return read_image_resources(image, parsed.value);
-}
-
-bool unsigned_windows_image(Bytes file) {
-    const Outcome<uint64_t> nt = nt_headers_offset(file);
-    if (!nt.ok()) return false;
-    const uint64_t optional = nt.value + 4 + FILE_HEADER_SIZE;
-    if (!inside(optional, 2, file.size())) return false;
-    const uint32_t magic = read_u16le(file, optional);
-    if (magic != PE32_MAGIC && magic != PE32_PLUS_MAGIC) return false;
-    const uint64_t directories = optional + (magic == PE32_MAGIC ? 96 : 112);
-    if (!inside(directories - 4, 4, file.size())) return false;
-    if (read_u32le(file, directories - 4) <= SECURITY_DIRECTORY) return true;
-    const uint64_t security = directories + 8 * SECURITY_DIRECTORY;
-    return inside(security, 8, file.size()) && read_u32le(file, security + 4) == 0;
 }
 
 void ImageChecksum::add(Bytes bytes) {

@@ -8,9 +8,12 @@
 #include <cstdint>
 #include <vector>
 
+#include "resource_changes.h"
+#include "resource_tree.h"
+
+#include "base/bytes.h"
 #include "base/error.h"
 #include "base/text.h"
-#include "resources.h"
 
 namespace quillbox::pack {
 
@@ -38,10 +41,6 @@ Outcome<StubLayout> place_payload(Bytes stub, uint64_t payload_size, const Resou
 // The resources of an image, as its resource directory lists them.
 Outcome<std::vector<Resource>> image_resources(Bytes image);
 
-// Whether `file` starts as a Windows image (MZ, then the PE headers) whose
-// security directory is empty: a program or DLL that carries no signature.
-bool unsigned_windows_image(Bytes file);
-
 // The PE checksum: 16-bit little-endian words summed with end-around carry,
 // fed in file order, plus the file's length.
 struct ImageChecksum {
@@ -61,7 +60,7 @@ void set_checksum(StubLayout& layout, const FeedPayload& payload) {
     payload([&](Bytes bytes) { checksum.add(bytes); });
     checksum.length += layout.padding;  // zeros add nothing to the sum
     const uint32_t value = checksum.value();
-    for (int i = 0; i < 4; ++i) layout.head[layout.checksum_offset + i] = static_cast<uint8_t>(value >> (8 * i));
+    set_u32le(layout.head, layout.checksum_offset, value);
 }
 
 }  // namespace quillbox::pack

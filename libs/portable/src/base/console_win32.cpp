@@ -2,6 +2,7 @@
 #include <string>
 
 #include "base/console_win32.h"
+
 #include "base/fatal.h"
 #include "base/text.h"
 #include "base/win32.h"

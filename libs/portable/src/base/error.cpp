@@ -1,3 +1,4 @@
+// Failures as values: their kinds, contexts and the one text every report takes.
 #include "base/error.h"
 
 namespace quillbox {

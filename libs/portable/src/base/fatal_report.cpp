@@ -1,3 +1,4 @@
+// The fatal report's text, written the same way by every platform.
 #include <cstdio>
 
 #include "base/fatal.h"

@@ -1,3 +1,4 @@
+// UTF-8 and UTF-16 conversions, with replacement where the text is ill-formed.
 #include "base/text.h"
 
 namespace quillbox {

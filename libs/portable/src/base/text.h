@@ -54,4 +54,18 @@ bool ends_with_ignoring_ascii_case(std::basic_string_view<Char> text, std::basic
     return true;
 }
 
+// Whether `a` and `b` are the same text with ASCII letters compared without
+// regard to case.
+template <class Char>
+bool equal_ignoring_ascii_case(std::basic_string_view<Char> a, std::basic_string_view<Char> b) {
+    if (a.size() != b.size()) return false;
+    auto lower = [](Char c) {
+        return c >= Char('A') && c <= Char('Z') ? static_cast<Char>(c - Char('A') + Char('a')) : c;
+    };
+    for (size_t i = 0; i < a.size(); ++i) {
+        if (lower(a[i]) != lower(b[i])) return false;
+    }
+    return true;
+}
+
 }  // namespace quillbox

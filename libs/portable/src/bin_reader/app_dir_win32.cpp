@@ -7,9 +7,11 @@
 #include <vector>
 
 #include "bin_reader/app_dir_win32.h"
+
 #include "bin_reader/path.h"
 #include "bin_reader/removal.h"
 #include "bin_reader/replace.h"
+
 #include "base/win32.h"
 
 namespace quillbox {

@@ -1,3 +1,4 @@
+// The payload reader's one forward pass and the decoding of an entry's stream.
 #include "bin_reader/bin_reader.h"
 
 #include <brotli/decode.h>
@@ -141,7 +142,7 @@ Outcome<BinReader> parse_payload(Bytes payload) {
     }
     if (text_of(payload.first(8)) != BIN_MAGIC) return failed<BinReader>(bounds_error("bin file is not valid!"));
 
-    Outcome<BinReader> out;
+    BinReader reader;
     uint64_t p = 8;
     for (;;) {
         if (p + 8 > length) return failed<BinReader>(out_of_range("window", p, p + 8, length));
@@ -174,12 +175,12 @@ Outcome<BinReader> parse_payload(Bytes payload) {
         if (auto error = nul_inside("name of the entry", p, payload, p + 4, n)) return failed<BinReader>(*error);
         entry.data = payload.subspan(data_start, m);
         entry.md5 = payload.subspan(data_end, DIGEST_SIZE);
-        out.value.files.push_back(std::move(entry));
+        reader.files.push_back(std::move(entry));
         p = data_end + DIGEST_SIZE;
     }
     if (auto error = nul_inside("launch path", p + 8, payload, p + 8, length - p - 8)) return failed<BinReader>(*error);
-    out.value.exe = utf8_lossy(payload.subspan(p + 8));
-    return out;
+    reader.exe = utf8_lossy(payload.subspan(p + 8));
+    return succeeded(std::move(reader));
 }
 
 BinReader BinReader::read(Bytes payload) {
@@ -202,8 +203,7 @@ Outcome<ChunkedBytes> decompress_stream(Bytes data) {
 
 Outcome<ChunkedBytes> decompress_stream(Bytes data, SpareBlocks& spare) {
     Decoder decoder = new_decoder(spare);
-    Outcome<ChunkedBytes> out;
-    ChunkedBytes& content = out.value;
+    ChunkedBytes content;
     // Executables shrink to a third or so, so twice the stream is a fair first guess.
     size_t fresh_size = 2 * std::clamp<size_t>(data.size(), MIN_CHUNK / 2, CHUNK_SIZE / 2);
     // No block until the decoder has output for it, so empty content allocates none.
@@ -224,7 +224,7 @@ Outcome<ChunkedBytes> decompress_stream(Bytes data, SpareBlocks& spare) {
         content.size += room - avail_out;
 
         switch (result) {
-            case BROTLI_DECODER_RESULT_SUCCESS: return out;
+            case BROTLI_DECODER_RESULT_SUCCESS: return succeeded(std::move(content));
             case BROTLI_DECODER_RESULT_NEEDS_MORE_OUTPUT:
                 content.chunks.push_back(next_block(spare, fresh_size));
                 chunk = &content.chunks.back();

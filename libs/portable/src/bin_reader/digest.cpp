@@ -1,3 +1,4 @@
+// MD5 digests as hexadecimal text, of bytes or of what a reader yields.
 #include "bin_reader/digest.h"
 
 // The low-level MD5 entry points keep OpenSSL's provider machinery out of the
@@ -8,23 +9,23 @@
 namespace quillbox {
 namespace {
 
-std::string hex_of(const unsigned char (&digest)[MD5_DIGEST_LENGTH]) {
-    static constexpr char HEX[] = "0123456789abcdef";
-    std::string text(2 * MD5_DIGEST_LENGTH, '0');
-    for (size_t i = 0; i < MD5_DIGEST_LENGTH; ++i) {
-        text[2 * i] = HEX[digest[i] >> 4];
-        text[2 * i + 1] = HEX[digest[i] & 0x0F];
-    }
-    return text;
-}
-
 std::string final_hex(MD5_CTX& context) {
     unsigned char digest[MD5_DIGEST_LENGTH];
     MD5_Final(digest, &context);
-    return hex_of(digest);
+    return hex_text(Bytes(digest, MD5_DIGEST_LENGTH));
 }
 
 }  // namespace
+
+std::string hex_text(Bytes bytes) {
+    static constexpr char HEX[] = "0123456789abcdef";
+    std::string text(2 * bytes.size(), '0');
+    for (size_t i = 0; i < bytes.size(); ++i) {
+        text[2 * i] = HEX[bytes[i] >> 4];
+        text[2 * i + 1] = HEX[bytes[i] & 0x0F];
+    }
+    return text;
+}
 
 std::string md5_hex(Bytes bytes) { return md5_hex(std::span<const Bytes>(&bytes, 1)); }
 
@@ -44,9 +45,7 @@ Outcome<std::string> md5_hex_of_blocks(const ReadBlock& read_block, std::span<ui
         if (got.value == 0) break;
         MD5_Update(&context, block.data(), got.value);
     }
-    Outcome<std::string> out;
-    out.value = final_hex(context);
-    return out;
+    return succeeded(final_hex(context));
 }
 
 std::string digest_text(Bytes md5_field) { return utf8_lossy(md5_field); }

@@ -1,4 +1,5 @@
-// MD5 digest text and the test that tells a current file from a stale one.
+// MD5 digest text, the hexadecimal form digests take, and the test that tells
+// a current file from a stale one.
 #pragma once
 
 #include <cstddef>
@@ -11,6 +12,10 @@
 #include "base/text.h"
 
 namespace quillbox {
+
+// Two lower-case hexadecimal characters per byte, high nibble first: the
+// form every digest takes as text.
+std::string hex_text(Bytes bytes);
 
 // 32 lower-case hexadecimal characters, high nibble first.
 std::string md5_hex(Bytes bytes);

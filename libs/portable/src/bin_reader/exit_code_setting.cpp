@@ -45,9 +45,8 @@ Outcome<ExitCodeMode> read_exit_code_setting(Bytes image, ImageLayout layout) {
 
 std::vector<uint8_t> exit_code_setting_bytes(ExitCodeMode mode) {
     std::vector<uint8_t> out(EXIT_CODE_MAGIC.begin(), EXIT_CODE_MAGIC.end());
-    for (uint32_t value : {EXIT_CODE_FORMAT, uint32_t(mode)}) {
-        for (int shift = 24; shift >= 0; shift -= 8) out.push_back(static_cast<uint8_t>(value >> shift));
-    }
+    put_u32be(out, EXIT_CODE_FORMAT);
+    put_u32be(out, uint32_t(mode));
     return out;
 }
 

@@ -8,9 +8,10 @@
 #include <string_view>
 #include <vector>
 
+#include "bin_reader/pe_section.h"
+
 #include "base/bytes.h"
 #include "base/error.h"
-#include "bin_reader/pe_section.h"
 
 namespace quillbox {
 

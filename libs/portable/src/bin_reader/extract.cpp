@@ -22,13 +22,9 @@ EntryPlan plan_entry(const BinEntry& entry, std::u16string_view target, const st
 
 bool is_leftover(std::u16string_view listed, std::span<const BinEntry> entries) {
     if (!is_temporary_name(listed)) return false;
-    std::u16string lower(listed);  // ASCII, by its form
-    for (char16_t& c : lower) {
-        if (c >= u'A' && c <= u'Z') c = static_cast<char16_t>(c - u'A' + u'a');
-    }
     for (const BinEntry& entry : entries) {
         const std::optional<std::u16string> name = file_name(utf8_to_utf16(entry.name));
-        if (name && name->size() == lower.size() && ends_with_ignoring_ascii_case<char16_t>(*name, lower)) return false;
+        if (name && equal_ignoring_ascii_case<char16_t>(*name, listed)) return false;
     }
     return true;
 }

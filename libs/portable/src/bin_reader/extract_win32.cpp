@@ -11,6 +11,7 @@
 #include "bin_reader/folders_win32.h"
 #include "bin_reader/path.h"
 #include "bin_reader/replace_win32.h"
+
 #include "base/console_win32.h"
 #include "base/fatal.h"
 #include "base/win32.h"
@@ -25,10 +26,10 @@ namespace {
 // of leftovers, and what the run may still wait for files in use.
 struct UnpackRun {
     std::span<uint8_t> digest_block;
-    SpareBlocks spare;
-    std::u16string known_folder;
+    SpareBlocks spare{};
+    std::u16string known_folder{};
     std::span<const BinEntry> entries;
-    std::vector<std::u16string> swept_folders;
+    std::vector<std::u16string> swept_folders{};
     WaitBudget waits;
 };
 
@@ -65,13 +66,11 @@ std::optional<std::string> md5_hex_on_disk(const std::u16string& path, std::span
     }
     Outcome<std::string> hashed = md5_hex_of_blocks(
         [&](std::span<uint8_t> into) {
-            Outcome<size_t> out;
             DWORD got = 0;
             if (!ReadFile(file.get(), into.data(), static_cast<DWORD>(into.size()), &got, nullptr)) {
                 return failed<size_t>(last_error());
             }
-            out.value = got;
-            return out;
+            return succeeded(static_cast<size_t>(got));
         },
         block);
     if (!hashed.ok()) cannot_read(*hashed.error);
@@ -158,7 +157,9 @@ std::optional<std::u16string> unpack_all(const BinReader& reader, bool install_m
     const std::unique_ptr<uint8_t[]> digest_block(new uint8_t[DIGEST_BLOCK_SIZE]);
     // Likewise the decoded blocks: under Wine a cold start that decoded each
     // entry into fresh ones spent about 0.1 s on 31 MiB of new pages.
-    UnpackRun run{std::span<uint8_t>(digest_block.get(), DIGEST_BLOCK_SIZE), {}, {}, reader.files, {}, waits};
+    UnpackRun run{.digest_block = std::span<uint8_t>(digest_block.get(), DIGEST_BLOCK_SIZE),
+                  .entries = reader.files,
+                  .waits = waits};
     for (const BinEntry& entry : reader.files) unpack_entry(*app_dir, entry, run);
     return path_join(*app_dir, utf8_to_utf16(reader.exe));
 }

@@ -3,8 +3,9 @@
 
 #include <vector>
 
-#include "base/win32.h"
 #include "bin_reader/path.h"
+
+#include "base/win32.h"
 
 namespace quillbox {
 namespace {

@@ -1,3 +1,4 @@
+// Windows path text joined and split by the platform's rules, never normalised.
 #include "bin_reader/path.h"
 
 namespace quillbox {

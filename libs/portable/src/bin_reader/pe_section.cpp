@@ -1,3 +1,4 @@
+// Finding a named section in a PE image, every header field checked first.
 #include "bin_reader/pe_section.h"
 
 #include <cstdint>

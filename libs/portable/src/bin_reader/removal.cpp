@@ -1,3 +1,4 @@
+// The install-mode removal's decisions, apart from the Win32 calls that act on them.
 #include "bin_reader/removal.h"
 
 #include <algorithm>

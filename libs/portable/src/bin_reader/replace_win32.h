@@ -7,6 +7,7 @@
 #include <string_view>
 
 #include "bin_reader/replace.h"
+
 #include "base/win32.h"
 
 namespace quillbox {

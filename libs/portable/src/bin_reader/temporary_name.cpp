@@ -1,3 +1,4 @@
+// The temporary names files are written under, and the test that recognises one.
 #include "bin_reader/temporary_name.h"
 
 #include <atomic>

@@ -1,3 +1,4 @@
+// The child's environment block, composed from the inherited variables.
 #include "main/environment.h"
 
 #include <map>
@@ -39,18 +40,18 @@ Outcome<std::u16string> build_environment_block(const std::vector<EnvEntry>& inh
     for (const auto& [name, value] : inherited) set_variable(map, name, value);
     set_variable(map, APP_NAME_VARIABLE, std::u16string(app_file_name));
 
-    Outcome<std::u16string> block;
+    std::u16string block;
     for (const auto& [name, value] : map) {
         if (name.find(u'\0') != std::u16string::npos || value.find(u'\0') != std::u16string::npos) {
             return failed<std::u16string>(invalid_input("nul byte found in provided data"));
         }
-        block.value += name;
-        block.value += u'=';
-        block.value += value;
-        block.value += u'\0';
+        block += name;
+        block += u'=';
+        block += value;
+        block += u'\0';
     }
-    block.value += u'\0';
-    return block;
+    block += u'\0';
+    return succeeded(std::move(block));
 }
 
 }  // namespace quillbox

@@ -13,14 +13,10 @@ Outcome<std::u16string> resolve_program(const std::u16string& launch_path, FileE
     if (launch_path.empty() || last == u'\\' || (!verbatim && last == u'/')) {
         return failed<std::u16string>(invalid_input("program path has no file name"));
     }
-    Outcome<std::u16string> program;
-    if (ends_with_ignoring_ascii_case<char16_t>(launch_path, u".exe")) {
-        program.value = user_path(launch_path, full_path);
-        return program;
-    }
+    if (ends_with_ignoring_ascii_case<char16_t>(launch_path, u".exe"))
+        return succeeded(user_path(launch_path, full_path));
     std::u16string with_exe = user_path(launch_path + u".exe", full_path);
-    program.value = file_exists(with_exe) ? with_exe : user_path(launch_path, full_path);
-    return program;
+    return succeeded(file_exists(with_exe) ? with_exe : user_path(launch_path, full_path));
 }
 
 std::string quoted_name(std::string_view name) {

@@ -2,13 +2,14 @@
 // and environment it is given are decided in launch.h, split.h, environment.h.
 #include <array>
 
-#include "bin_reader/path.h"
-#include "main/split.h"
-#include "base/console_win32.h"
 #include "main/environment.h"
-#include "base/fatal.h"
 #include "main/launch.h"
 #include "main/launch_win32.h"
+
+#include "bin_reader/path.h"
+#include "base/console_win32.h"
+#include "base/fatal.h"
+#include "base/split.h"
 #include "base/text.h"
 #include "base/win32.h"
 

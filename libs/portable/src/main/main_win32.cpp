@@ -1,14 +1,15 @@
 // Win32 entry point; the start mode is decided in start_mode.h. The run sequence:
 // split the command line, decide the start mode, validate the payload, bring the
 // per-user folder up to date, start the application and wait.
+#include "main/launch_win32.h"
+#include "main/start_mode.h"
+
 #include "bin_reader/bin_reader.h"
 #include "bin_reader/exit_code_setting.h"
 #include "bin_reader/extract_win32.h"
 #include "bin_reader/pe_section.h"
-#include "main/split.h"
 #include "base/fatal.h"
-#include "main/launch_win32.h"
-#include "main/start_mode.h"
+#include "base/split.h"
 #include "base/win32.h"
 
 namespace quillbox {

@@ -1,9 +1,10 @@
+// The start mode from the launcher's name and arguments.
 #include "main/start_mode.h"
 
 #include <iterator>
 
+#include "base/split.h"
 #include "base/text.h"
-#include "main/split.h"
 
 namespace quillbox {
 
@@ -14,12 +15,11 @@ Outcome<Invocation> invocation_from_words(const std::vector<std::u16string>& wor
         return failed<Invocation>(
             invalid_input("argument " + std::to_string(i) + " is not valid Unicode: " + utf16_to_utf8_lossy(words[i])));
     }
-    Outcome<Invocation> line;
-    if (utf8.words.empty()) return line;
-    line.value.invoked_as = std::move(utf8.words.front());
-    line.value.user_args.assign(std::make_move_iterator(utf8.words.begin() + 1),
-                                std::make_move_iterator(utf8.words.end()));
-    return line;
+    Invocation line;
+    if (utf8.words.empty()) return succeeded(std::move(line));
+    line.invoked_as = std::move(utf8.words.front());
+    line.user_args.assign(std::make_move_iterator(utf8.words.begin() + 1), std::make_move_iterator(utf8.words.end()));
+    return succeeded(std::move(line));
 }
 
 NameFlags name_flags(const Invocation& line) {

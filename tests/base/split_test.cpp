@@ -1,8 +1,7 @@
-#include "main/split.h"
+#include "base/split.h"
 
 #include <gtest/gtest.h>
 
-#include "main/start_mode.h"
 #include "base/text.h"
 
 namespace quillbox {

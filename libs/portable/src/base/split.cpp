@@ -1,4 +1,5 @@
-#include "main/split.h"
+// Splitting a command line by the Windows rules, and quoting the child's.
+#include "base/split.h"
 
 #include "base/text.h"
 
@@ -148,15 +149,15 @@ std::optional<Error> quote_arg(std::u16string& out, std::u16string_view arg) {
 }
 
 Outcome<std::u16string> build_command_line(std::u16string_view launch_path, const std::vector<std::string>& args) {
-    Outcome<std::u16string> line;
-    line.value += QUOTE;
-    line.value += launch_path;
-    line.value += QUOTE;
+    std::u16string line;
+    line += QUOTE;
+    line += launch_path;
+    line += QUOTE;
     for (const std::string& arg : args) {
-        line.value += u' ';
-        if (auto error = quote_arg(line.value, utf8_to_utf16(arg))) return failed<std::u16string>(*error);
+        line += u' ';
+        if (auto error = quote_arg(line, utf8_to_utf16(arg))) return failed<std::u16string>(*error);
     }
-    return line;
+    return succeeded(std::move(line));
 }
 
 }  // namespace quillbox
