@@ -65,6 +65,15 @@ std::vector<uint8_t> program_with(const std::vector<Resource>& resources) {
     return pe.bytes;
 }
 
+// A program holding `images` and `groups`, then changed by `change` if given.
+std::vector<uint8_t> program_of(std::vector<Resource> images, const std::vector<Resource>& groups,
+                                const std::function<void(std::vector<uint8_t>&)>& change) {
+    images.insert(images.end(), groups.begin(), groups.end());
+    std::vector<uint8_t> file = program_with(images);
+    if (change) change(file);
+    return file;
+}
+
 // Where, in the file, the table that `path` leads to from the root lies
 // (each step: the index of the entry followed).
 size_t table_offset(const std::vector<uint8_t>& file, std::initializer_list<size_t> path) {
@@ -112,10 +121,7 @@ TEST(ProgramIcon, TakesTheFirstGroupInTheDirectorysOrderWithItsLanguagesImages) 
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
-        std::vector<Resource> resources = images;
-        resources.insert(resources.end(), c.groups.begin(), c.groups.end());
-        std::vector<uint8_t> file = program_with(resources);
-        if (c.change) c.change(file);
+        const std::vector<uint8_t> file = program_of(images, c.groups, c.change);
         ASSERT_TRUE(is_windows_program(Bytes(file)));
         const Outcome<std::vector<IconImage>> icon = program_icon(Bytes(file));
         ASSERT_TRUE(icon.ok()) << icon.error->text();
@@ -172,10 +178,7 @@ TEST(ProgramIcon, RefusesGroupsAndDirectoriesThatLieAndProgramsWithout) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
-        std::vector<Resource> resources = images;
-        resources.insert(resources.end(), c.groups.begin(), c.groups.end());
-        std::vector<uint8_t> file = program_with(resources);
-        if (c.change) c.change(file);
+        const std::vector<uint8_t> file = program_of(images, c.groups, c.change);
         const Outcome<std::vector<IconImage>> icon = program_icon(Bytes(file));
         ASSERT_FALSE(icon.ok());
         EXPECT_NE(icon.error->text().find(c.message), std::string::npos) << icon.error->text();
