@@ -77,7 +77,7 @@ constexpr char LIST_HELP[] =
     "usage: quillbox-pack list (PAYLOAD | EXE) [--json]\n"
     "\n"
     "One line per entry: name, compressed size, plain size, digest; then the launch\n"
-    "path, and for an EXE its exit code setting, its icon's sizes and its version block.\n"
+    "path, and for an EXE its exit code setting, icon sizes and version block.\n"
     "  --json           all of it as one JSON document\n";
 
 constexpr char VERIFY_HELP[] =
