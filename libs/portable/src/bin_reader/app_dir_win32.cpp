@@ -10,7 +10,7 @@
 
 #include "bin_reader/path.h"
 #include "bin_reader/removal.h"
-#include "bin_reader/replace.h"
+#include "bin_reader/replace_win32.h"
 
 #include "base/win32.h"
 
@@ -223,9 +223,7 @@ bool delete_item(OpenItem item, const NtCalls& nt, WaitBudget& budget, bool empt
             case RemovalOutcome::pass_by: return false;
             case RemovalOutcome::wait: break;
         }
-        const uint32_t pause = take_pause(budget, attempt);
-        if (pause == 0) return false;
-        Sleep(pause);
+        if (!pause_before_next(budget, attempt)) return false;
     }
 }
 

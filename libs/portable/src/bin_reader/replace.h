@@ -12,8 +12,6 @@ namespace quillbox {
 
 // Win32 codes and NT status values the decisions read, spelled here so that
 // the rules build and are tested without the platform's headers.
-inline constexpr uint32_t WIN32_FILE_NOT_FOUND = 2;
-inline constexpr uint32_t WIN32_PATH_NOT_FOUND = 3;
 inline constexpr uint32_t WIN32_FILE_EXISTS = 80;
 inline constexpr uint32_t WIN32_ALREADY_EXISTS = 183;
 inline constexpr uint32_t WIN32_DELETE_PENDING = 303;

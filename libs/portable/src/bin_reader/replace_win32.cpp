@@ -66,10 +66,14 @@ DWORD replace_with(TemporaryFile& temp, const std::u16string& target, WaitBudget
                 continue;
             case ReplaceStep::retry: break;
         }
-        const uint32_t pause = take_pause(budget, attempt);
-        if (pause == 0) return code;
-        Sleep(pause);
+        if (!pause_before_next(budget, attempt)) return code;
     }
+}
+
+bool pause_before_next(WaitBudget& budget, int attempt) {
+    const uint32_t pause = take_pause(budget, attempt);
+    if (pause != 0) Sleep(pause);
+    return pause != 0;
 }
 
 bool replaceable_after_waiting(const std::u16string& target, WaitBudget& budget) {
@@ -85,9 +89,7 @@ bool replaceable_after_waiting(const std::u16string& target, WaitBudget& budget)
             case TargetState::unreplaceable: return false;
             case TargetState::held: break;
         }
-        const uint32_t pause = take_pause(budget, attempt);
-        if (pause == 0) return false;
-        Sleep(pause);
+        if (!pause_before_next(budget, attempt)) return false;
     }
 }
 

@@ -44,6 +44,10 @@ DWORD create_temporary_file(const std::function<std::u16string(std::u16string_vi
 // is then left to the destructor.
 DWORD replace_with(TemporaryFile& temp, const std::u16string& target, WaitBudget& budget);
 
+// Sleeps the pause before attempt `attempt` + 1, taken from `budget`; false
+// when no further attempt is due (take_pause).
+bool pause_before_next(WaitBudget& budget, int attempt);
+
 // A look at an existing target before anything is decompressed for it: an
 // open for deletion, the access the move over it needs. Waits while it is held,
 // with pauses taken from `budget`; once the budget is spent a held target has
