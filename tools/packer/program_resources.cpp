@@ -235,6 +235,25 @@ std::vector<uint8_t> as_ico(Bytes group, const std::vector<Bytes>& images) {
     return out;
 }
 
+// The first resource of a type, in its first language: the program it was
+// read from, that language and its data.
+struct Found {
+    ProgramImage image;
+    uint32_t language = 0;
+    Bytes data;
+};
+
+Outcome<Found> first_resource(Bytes file, uint32_t type, const std::string& what) {
+    Outcome<ProgramImage> image = read_program(file);
+    if (!image.ok()) return failed<Found>(*image.error);
+    const Outcome<std::vector<Entry>> languages = first_of_type(image.value, type);
+    if (!languages.ok()) return failed<Found>(*languages.error);
+    if (languages.value.empty()) return failed<Found>(invalid_input("the program has no " + what));
+    const Outcome<Bytes> data = data_of(image.value, languages.value.front());
+    if (!data.ok()) return failed<Found>(*data.error);
+    return succeeded(Found{std::move(image.value), languages.value.front().key, data.value});
+}
+
 // Sets `key` in the table: the value of the key already there (compared
 // ignoring ASCII case), else a new string at the end.
 void set_string(VersionTable& table, const std::string& key, const std::string& value) {
@@ -254,31 +273,21 @@ bool is_windows_program(Bytes file) { return file.size() >= 2 && file[0] == 'M' 
 
 Outcome<std::vector<IconImage>> program_icon(Bytes file) {
     using Result = std::vector<IconImage>;
-    const Outcome<program_file::ProgramImage> image = program_file::read_program(file);
-    if (!image.ok()) return failed<Result>(*image.error);
-    const Outcome<std::vector<program_file::Entry>> languages = program_file::first_of_type(image.value, RT_GROUP_ICON);
-    if (!languages.ok()) return failed<Result>(*languages.error);
-    if (languages.value.empty()) return failed<Result>(invalid_input("the program has no icon group"));
-    const Outcome<Bytes> group = program_file::data_of(image.value, languages.value.front());
+    const Outcome<program_file::Found> group = program_file::first_resource(file, RT_GROUP_ICON, "icon group");
     if (!group.ok()) return failed<Result>(*group.error);
     const Outcome<std::vector<Bytes>> images =
-        program_file::group_images(image.value, group.value, languages.value.front().key);
+        program_file::group_images(group.value.image, group.value.data, group.value.language);
     if (!images.ok()) return failed<Result>(*images.error);
-    const std::vector<uint8_t> ico = program_file::as_ico(group.value, images.value);
+    const std::vector<uint8_t> ico = program_file::as_ico(group.value.data, images.value);
     Outcome<Result> parsed = parse_ico(Bytes(ico.data(), ico.size()));
     if (!parsed.ok()) return failed<Result>(with_context(*parsed.error, "its main icon group"));
     return parsed;
 }
 
 Outcome<VersionInfo> program_version(Bytes file) {
-    const Outcome<program_file::ProgramImage> image = program_file::read_program(file);
-    if (!image.ok()) return failed<VersionInfo>(*image.error);
-    const Outcome<std::vector<program_file::Entry>> languages = program_file::first_of_type(image.value, RT_VERSION);
-    if (!languages.ok()) return failed<VersionInfo>(*languages.error);
-    if (languages.value.empty()) return failed<VersionInfo>(invalid_input("the program has no version block"));
-    const Outcome<Bytes> block = program_file::data_of(image.value, languages.value.front());
+    const Outcome<program_file::Found> block = program_file::first_resource(file, RT_VERSION, "version block");
     if (!block.ok()) return failed<VersionInfo>(*block.error);
-    return read_version_block(block.value);
+    return read_version_block(block.value.data);
 }
 
 VersionInfo with_version_options(VersionInfo base, const std::optional<std::array<uint16_t, 4>>& version,
