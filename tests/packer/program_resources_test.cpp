@@ -6,6 +6,7 @@
 
 #include "base/bytes.h"
 #include "bin_reader/pe_builder.h"
+#include "packer/resource_builder.h"
 
 namespace quillbox::pack {
 namespace {
@@ -41,16 +42,12 @@ std::vector<uint8_t> icon_group_of(const std::vector<std::pair<uint8_t, uint16_t
     return out;
 }
 
-Resource program_resource(ResourceKey type, ResourceKey name, std::vector<uint8_t> data, uint32_t language = 0x409) {
-    return Resource{std::move(type), std::move(name), language, 0, std::move(data)};
-}
-
 Resource icon_image(uint16_t id, uint8_t side, uint8_t fill, uint32_t language = 0x409) {
-    return program_resource({RT_ICON, {}}, {id, {}}, icon_bitmap(side, fill), language);
+    return testing::resource_of({RT_ICON, {}}, {id, {}}, icon_bitmap(side, fill), language);
 }
 
 Resource group(ResourceKey name, const std::vector<std::pair<uint8_t, uint16_t>>& images, uint32_t language = 0x409) {
-    return program_resource({RT_GROUP_ICON, {}}, std::move(name), icon_group_of(images), language);
+    return testing::resource_of({RT_GROUP_ICON, {}}, std::move(name), icon_group_of(images), language);
 }
 
 // A program whose resource section, at RSRC_RVA, holds `resources`.
@@ -193,7 +190,7 @@ TEST(ProgramVersion, CopiesEveryTableAndTheOptionsOverrideSingleFields) {
                      {"040704B0", {{"CompanyName", "Ex GmbH"}}}};
     source.translations = {{0x409, 1200}, {0x407, 1200}};
     const std::vector<uint8_t> block = version_block(source).value;
-    const std::vector<uint8_t> file = program_with({program_resource({RT_VERSION, {}}, {1, {}}, block)});
+    const std::vector<uint8_t> file = program_with({testing::resource_of({RT_VERSION, {}}, {1, {}}, block)});
     const Outcome<VersionInfo> copied = program_version(Bytes(file));
     ASSERT_TRUE(copied.ok()) << copied.error->text();
     // Copied as it was: written again, the same bytes.

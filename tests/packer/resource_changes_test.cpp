@@ -2,22 +2,20 @@
 
 #include <gtest/gtest.h>
 
+#include "packer/resource_builder.h"
+
 namespace quillbox::pack {
 namespace {
 
-Resource stub_resource(ResourceKey type, ResourceKey name, std::string_view data, uint32_t language = 0x409) {
-    return Resource{std::move(type), std::move(name), language, 0, std::vector<uint8_t>(data.begin(), data.end())};
-}
-
 TEST(ResourceChanges, ReplacesTheIconGroupKeepsTheRestAndRefusesForeignResources) {
     const std::vector<Resource> stub = {
-        stub_resource({RT_ICON, {}}, {1, {}}, "old image"),
-        stub_resource({RT_GROUP_ICON, {}}, {0, ICON_GROUP_NAME},
-                      std::string("\0\0\1\0\1\0"
-                                  "000000000000\1\0",
-                                  20),
-                      0),
-        stub_resource({RT_MANIFEST, {}}, {1, {}}, "<assembly/>"),
+        testing::resource_of({RT_ICON, {}}, {1, {}}, "old image"),
+        testing::resource_of({RT_GROUP_ICON, {}}, {0, ICON_GROUP_NAME},
+                             std::string("\0\0\1\0\1\0"
+                                         "000000000000\1\0",
+                                         20),
+                             0),
+        testing::resource_of({RT_MANIFEST, {}}, {1, {}}, "<assembly/>"),
     };
     const std::vector<IconImage> images = {{16, 16, 0, 32, false, {1, 2, 3}}, {0, 0, 0, 32, true, {4, 5}}};
     const Outcome<std::vector<Resource>> changed = changed_resources(stub, {images, std::vector<uint8_t>{9}});
@@ -36,10 +34,12 @@ TEST(ResourceChanges, ReplacesTheIconGroupKeepsTheRestAndRefusesForeignResources
         const char* message;
     };
     const Case cases[] = {
-        {"a bitmap", stub_resource({2, {}}, {1, {}}, "x"), "a resource of type 2"},
-        {"a named type", stub_resource({0, u"DATA"}, {1, {}}, "x"), "a resource of type \"DATA\""},
-        {"a second icon group", stub_resource({RT_GROUP_ICON, {}}, {0, u"OTHER"}, "x"), "an icon group \"OTHER\""},
-        {"an image of no group", stub_resource({RT_ICON, {}}, {7, {}}, "x"), "icon 7, which belongs to no icon group"},
+        {"a bitmap", testing::resource_of({2, {}}, {1, {}}, "x"), "a resource of type 2"},
+        {"a named type", testing::resource_of({0, u"DATA"}, {1, {}}, "x"), "a resource of type \"DATA\""},
+        {"a second icon group", testing::resource_of({RT_GROUP_ICON, {}}, {0, u"OTHER"}, "x"),
+         "an icon group \"OTHER\""},
+        {"an image of no group", testing::resource_of({RT_ICON, {}}, {7, {}}, "x"),
+         "icon 7, which belongs to no icon group"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);

@@ -6,23 +6,20 @@
 #include <functional>
 
 #include "base/bytes.h"
+#include "packer/resource_builder.h"
 
 namespace quillbox::pack {
 namespace {
 
-Resource resource(ResourceKey type, ResourceKey name, std::string_view data, uint32_t language = 0x409) {
-    return Resource{std::move(type), std::move(name), language, 0, std::vector<uint8_t>(data.begin(), data.end())};
-}
-
 TEST(ResourceDirectory, SortsEveryLevelAlignsTheDataAndReadsBack) {
     const std::vector<Resource> given = {
-        resource({24, {}}, {1, {}}, "<assembly/>"),
-        resource({3, {}}, {10, {}}, "ten"),
-        resource({3, {}}, {2, {}}, "two", 0x407),
-        resource({3, {}}, {2, {}}, "zwei", 0x409),
-        resource({0, u"b"}, {0, u"Z"}, "named type, upper"),
-        resource({0, u"b"}, {0, u"a"}, "named type, lower"),
-        resource({0, u"B"}, {5, {}}, "named type B"),
+        testing::resource_of({24, {}}, {1, {}}, "<assembly/>"),
+        testing::resource_of({3, {}}, {10, {}}, "ten"),
+        testing::resource_of({3, {}}, {2, {}}, "two", 0x407),
+        testing::resource_of({3, {}}, {2, {}}, "zwei", 0x409),
+        testing::resource_of({0, u"b"}, {0, u"Z"}, "named type, upper"),
+        testing::resource_of({0, u"b"}, {0, u"a"}, "named type, lower"),
+        testing::resource_of({0, u"B"}, {5, {}}, "named type B"),
     };
     const uint32_t rva = 0x5000;
     const std::vector<uint8_t> section = write_resources(given, rva);
@@ -55,7 +52,7 @@ TEST(ResourceDirectory, SortsEveryLevelAlignsTheDataAndReadsBack) {
 }
 
 TEST(ResourceDirectory, RefusesDirectoriesThatLieOrThatStandForMoreThanTheSectionHolds) {
-    const std::vector<uint8_t> good = write_resources({resource({3, {}}, {1, {}}, "image")}, 0x1000);
+    const std::vector<uint8_t> good = write_resources({testing::resource_of({3, {}}, {1, {}}, "image")}, 0x1000);
     struct Case {
         const char* what;
         std::function<void(std::vector<uint8_t>&)> damage;
