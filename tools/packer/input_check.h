@@ -12,7 +12,8 @@
 namespace quillbox::pack {
 
 // "\"PATH\": no such file or folder" for the first input that names nothing:
-// the folder or payload, the files listed, the stub and the icon.
+// the folder or payload, the files listed, the stub, the icon and the
+// program of --version-from.
 std::optional<Error> missing_input(const CommandLine& line);
 
 }  // namespace quillbox::pack

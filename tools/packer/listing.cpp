@@ -39,12 +39,12 @@ std::string json_string(std::string_view text) {
     return out + "\"";
 }
 
-// `items` as a JSON array, one item a line.
-std::string array_json(const std::vector<std::string>& items) {
+// `items` as a JSON array, one item a line, the closing bracket at `indent`.
+std::string array_json(const std::vector<std::string>& items, std::string_view indent = "  ") {
     if (items.empty()) return "[]";
     std::string out = "[\n";
     for (size_t i = 0; i < items.size(); ++i) out += items[i] + (i + 1 < items.size() ? ",\n" : "\n");
-    return out + "  ]";
+    return out + std::string(indent) + "]";
 }
 
 std::string entry_json(const BinEntry& entry, const std::optional<uint64_t>& plain_size) {
@@ -70,23 +70,20 @@ std::string strings_json(const std::vector<std::pair<std::string, std::string>>&
 // "strings" holds the table the system shows (the default one, else the
 // first); "tables" every table by its name.
 std::string version_json(const VersionInfo& info) {
-    const VersionTable* shown = info.tables.empty() ? nullptr : &info.tables.front();
+    const VersionTable none;
+    const VersionTable* shown = info.tables.empty() ? &none : &info.tables.front();
     for (const VersionTable& table : info.tables) {
         if (table.language == VERSION_LANGUAGE) shown = &table;
     }
-    std::string out =
-        "{\n    \"file_version\": " + json_string(version_text(info.file_version)) +
-        ",\n    \"product_version\": " + json_string(version_text(info.product_version)) +
-        ",\n    \"strings\": " + strings_json(shown ? shown->strings : decltype(shown->strings){}, "    ");
     std::vector<std::string> tables;
     for (const VersionTable& table : info.tables) {
         tables.push_back("      {\"language\": " + json_string(table.language) +
                          ", \"strings\": " + strings_json(table.strings, "      ") + "}");
     }
-    std::string listed = "[";
-    for (size_t i = 0; i < tables.size(); ++i) listed += (i == 0 ? "\n" : ",\n") + tables[i];
-    listed += tables.empty() ? "]" : "\n    ]";
-    return out + ",\n    \"tables\": " + listed + "\n  }";
+    return "{\n    \"file_version\": " + json_string(version_text(info.file_version)) +
+           ",\n    \"product_version\": " + json_string(version_text(info.product_version)) +
+           ",\n    \"strings\": " + strings_json(shown->strings, "    ") +
+           ",\n    \"tables\": " + array_json(tables, "    ") + "\n  }";
 }
 
 std::string launcher_text(const LauncherFacts& launcher) {
