@@ -13,6 +13,7 @@
 #include "loaded_payload.h"
 #include "packed_inputs.h"
 #include "signature_note.h"
+#include "stub_headers.h"
 #include "stub_image.h"
 
 namespace quillbox::pack {
@@ -80,7 +81,7 @@ std::optional<Error> run_list(const CommandLine& line) {
         }
     }
     const Bytes file(payload.bytes.data(), payload.bytes.size());
-    if (is_image(file)) {
+    if (is_windows_program(file)) {
         Outcome<LauncherFacts> facts = launcher_facts(*line.input, file);
         if (!facts.ok()) return facts.error;
         listing.launcher = std::move(facts.value);
@@ -117,7 +118,7 @@ std::optional<Error> run_verify(const CommandLine& line) {
     }
     if (bad != 0) return failure(std::to_string(bad) + " of " + std::to_string(files.size()) + " entries are damaged");
     if (std::optional<Error> error = check_launch_path(payload.reader.exe, names_of(payload.reader))) return error;
-    if (const Bytes file(payload.bytes.data(), payload.bytes.size()); is_image(file)) {
+    if (const Bytes file(payload.bytes.data(), payload.bytes.size()); is_windows_program(file)) {
         if (std::optional<Error> error = check_exit_code_setting(file))
             return with_context(*error, quoted(*line.input));
     }

@@ -6,6 +6,7 @@
 #include "command_report.h"
 #include "entry_names.h"
 #include "file_system.h"
+#include "stub_headers.h"
 
 #include "bin_reader/digest.h"
 #include "bin_reader/pe_section.h"
@@ -14,14 +15,12 @@ namespace quillbox::pack {
 
 namespace fs = std::filesystem;
 
-bool is_image(Bytes bytes) { return bytes.size() >= 2 && bytes[0] == 'M' && bytes[1] == 'Z'; }
-
 std::optional<Error> read_payload_bytes(const fs::path& path, LoadedPayload& out) {
     Outcome<std::vector<uint8_t>> bytes = read_whole_file(path);
     if (!bytes.ok()) return bytes.error;
     out.bytes = std::move(bytes.value);
     out.payload = Bytes(out.bytes.data(), out.bytes.size());
-    if (!is_image(out.payload)) return std::nullopt;
+    if (!is_windows_program(out.payload)) return std::nullopt;
     Outcome<Bytes> section = find_section(out.payload, ImageLayout::file, PAYLOAD_SECTION);
     if (!section.ok()) return with_context(*section.error, "cannot read the payload of " + quoted(path));
     if (section.value.empty()) return failure(quoted(path) + " carries no payload");

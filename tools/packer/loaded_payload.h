@@ -23,10 +23,6 @@ struct LoadedPayload {
     BinReader reader;
 };
 
-// Whether the bytes start as a Windows image does (MZ): a built launcher
-// rather than a payload file.
-bool is_image(Bytes bytes);
-
 // Reads a payload file, or a built launcher through its payload section,
 // without reading the payload itself.
 std::optional<Error> read_payload_bytes(const std::filesystem::path& path, LoadedPayload& out);

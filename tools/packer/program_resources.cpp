@@ -269,8 +269,6 @@ void set_string(VersionTable& table, const std::string& key, const std::string& 
 }  // namespace program_file
 }  // namespace
 
-bool is_windows_program(Bytes file) { return file.size() >= 2 && file[0] == 'M' && file[1] == 'Z'; }
-
 Outcome<std::vector<IconImage>> program_icon(Bytes file) {
     using Result = std::vector<IconImage>;
     const Outcome<program_file::Found> group = program_file::first_resource(file, RT_GROUP_ICON, "icon group");

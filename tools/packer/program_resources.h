@@ -12,16 +12,13 @@
 
 #include "ico_directory.h"
 #include "icon_file.h"
+#include "stub_headers.h"
 #include "version_block.h"
 
 #include "base/error.h"
 #include "base/text.h"
 
 namespace quillbox::pack {
-
-// Whether `file` starts as a Windows program or library does (MZ), rather
-// than as an .ico file.
-bool is_windows_program(Bytes file);
 
 // The program's main icon, the one a file manager shows for it: the first icon
 // group in its resource directory's order (named groups first, in the order

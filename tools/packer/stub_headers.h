@@ -56,6 +56,10 @@ Error bad_stub(const std::string& why);
 // can place a section in.
 Outcome<Headers> read_headers(Bytes stub);
 
+// Whether `file` starts as a Windows program or library does (MZ): a built
+// launcher rather than a payload file, a program rather than an .ico file.
+inline bool is_windows_program(Bytes file) { return file.size() >= 2 && file[0] == 'M' && file[1] == 'Z'; }
+
 // Whether `file` starts as a Windows image (MZ, then the PE headers) whose
 // security directory is empty: a program or DLL that carries no signature.
 bool unsigned_windows_image(Bytes file);
